@@ -1,0 +1,761 @@
+// RGREP: the regular-expression kind.  CompileRGrep turns a pattern into the
+// byte program of rgrep_program.h inside the caller's record; RGrep runs it
+// over one line with a leftmost-first backtracking matcher whose recursion
+// depth is bounded by the number of repeaters; the word-character table for
+// \< and \> lives here too.  Substitution for this kind is in rgrep_subst.cpp.
+#include <cstring>
+
+#include "quarn32.h"
+#include "quarn_private.h"
+#include "rgrep_private.h"
+#include "rgrep_program.h"
+
+namespace quarn {
+
+using namespace rgrep;
+
+// ---------------------------------------------------------------------------
+// Word-character table
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// 0-9, A-Z, '_' and a-z as a 32-byte bit set: bit (c & 7) of byte (c >> 3).
+constexpr unsigned char kDefaultWordSet[kSetBytes] = {
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0x03, // 0x30-0x39
+    0xfe, 0xff, 0xff, 0x87, 0xfe, 0xff, 0xff, 0x07, // A-Z, '_', a-z
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+
+struct WordTable {
+    unsigned char entry[256];
+    constexpr WordTable() : entry{}
+    {
+        for (int c = 0; c < 256; ++c)
+            entry[c] = (kDefaultWordSet[c >> 3] >> (c & 7)) & 1;
+    }
+};
+
+// Laid down at load time (constant initialisation), before any call.
+WordTable gWordTable;
+
+struct FoldTable {
+    unsigned char entry[256];
+    constexpr FoldTable() : entry{}
+    {
+        for (int c = 0; c < 256; ++c)
+            entry[c] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32)
+                                               : static_cast<unsigned char>(c);
+    }
+};
+
+constexpr FoldTable kFold;
+
+} // namespace
+
+unsigned char FoldAscii(unsigned char c)
+{
+    return kFold.entry[c];
+}
+
+// ---------------------------------------------------------------------------
+// Compiler
+// ---------------------------------------------------------------------------
+
+const char *RegexMessage(int32_t code)
+{
+    switch (code) {
+    case kPatternTooLong: return "pattern too long";
+    case kNoPattern: return "No regular expression provided";
+    case kMissingBracket: return "Missing ]";
+    case kEmptyClosure: return "Empty closure in beginning of pattern";
+    case kIllegalClosure: return "Illegal closure after special character";
+    case kTooManyTags: return "Too many \\(\\) pairs";
+    case kNullTag: return "Null pattern inside \\(\\)";
+    case kUnmatchedClose: return "Unmatched \\)";
+    case kNullWord: return "Null pattern inside \\<\\>";
+    case kCyclicalReference: return "Cyclical reference in tag \\number";
+    case kUndeterminedReference: return "Undetermined reference";
+    case kUnmatchedOpen: return "Unmatched \\(";
+    case kTooManyBranches: return "Too many branches '|'";
+    default: return "bad state in automaton";
+    }
+}
+
+namespace {
+
+int32_t Fail(QuarnPattern *p, int32_t code)
+{
+    p->body.regex.program[0] = END;
+    p->errorCode = code;
+    ShowErrorBox(RegexMessage(code), gCaptionRegex);
+    return code;
+}
+
+bool IsSpecial(unsigned char c)
+{
+    return c != '\0' && std::strchr(".|^$[\\*+-", c) != nullptr;
+}
+
+int HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Value of up to two hex digits at pat[*i]; advances *i past them.
+unsigned char ReadHex(const unsigned char *pat, size_t len, size_t *i)
+{
+    int value = 0;
+    for (int n = 0; n < 2 && *i < len && HexValue(pat[*i]) >= 0; ++n, ++*i)
+        value = value * 16 + HexValue(pat[*i]);
+    return static_cast<unsigned char>(value);
+}
+
+int EscapedControl(unsigned char d)
+{
+    switch (d) {
+    case 'b': return 8;
+    case 'f': return 12;
+    case 'n': return 10;
+    case 'r': return 13;
+    case 't': return 9;
+    default: return -1;
+    }
+}
+
+void AddMember(unsigned char *set, unsigned c)
+{
+    set[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
+}
+
+// Writes the program into the record's fixed area.  One byte is always kept
+// free so the closing END fits whatever came before.
+class ProgramWriter {
+public:
+    explicit ProgramWriter(unsigned char *program) : program_(program) {}
+
+    bool Fits(int bytes) const { return pos_ + bytes <= QUARN_PROGRAM_SIZE - 1; }
+    int Pos() const { return pos_; }
+    unsigned char *At(int offset) { return program_ + offset; }
+    void Byte(unsigned char b) { program_[pos_++] = b; }
+    void SetPos(int pos) { pos_ = pos; }
+    void Terminate() { program_[pos_] = END; }
+
+private:
+    unsigned char *program_;
+    int pos_ = 0;
+};
+
+// Parses the class starting at pat[*i] == '['.  On success emits it and
+// leaves *i after the closing ']'.
+int32_t CompileClass(const unsigned char *pat, size_t len, size_t *i, ProgramWriter &out)
+{
+    unsigned char set[kSetBytes] = {};
+    size_t j = *i + 1;
+    unsigned char op = CLASS;
+    if (j < len && pat[j] == '^') {
+        op = NOT_CLASS;
+        ++j;
+    }
+    if (j < len && pat[j] == '-') {
+        AddMember(set, '-');
+        ++j;
+    }
+    if (j < len && pat[j] == ']') {
+        AddMember(set, ']');
+        ++j;
+    }
+    for (;;) {
+        if (j >= len)
+            return kMissingBracket;
+        unsigned char c = pat[j];
+        if (c == ']') {
+            ++j;
+            break;
+        }
+        if (c == '-' && j + 1 < len && pat[j + 1] != ']') {
+            // Bounds are the raw characters around '-'; the lower one was
+            // added as a member by the step that read it.
+            unsigned lo = pat[j - 1], hi = pat[j + 1];
+            for (unsigned v = lo + 1; v <= hi; ++v)
+                AddMember(set, v);
+            j += 2;
+            continue;
+        }
+        if (c == '\\') {
+            if (j + 1 >= len)
+                return kMissingBracket;
+            unsigned char d = pat[j + 1];
+            j += 2;
+            if (d == 'x') {
+                AddMember(set, ReadHex(pat, len, &j));
+            } else {
+                int control = EscapedControl(d);
+                AddMember(set, control >= 0 ? static_cast<unsigned>(control) : d);
+            }
+            continue;
+        }
+        AddMember(set, c);
+        ++j;
+    }
+    if (!out.Fits(1 + kSetBytes))
+        return kPatternTooLong;
+    out.Byte(op);
+    for (unsigned char b : set)
+        out.Byte(b);
+    *i = j;
+    return kOk;
+}
+
+bool IsRepeatable(unsigned char op)
+{
+    return op == CHAR_ANYCASE || op == CHAR || op == ANY || op == CLASS || op == NOT_CLASS;
+}
+
+int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPattern *p)
+{
+    QuarnRegexBody &rx = p->body.regex;
+    ProgramWriter out(rx.program);
+
+    bool literal = true;
+    for (size_t k = 0; k < len && literal; ++k)
+        literal = !IsSpecial(pat[k]);
+    if (literal) {
+        out.Byte(caseFlag != 0 ? LITERAL : LITERAL_ANYCASE);
+        for (size_t k = 0; k < len; ++k)
+            out.Byte(pat[k]);
+        out.Byte('\0');
+        out.Terminate();
+        p->errorCode = kOk;
+        return kOk;
+    }
+
+    const unsigned char ordinary = caseFlag != 0 ? CHAR : CHAR_ANYCASE;
+    unsigned char openTags[9];
+    int openCount = 0;
+    int nextTag = 1;
+    int prev = -1; // offset of the previous element, -1 before the first
+
+    auto emitChar = [&](unsigned char op, unsigned char c) -> bool {
+        if (!out.Fits(2))
+            return false;
+        out.Byte(op);
+        out.Byte(c);
+        return true;
+    };
+
+    size_t i = 0;
+    while (i < len) {
+        const unsigned char c = pat[i];
+        const int start = out.Pos();
+        bool fits = true;
+
+        switch (c) {
+        case '$':
+            if (i == len - 1)
+                fits = out.Fits(1) && (out.Byte(LINE_END), true);
+            else
+                fits = emitChar(ordinary, c);
+            ++i;
+            break;
+        case '^':
+            if (i == 0 || pat[i - 1] == '|')
+                fits = out.Fits(1) && (out.Byte(LINE_START), true);
+            else
+                fits = emitChar(ordinary, c);
+            ++i;
+            break;
+        case '.':
+            fits = out.Fits(1) && (out.Byte(ANY), true);
+            ++i;
+            break;
+        case '|':
+            if (rx.branchCount >= QUARN_MAX_BRANCHES)
+                return Fail(p, kTooManyBranches);
+            if (!out.Fits(1))
+                return Fail(p, kPatternTooLong);
+            out.Byte(BRANCH);
+            rx.branchStart[rx.branchCount++] = out.At(out.Pos());
+            ++i;
+            break;
+        case '[': {
+            int32_t code = CompileClass(pat, len, &i, out);
+            if (code != kOk)
+                return Fail(p, code);
+            break;
+        }
+        case '*':
+        case '+':
+        case '-': {
+            if (i == 0)
+                return Fail(p, kEmptyClosure);
+            unsigned char *operand = out.At(prev);
+            if (*operand == STAR || *operand == OPTIONAL) {
+                ++i; // a repeated repeater adds nothing and stays previous
+                continue;
+            }
+            if (!IsRepeatable(*operand))
+                return Fail(p, kIllegalClosure);
+            int size = OperandSize(*operand);
+            if (c == '+') {
+                // x+ is x followed by x*: copy the operand and repeat the copy.
+                if (!out.Fits(size))
+                    return Fail(p, kPatternTooLong);
+                std::memcpy(out.At(out.Pos()), operand, static_cast<size_t>(size));
+                prev = out.Pos();
+                out.SetPos(prev + size);
+                operand = out.At(prev);
+            }
+            if (!out.Fits(2))
+                return Fail(p, kPatternTooLong);
+            std::memmove(operand + 1, operand, static_cast<size_t>(size));
+            operand[0] = c == '-' ? OPTIONAL : STAR;
+            operand[1 + size] = END;
+            out.SetPos(prev + size + 2);
+            ++i;
+            continue; // the repeater element is the previous element
+        }
+        case '\\': {
+            if (i + 1 >= len) {
+                // A trailing backslash stands for itself.
+                fits = emitChar(ordinary, c);
+                ++i;
+                break;
+            }
+            const unsigned char d = pat[i + 1];
+            i += 2;
+            if (d == '(') {
+                if (nextTag >= 10)
+                    return Fail(p, kTooManyTags);
+                if (!emitChar(TAG_START, static_cast<unsigned char>(nextTag)))
+                    return Fail(p, kPatternTooLong);
+                openTags[openCount++] = static_cast<unsigned char>(nextTag++);
+            } else if (d == ')') {
+                if (prev >= 0 && *out.At(prev) == TAG_START)
+                    return Fail(p, kNullTag);
+                if (openCount == 0)
+                    return Fail(p, kUnmatchedClose);
+                fits = emitChar(TAG_END, openTags[--openCount]);
+            } else if (d >= '1' && d <= '9') {
+                const int k = d - '0';
+                if (openCount > 0 && openTags[openCount - 1] == k)
+                    return Fail(p, kCyclicalReference);
+                if (k >= nextTag)
+                    return Fail(p, kUndeterminedReference);
+                fits = emitChar(BACKREF, static_cast<unsigned char>(k));
+            } else if (d == '<') {
+                fits = out.Fits(1) && (out.Byte(WORD_START), true);
+            } else if (d == '>') {
+                if (prev >= 0 && *out.At(prev) == WORD_START)
+                    return Fail(p, kNullWord);
+                fits = out.Fits(1) && (out.Byte(WORD_END), true);
+            } else if (d == 'x') {
+                fits = emitChar(CHAR, ReadHex(pat, len, &i));
+            } else if (EscapedControl(d) >= 0) {
+                fits = emitChar(CHAR, static_cast<unsigned char>(EscapedControl(d)));
+            } else {
+                fits = emitChar(ordinary, d);
+            }
+            break;
+        }
+        default:
+            fits = emitChar(ordinary, c);
+            ++i;
+            break;
+        }
+        if (!fits)
+            return Fail(p, kPatternTooLong);
+        prev = start;
+    }
+
+    if (openCount > 0)
+        return Fail(p, kUnmatchedOpen);
+    out.Terminate();
+    p->errorCode = kOk;
+    return kOk;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Matcher
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Where the current line of the running RGrep call begins.
+const unsigned char *gLineStart = nullptr;
+
+struct Matcher {
+    QuarnPattern *p;
+    unsigned tagsStarted = 0; // bit n: TAG_START n passed during this call
+    unsigned tagsEnded = 0;   // bit n: TAG_END n passed during this call
+    int32_t options;
+
+    const unsigned char *Program(const unsigned char *s, const unsigned char *pc);
+    const unsigned char *Repeat(const unsigned char *s, const unsigned char *pc);
+};
+
+inline bool IsMember(const unsigned char *set, unsigned char c)
+{
+    return (set[c >> 3] >> (c & 7)) & 1;
+}
+
+// Does the single-position element `el` accept the (non-NUL) character c?
+inline bool MatchOne(const unsigned char *el, unsigned char c)
+{
+    switch (el[0]) {
+    case CHAR_ANYCASE: return kFold.entry[c] == kFold.entry[el[1]];
+    case CHAR: return c == el[1];
+    case ANY: return true;
+    case CLASS: return IsMember(el + 1, c);
+    case NOT_CLASS: return !IsMember(el + 1, c);
+    default: return false;
+    }
+}
+
+// True when the rest of an alternative, from `pc` to its END or BRANCH,
+// holds an element whose outcome or side effects depend on tag state.
+bool TouchesTags(const unsigned char *pc)
+{
+    for (;;) {
+        switch (*pc) {
+        case END:
+        case BRANCH:
+            return false;
+        case TAG_START:
+        case TAG_END:
+        case BACKREF:
+            return true;
+        case CHAR_ANYCASE:
+        case CHAR:
+            pc += 2;
+            break;
+        case CLASS:
+        case NOT_CLASS:
+            pc += 1 + kSetBytes;
+            break;
+        case STAR:
+        case OPTIONAL:
+            pc += 1 + OperandSize(pc[1]) + 1;
+            break;
+        case LITERAL:
+        case LITERAL_ANYCASE:
+            pc += 1 + std::strlen(reinterpret_cast<const char *>(pc + 1)) + 1;
+            break;
+        default:
+            ++pc;
+            break;
+        }
+    }
+}
+
+const unsigned char *Matcher::Program(const unsigned char *s, const unsigned char *pc)
+{
+    for (;;) {
+        switch (*pc) {
+        case END:
+        case BRANCH:
+            return s;
+        case CHAR_ANYCASE:
+            if (*s == '\0' || kFold.entry[*s] != kFold.entry[pc[1]])
+                return nullptr;
+            ++s;
+            pc += 2;
+            break;
+        case CHAR:
+            if (*s == '\0' || *s != pc[1])
+                return nullptr;
+            ++s;
+            pc += 2;
+            break;
+        case ANY:
+            if (*s == '\0')
+                return nullptr;
+            ++s;
+            ++pc;
+            break;
+        case CLASS:
+            if (*s == '\0' || !IsMember(pc + 1, *s))
+                return nullptr;
+            ++s;
+            pc += 1 + kSetBytes;
+            break;
+        case NOT_CLASS:
+            if (*s == '\0' || IsMember(pc + 1, *s))
+                return nullptr;
+            ++s;
+            pc += 1 + kSetBytes;
+            break;
+        case LINE_START:
+            if (s != gLineStart)
+                return nullptr;
+            ++pc;
+            break;
+        case LINE_END:
+            if (!(*s == '\0' || (*s == '\n' && (options & QUARN_OPT_LF)) ||
+                  (*s == '\r' && (options & QUARN_OPT_CR))))
+                return nullptr;
+            ++pc;
+            break;
+        case TAG_START:
+            if (pc[1] >= 1 && pc[1] <= 9) {
+                p->matchStart[pc[1]] = reinterpret_cast<const char *>(s);
+                tagsStarted |= 1u << pc[1];
+            }
+            pc += 2;
+            break;
+        case TAG_END:
+            if (pc[1] >= 1 && pc[1] <= 9) {
+                p->matchEnd[pc[1]] = reinterpret_cast<const char *>(s);
+                tagsEnded |= 1u << pc[1];
+            }
+            pc += 2;
+            break;
+        case WORD_START:
+            // s > text whenever s != line start, so s[-1] is in the text.
+            if (!gWordTable.entry[*s] || (s != gLineStart && gWordTable.entry[s[-1]]))
+                return nullptr;
+            ++pc;
+            break;
+        case WORD_END:
+            if (s == gLineStart || !gWordTable.entry[s[-1]] || gWordTable.entry[*s])
+                return nullptr;
+            ++pc;
+            break;
+        case BACKREF: {
+            const unsigned n = pc[1];
+            const unsigned bit = 1u << (n & 15);
+            // Only a tag both started and ended during this call is known to
+            // lie in the current text; anything else is an empty reference.
+            if (n >= 1 && n <= 9 && (tagsStarted & bit) && (tagsEnded & bit)) {
+                const unsigned char *from = reinterpret_cast<const unsigned char *>(p->matchStart[n]);
+                const unsigned char *to = reinterpret_cast<const unsigned char *>(p->matchEnd[n]);
+                // The referenced bytes hold no NUL, so a mismatch stops the
+                // comparison at the latest at the end of the text.
+                for (; from < to; ++from, ++s)
+                    if (*s != *from)
+                        return nullptr;
+            }
+            pc += 2;
+            break;
+        }
+        case LITERAL_ANYCASE:
+            for (++pc; *pc != '\0'; ++pc, ++s)
+                if (*s == '\0' || kFold.entry[*s] != kFold.entry[*pc])
+                    return nullptr;
+            ++pc;
+            break;
+        case LITERAL:
+            for (++pc; *pc != '\0'; ++pc, ++s)
+                if (*s != *pc)
+                    return nullptr;
+            ++pc;
+            break;
+        case STAR:
+        case OPTIONAL:
+            return Repeat(s, pc);
+        default:
+            return nullptr; // NEVER and anything unknown
+        }
+    }
+}
+
+const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char *pc)
+{
+    const unsigned char *operand = pc + 1;
+    const unsigned char *rest = operand + OperandSize(*operand) + 1;
+    if (*rest == END)
+        return s; // a repeater that ends the program matches nothing
+
+    const unsigned char *r;
+    if (*pc == OPTIONAL) {
+        if (*operand == ANY) {
+            if ((r = Program(s, rest)) != nullptr)
+                return r;
+            return *s != '\0' ? Program(s + 1, rest) : nullptr;
+        }
+        if (*s != '\0' && MatchOne(operand, *s) && (r = Program(s + 1, rest)) != nullptr)
+            return r;
+        return Program(s, rest);
+    }
+
+    if (*operand == ANY) {
+        // `.*` is matched shortest first.
+        const unsigned char *q = s;
+        for (; *q != '\0'; ++q)
+            if ((r = Program(q, rest)) != nullptr)
+                return r;
+        if ((r = Program(q, rest)) != nullptr)
+            return r;
+        // The backward pass retries the positions already tried; it can only
+        // come out differently when the rest reads or writes tags.
+        if (!TouchesTags(rest))
+            return nullptr;
+        while (q > s)
+            if ((r = Program(--q, rest)) != nullptr)
+                return r;
+        return nullptr;
+    }
+
+    const unsigned char *q = s;
+    while (*q != '\0' && MatchOne(operand, *q))
+        ++q;
+    for (;;) {
+        if ((r = Program(q, rest)) != nullptr)
+            return r;
+        if (q == s)
+            return nullptr;
+        --q;
+    }
+}
+
+// Finds the literal `lit` (case folded when `fold`) leftmost in `text`.
+const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
+{
+    if (!fold)
+        return reinterpret_cast<const unsigned char *>(
+            std::strstr(reinterpret_cast<const char *>(text), reinterpret_cast<const char *>(lit)));
+    const unsigned char first = kFold.entry[lit[0]];
+    for (const unsigned char *s = text; *s != '\0'; ++s) {
+        if (kFold.entry[*s] != first)
+            continue;
+        size_t k = 1;
+        while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
+            ++k;
+        if (lit[k] == '\0')
+            return s;
+    }
+    return nullptr;
+}
+
+// The start of each alternative.  The record stores them as pointers into
+// its own program; if the caller moved the record since compiling, they are
+// found again by walking the program.
+int BranchStarts(QuarnPattern *p, const unsigned char *starts[QUARN_MAX_BRANCHES])
+{
+    QuarnRegexBody &rx = p->body.regex;
+    int count = rx.branchCount;
+    if (count < 1)
+        return 0;
+    if (count > QUARN_MAX_BRANCHES)
+        count = QUARN_MAX_BRANCHES;
+    if (rx.branchStart[0] == rx.program) {
+        for (int i = 0; i < count; ++i)
+            starts[i] = rx.branchStart[i];
+        return count;
+    }
+    const unsigned char *pc = rx.program;
+    const unsigned char *end = rx.program + QUARN_PROGRAM_SIZE;
+    int found = 0;
+    starts[found++] = pc;
+    while (pc < end && *pc != END && found < count) {
+        switch (*pc) {
+        case BRANCH: starts[found++] = ++pc; break;
+        case CHAR_ANYCASE: case CHAR: case TAG_START: case TAG_END: case BACKREF: pc += 2; break;
+        case CLASS: case NOT_CLASS: pc += 1 + kSetBytes; break;
+        case STAR: case OPTIONAL: pc += 1 + OperandSize(pc[1]) + 1; break;
+        default: ++pc; break;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+} // namespace quarn
+
+using namespace quarn;
+using namespace quarn::rgrep;
+
+extern "C" {
+
+int32_t QUARN_API CompileRGrep(const char *pattern, int32_t caseFlag, QuarnPattern *p)
+{
+    if (p == nullptr)
+        return kNoPattern;
+    if (pattern == nullptr || *pattern == '\0')
+        return Fail(p, kNoPattern);
+    const size_t len = strnlen(pattern, QUARN_PATTERN_TEXT_SIZE);
+    if (len >= QUARN_PATTERN_TEXT_SIZE)
+        return Fail(p, kPatternTooLong);
+
+    std::memcpy(p->patternText, pattern, len + 1);
+    p->option = caseFlag;
+    p->body.regex.branchStart[0] = p->body.regex.program;
+    p->body.regex.branchCount = 1;
+    return Compile(reinterpret_cast<const unsigned char *>(pattern), len, caseFlag, p);
+}
+
+int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
+{
+    if (p == nullptr || text == nullptr || p->errorCode != 0)
+        return -1;
+    for (int n = 0; n < QUARN_MAX_TAGS; ++n)
+        p->matchStart[n] = nullptr;
+    p->matchEnd[0] = nullptr;
+
+    const unsigned char *base = reinterpret_cast<const unsigned char *>(text);
+    gLineStart = base;
+
+    const unsigned char *program = p->body.regex.program;
+    if ((program[0] == LITERAL || program[0] == LITERAL_ANYCASE) && p->body.regex.branchCount == 1) {
+        const unsigned char *lit = program + 1;
+        const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE);
+        if (at == nullptr)
+            return 0;
+        p->matchStart[0] = reinterpret_cast<const char *>(at);
+        p->matchEnd[0] = reinterpret_cast<const char *>(at + std::strlen(reinterpret_cast<const char *>(lit)));
+        return 1;
+    }
+
+    const unsigned char *starts[QUARN_MAX_BRANCHES];
+    const int branches = BranchStarts(p, starts);
+    Matcher m{p, 0, 0, gOptions};
+    for (const unsigned char *s = base;; ) {
+        for (int b = 0; b < branches; ++b) {
+            const unsigned char *end = m.Program(s, starts[b]);
+            if (end != nullptr) {
+                p->matchStart[0] = reinterpret_cast<const char *>(s);
+                p->matchEnd[0] = reinterpret_cast<const char *>(end);
+                return 1;
+            }
+        }
+        if (*s == '\0')
+            return 0;
+        const unsigned char passed = *s++;
+        if ((passed == '\n' && (m.options & QUARN_OPT_LF)) || (passed == '\r' && (m.options & QUARN_OPT_CR)))
+            gLineStart = s;
+    }
+}
+
+void QUARN_API InitWordCharTable(void)
+{
+    for (int c = 0; c < 256; ++c)
+        gWordTable.entry[c] = (kDefaultWordSet[c >> 3] >> (c & 7)) & 1;
+}
+
+void QUARN_API AddWordChar(const char *chars)
+{
+    if (chars == nullptr)
+        return;
+    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(chars); *c != '\0'; ++c)
+        gWordTable.entry[*c] = 1;
+}
+
+void QUARN_API RemoveWordChar(const char *chars)
+{
+    if (chars == nullptr)
+        return;
+    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(chars); *c != '\0'; ++c)
+        gWordTable.entry[*c] = 0;
+}
+
+} // extern "C"

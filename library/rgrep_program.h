@@ -1,0 +1,49 @@
+// The byte program of a compiled regular expression.  A program is a run of
+// elements (one opcode byte, then its operand bytes) ended by END;
+// alternatives follow one another, each but the last closed by BRANCH.
+// This header is the description of the format: one opcode per line.
+#pragma once
+
+namespace quarn::rgrep {
+
+enum Opcode : unsigned char {
+    END = 0,              // end of program; also closes a repeater's operand
+    CHAR_ANYCASE = 1,     // +1 byte: character, ASCII letter case ignored
+    ANY = 2,              // `.`: any character but the terminating NUL
+    CLASS = 3,            // +32 bytes: bit set of members (bit c&7 of byte c>>3)
+    NOT_CLASS = 4,        // +32 bytes: bit set of non-members
+    LINE_START = 5,       // `^`: position is the current line start
+    LINE_END = 6,         // `$`: end of text, or a separator enabled in options
+    TAG_START = 7,        // +1 byte: tag 1..9, records matchStart[n]
+    TAG_END = 8,          // +1 byte: tag 1..9, records matchEnd[n]
+    WORD_START = 9,       // `\<`
+    WORD_END = 10,        // `\>`
+    BACKREF = 11,         // +1 byte: tag 1..9, the tag's text again
+    STAR = 12,            // +operand element, +END: zero or more
+    NEVER = 13,           // never produced; never matches
+    OPTIONAL = 14,        // +operand element, +END: zero or one (`-`)
+    BRANCH = 15,          // `|`: ends the alternative before it
+    CHAR = 16,            // +1 byte: character, exact
+    LITERAL_ANYCASE = 17, // +NUL-terminated text: whole pattern, case ignored
+    LITERAL = 18,         // +NUL-terminated text: whole pattern, exact
+};
+
+constexpr int kSetBytes = 32;
+
+// Size in bytes of the single-position element at `op` (opcode included);
+// only valid for the operands a repeater accepts.
+inline int OperandSize(unsigned char op)
+{
+    switch (op) {
+    case CHAR_ANYCASE:
+    case CHAR:
+        return 2;
+    case CLASS:
+    case NOT_CLASS:
+        return 1 + kSetBytes;
+    default: // ANY
+        return 1;
+    }
+}
+
+} // namespace quarn::rgrep

@@ -1,0 +1,22 @@
+# Compares the defined dynamic symbols of LIBRARY with the list in EXPECTED.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+    OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
+if(NOT nm_rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${nm_out}")
+set(actual "")
+foreach(line IN LISTS lines)
+    # Code and data symbols; absolute version-node symbols are not exports.
+    if(line MATCHES "^[0-9a-fA-F]+ [TtDdBbRrWwVvi] ([A-Za-z_][A-Za-z0-9_]*)$")
+        list(APPEND actual ${CMAKE_MATCH_1})
+    endif()
+endforeach()
+file(STRINGS ${EXPECTED} expected)
+list(SORT actual)
+list(SORT expected)
+if(NOT actual STREQUAL expected)
+    message(FATAL_ERROR "exported symbols differ\n  expected: ${expected}\n  actual:   ${actual}")
+endif()
+list(LENGTH actual n)
+message(STATUS "${n} exports as expected")

@@ -1,0 +1,291 @@
+// Regular-expression matcher: match positions as offsets for each element
+// and repeater rule, tags and back references, line separators, and the
+// word-character table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "test_support.h"
+
+using quarn_test::Offset;
+
+namespace {
+
+struct MatchCase {
+    const char *pattern;
+    int caseFlag;
+    int options; // the options word during the match (messages off)
+    const char *text;
+    int result;
+    long start; // -1: no match recorded
+    long end;
+};
+
+const MatchCase kMatches[] = {
+    // literals
+    {"abc", 0, 0, "xxABCxx", 1, 2, 5},
+    {"abc", 1, 0, "xxABCxx", 0, -1, -1},
+    {"abc", 1, 0, "xxabcxx", 1, 2, 5},
+    {"abc", 0, 0, "ab", 0, -1, -1},
+    {"a{2}", 1, 0, "xa{2}", 1, 1, 5},
+    {"foo&&bar", 0, 0, "FOO&&BAR!", 1, 0, 8},
+    {"\xe9t\xe9", 0, 0, "\xc9T\xc9 \xe9T\xe9", 1, 4, 7}, // only ASCII letters fold
+    // anchors
+    {"a$", 0, 0, "a", 1, 0, 1},
+    {"a$", 0, 0, "ba", 1, 1, 2},
+    {"a$", 0, 0, "ab", 0, -1, -1},
+    {"^a", 0, 0, "ba", 0, -1, -1},
+    {"^", 0, 0, "", 1, 0, 0},
+    {"$", 0, 0, "abc", 1, 3, 3},
+    // alternatives: leftmost start, then first alternative in order
+    {"a|b", 0, 0, "a", 1, 0, 1},
+    {"ab|a", 0, 0, "ab", 1, 0, 2},
+    {"a|ab", 0, 0, "ab", 1, 0, 1},
+    {"x|b", 0, 0, "abx", 1, 1, 2},
+    {"|a", 0, 0, "a", 1, 0, 0},
+    {"q|", 0, 0, "a", 1, 0, 0},
+    // repeaters
+    {"ab*", 0, 0, "abbb", 1, 0, 1},
+    {"ab*c", 0, 0, "abbbc", 1, 0, 5},
+    {"ab*|z", 0, 0, "abbb", 1, 0, 4}, // followed by BRANCH: not the final END
+    {"xa*y", 0, 0, "XAAAY", 1, 0, 5},
+    {"xa*", 0, 0, "XAAA", 1, 0, 1},
+    {"x*", 0, 0, "", 1, 0, 0},
+    {"a+b", 1, 0, "caaab", 1, 1, 5},
+    {"a+b", 1, 0, "cb", 0, -1, -1},
+    {"a.*b", 0, 0, "axbxb", 1, 0, 3},
+    {"a.*$", 0, 0, "axbxb", 1, 0, 5},
+    {"a.*", 0, 0, "axbxb", 1, 0, 1},
+    {"[0-9]+x", 0, 0, "a123x", 1, 1, 5},
+    {"[^a]*b", 0, 0, "aaxxb", 1, 2, 5},
+    {"colou-r", 0, 0, "color", 1, 0, 5},
+    {"colou-r", 0, 0, "colour", 1, 0, 6},
+    {"a.-b", 0, 0, "ab", 1, 0, 2},
+    {"a.-b", 0, 0, "axb", 1, 0, 3},
+    {"a.-b", 0, 0, "axxb", 0, -1, -1},
+    {"a[xy]-c", 0, 0, "ayc", 1, 0, 3},
+    {"a-$", 0, 0, "a", 1, 0, 1}, // the operand is tried first, then R after it
+    {"ba-c", 0, 0, "bc", 1, 0, 2},
+    // classes and ANY never consume the terminating NUL
+    {"x[^a]", 0, 0, "x", 0, -1, -1},
+    {".[^a]", 0, 0, "x", 0, -1, -1},
+    {"x.", 0, 0, "x", 0, -1, -1},
+    {"x[\\x]", 0, 0, "x", 0, -1, -1},
+    {"[A-Z]", 0, 0, "abc", 0, -1, -1}, // class members compare exactly
+    {"[a-z][A-Z]", 1, 0, "aB", 1, 0, 2},
+    // escapes
+    {"a\\tb", 0, 0, "xa\tb", 1, 1, 4},
+    {"\\x41", 0, 0, "a", 0, -1, -1},
+    {"\\x41", 0, 0, "A", 1, 0, 1},
+    {"\\.c", 0, 0, "abc.c", 1, 3, 5},
+    {"a\\", 0, 0, "xa\\", 1, 1, 3},
+    // line separators move the line start only
+    {"^b", 0, 0, "a\nb", 0, -1, -1},
+    {"^b", 0, QUARN_OPT_LF, "a\nb", 1, 2, 3},
+    {"^b", 0, QUARN_OPT_CR, "a\nb", 0, -1, -1},
+    {"^b", 0, QUARN_OPT_CR, "a\rb", 1, 2, 3},
+    {"a$", 0, 0, "a\nb", 0, -1, -1},
+    {"a$", 0, QUARN_OPT_LF, "a\nb", 1, 0, 1},
+    {"a$", 0, QUARN_OPT_CR, "a\r\nb", 1, 0, 1},
+    {"a.b", 0, 0, "a\nb", 1, 0, 3},
+    {"a.b", 0, QUARN_OPT_LF | QUARN_OPT_CR, "a\nb", 1, 0, 3},
+    {"a[^x]b", 0, QUARN_OPT_LF, "a\nb", 1, 0, 3},
+    {"\\<b", 0, QUARN_OPT_LF, "a\nb", 1, 2, 3},
+    // word boundaries with the default table
+    {"\\<ab\\>", 0, 0, "ab cd", 1, 0, 2},
+    {"\\<ab\\>", 0, 0, "cab", 0, -1, -1},
+    {"\\<ab\\>", 0, 0, "x ab-y", 1, 2, 4},
+    {"\\<ab\\>", 0, 0, "x_ab", 0, -1, -1},
+    {"\\>", 0, 0, "ab", 1, 2, 2},
+    {"\\<", 0, 0, "  ab", 1, 2, 2},
+    {"\\<\xe9", 0, 0, "\xe9", 0, -1, -1},
+    // tags and back references
+    {"\\(a\\)\\1", 0, 0, "aa", 1, 0, 2},
+    {"\\(a\\)\\1", 0, 0, "xaba", 0, -1, -1},
+    {"\\([a-z]*\\)=\\1", 1, 0, "key=key", 1, 0, 7},
+    {"\\(a*\\)b\\1", 1, 0, "aabaa", 1, 0, 5},
+    {"\\(A\\)\\1", 0, 0, "Aa", 0, -1, -1}, // back references compare exact case
+    {"x\\(y\\)|\\1z", 1, 0, "z", 1, 0, 1}, // tag 1 never set in this call: empty
+    {"\\(a\\(b\\1\\)\\)", 1, 0, "ab", 1, 0, 2}, // reference to an open tag: not ended yet, empty
+};
+
+TEST(RGrep, MatchPositions)
+{
+    for (const auto &c : kMatches) {
+        auto p = quarn_test::NewPattern();
+        QuarnOptions(0);
+        ASSERT_EQ(CompileRGrep(c.pattern, c.caseFlag, p.get()), 0) << c.pattern;
+        QuarnOptions(c.options);
+        const std::string text = c.text;
+        EXPECT_EQ(RGrep(text.c_str(), p.get()), c.result) << c.pattern << " on \"" << c.text << '"';
+        EXPECT_EQ(Offset(text.c_str(), p->matchStart[0]), c.start) << c.pattern << " on \"" << c.text << '"';
+        EXPECT_EQ(Offset(text.c_str(), p->matchEnd[0]), c.end) << c.pattern << " on \"" << c.text << '"';
+    }
+    QuarnOptions(QUARN_OPT_MESSAGES);
+}
+
+TEST(RGrep, TagPositions)
+{
+    auto p = quarn_test::NewPattern();
+    const char *text = "xaay";
+    ASSERT_EQ(CompileRGrep("\\(a\\)\\1", 0, p.get()), 0);
+    ASSERT_EQ(RGrep(text, p.get()), 1);
+    EXPECT_EQ(Offset(text, p->matchStart[1]), 1);
+    EXPECT_EQ(Offset(text, p->matchEnd[1]), 2);
+
+    const char *kv = "name=value";
+    ASSERT_EQ(CompileRGrep("\\([a-z]*\\)=\\([a-z]*\\)", 1, p.get()), 0);
+    ASSERT_EQ(RGrep(kv, p.get()), 1);
+    EXPECT_EQ(Offset(kv, p->matchStart[1]), 0);
+    EXPECT_EQ(Offset(kv, p->matchEnd[1]), 4);
+    EXPECT_EQ(Offset(kv, p->matchStart[2]), 5);
+    EXPECT_EQ(Offset(kv, p->matchEnd[2]), 10);
+    EXPECT_EQ(p->matchStart[3], nullptr);
+}
+
+TEST(RGrep, EndTagsSurviveFromEarlierCallsButStartsAreCleared)
+{
+    auto p = quarn_test::NewPattern();
+    const char *first = "ab";
+    ASSERT_EQ(CompileRGrep("a\\(b\\)", 1, p.get()), 0);
+    ASSERT_EQ(RGrep(first, p.get()), 1);
+    const char *end1 = p->matchEnd[1];
+    ASSERT_EQ(Offset(first, end1), 2);
+    EXPECT_EQ(RGrep("zz", p.get()), 0);
+    EXPECT_EQ(p->matchStart[0], nullptr);
+    EXPECT_EQ(p->matchEnd[0], nullptr);
+    EXPECT_EQ(p->matchStart[1], nullptr);
+    EXPECT_EQ(p->matchEnd[1], end1);
+}
+
+TEST(RGrep, StaleTagFromAnotherTextIsAnEmptyReference)
+{
+    // Tag 1 is set only in the first alternative; on a later text the second
+    // alternative refers to it while matchEnd[1] still points into the old
+    // text.  The reference must count as empty, never read the old text.
+    auto p = quarn_test::NewPattern();
+    ASSERT_EQ(CompileRGrep("q\\(x\\)|a\\1b", 1, p.get()), 0);
+    std::string old = "qx";
+    ASSERT_EQ(RGrep(old.c_str(), p.get()), 1);
+    const char *text = "zab";
+    EXPECT_EQ(RGrep(text, p.get()), 1);
+    EXPECT_EQ(Offset(text, p->matchStart[0]), 1);
+    EXPECT_EQ(Offset(text, p->matchEnd[0]), 3);
+}
+
+TEST(RGrep, RefusedRecordsAndNullArguments)
+{
+    auto p = quarn_test::NewPattern();
+    QuarnMessages(0);
+    CompileRGrep("\\(", 0, p.get());
+    QuarnMessages(1);
+    p->matchStart[0] = "untouched";
+    EXPECT_EQ(RGrep("(", p.get()), -1);
+    EXPECT_STREQ(p->matchStart[0], "untouched");
+    EXPECT_EQ(RGrep("x", nullptr), -1);
+    ASSERT_EQ(CompileRGrep("x", 0, p.get()), 0);
+    EXPECT_EQ(RGrep(nullptr, p.get()), -1);
+}
+
+TEST(RGrep, RecordCopiedAfterCompileStillMatches)
+{
+    auto p = quarn_test::NewPattern();
+    ASSERT_EQ(CompileRGrep("ab|c[0-9]+x", 0, p.get()), 0);
+    auto copy = quarn_test::NewPattern();
+    std::memcpy(copy.get(), p.get(), sizeof(QuarnPattern));
+    std::memset(p.get(), 0xEE, sizeof(QuarnPattern)); // the original's program is gone
+    const char *text = "xxC42x";
+    EXPECT_EQ(RGrep(text, copy.get()), 1);
+    EXPECT_EQ(Offset(text, copy->matchStart[0]), 2);
+    EXPECT_EQ(Offset(text, copy->matchEnd[0]), 6);
+}
+
+TEST(RGrep, LongTextsNeedNoDeepRecursion)
+{
+    // Recursion depth follows the repeaters, not the text: a megabyte line
+    // through several repeaters must not exhaust the stack.
+    std::string text(1 << 20, 'a');
+    text += "b";
+    auto p = quarn_test::NewPattern();
+    ASSERT_EQ(CompileRGrep("a*[a-c]*b", 1, p.get()), 0);
+    EXPECT_EQ(RGrep(text.c_str(), p.get()), 1);
+    EXPECT_EQ(Offset(text.c_str(), p->matchEnd[0]), static_cast<long>(text.size()));
+    ASSERT_EQ(CompileRGrep("x.*y", 1, p.get()), 0);
+    std::string many(3000, 'x');
+    EXPECT_EQ(RGrep(many.c_str(), p.get()), 0);
+}
+
+// Case-ignoring literal search agrees with a naive scan on random texts.
+TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
+{
+    std::mt19937 rng(7);
+    auto p = quarn_test::NewPattern();
+    const char letters[] = "aAbB_";
+    for (int iter = 0; iter < 3000; ++iter) {
+        std::string needle, hay;
+        for (int i = 0, n = 1 + rng() % 3; i < n; ++i)
+            needle += letters[rng() % 5];
+        for (int i = 0, n = rng() % 12; i < n; ++i)
+            hay += letters[rng() % 5];
+        const int caseFlag = rng() % 2;
+        ASSERT_EQ(CompileRGrep(needle.c_str(), caseFlag, p.get()), 0);
+        long expected = -1;
+        for (size_t s = 0; s + needle.size() <= hay.size() && expected < 0; ++s) {
+            bool eq = true;
+            for (size_t k = 0; k < needle.size() && eq; ++k)
+                eq = caseFlag ? hay[s + k] == needle[k] : tolower(hay[s + k]) == tolower(needle[k]);
+            if (eq)
+                expected = static_cast<long>(s);
+        }
+        ASSERT_EQ(RGrep(hay.c_str(), p.get()), expected >= 0 ? 1 : 0) << needle << " in " << hay;
+        ASSERT_EQ(Offset(hay.c_str(), p->matchStart[0]), expected) << needle << " in " << hay;
+    }
+}
+
+TEST(WordTable, ChangesApplyAtMatchTimeUntilReset)
+{
+    auto p = quarn_test::NewPattern();
+    ASSERT_EQ(CompileRGrep("\\<ab\\>", 0, p.get()), 0);
+    EXPECT_EQ(RGrep("x ab-y", p.get()), 1);
+
+    AddWordChar("-");
+    EXPECT_EQ(RGrep("x ab-y", p.get()), 0);
+    InitWordCharTable();
+    EXPECT_EQ(RGrep("x ab-y", p.get()), 1);
+
+    ASSERT_EQ(CompileRGrep("\\<ab", 0, p.get()), 0);
+    EXPECT_EQ(RGrep("x_ab", p.get()), 0);
+    RemoveWordChar("_");
+    EXPECT_EQ(RGrep("x_ab", p.get()), 1);
+    InitWordCharTable();
+
+    ASSERT_EQ(CompileRGrep("\\<\xe9t\xe9\\>", 1, p.get()), 0);
+    EXPECT_EQ(RGrep("l'\xe9t\xe9!", p.get()), 0);
+    AddWordChar("\xe9\xe9");
+    EXPECT_EQ(RGrep("l'\xe9t\xe9!", p.get()), 1);
+    RemoveWordChar("");
+    AddWordChar(nullptr);
+    RemoveWordChar(nullptr);
+    EXPECT_EQ(RGrep("l'\xe9t\xe9!", p.get()), 1);
+    InitWordCharTable();
+    EXPECT_EQ(RGrep("l'\xe9t\xe9!", p.get()), 0);
+}
+
+TEST(WordTable, DefaultSetIsDigitsLettersAndUnderscore)
+{
+    auto p = quarn_test::NewPattern();
+    InitWordCharTable();
+    ASSERT_EQ(CompileRGrep("\\<.", 1, p.get()), 0);
+    int members = 0;
+    for (int c = 1; c < 256; ++c) {
+        char text[2] = {static_cast<char>(c), 0};
+        const bool word = RGrep(text, p.get()) == 1;
+        members += word;
+        EXPECT_EQ(word, (c < 128 && isalnum(c)) || c == '_') << c;
+    }
+    EXPECT_EQ(members, 63);
+}
+
+} // namespace

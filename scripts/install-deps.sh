@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs the Debian packages the build and tests need.  Idempotent and
+# quiet: packages already present are not fetched again.  Run as root.
+set -eu
+packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
+if [ "${1:-}" = "--gui" ]; then
+    packages="$packages xvfb xauth"
+fi
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+if [ -n "$missing" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "install-deps: need root to install:$missing" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
