@@ -132,7 +132,7 @@ TEST(BitList, AllocationSetsCountsAndStorage)
 TEST(BitList, OperationsMatchTheModel)
 {
     std::mt19937 rng(511);
-    for (int iteration = 0; iteration < 3000; ++iteration) {
+    for (int iteration = 0; iteration < 800; ++iteration) {
         const int32_t bits = std::uniform_int_distribution<int32_t>(1, 511)(rng);
         Vectors v(bits);
         const size_t size = static_cast<size_t>(32 * v.a.wordCount);
