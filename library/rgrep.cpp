@@ -3,7 +3,12 @@
 // over one line with a leftmost-first backtracking matcher whose recursion
 // depth is bounded by the number of repeaters; the word-character table for
 // \< and \> lives here too.  Substitution for this kind is in rgrep_subst.cpp.
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quarn32.h"
 #include "quarn_private.h"
@@ -85,9 +90,12 @@ const char *RegexMessage(int32_t code)
 
 namespace {
 
+void ClearHints(unsigned char *program);
+
 int32_t Fail(QuarnPattern *p, int32_t code)
 {
     p->body.regex.program[0] = END;
+    ClearHints(p->body.regex.program);
     p->errorCode = code;
     ShowErrorBox(RegexMessage(code), gCaptionRegex);
     return code;
@@ -214,6 +222,141 @@ int32_t CompileClass(const unsigned char *pat, size_t len, size_t *i, ProgramWri
     return kOk;
 }
 
+// ---------------------------------------------------------------------------
+// Scan hints
+//
+// The program rarely fills its 1056 bytes.  The compiler leaves a summary of
+// the program in the unused tail of the area so that RGrep can skip, with a
+// vectorised scan, the text positions where no alternative can begin.  The
+// summary is validated before use (marker, length, END byte) and only ever
+// narrows which positions are tried, never how one is matched.
+// ---------------------------------------------------------------------------
+
+constexpr unsigned char kHintMagic0 = 'Q', kHintMagic1 = 'h';
+
+enum HintFlag : unsigned char {
+    kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
+    kHintPrefilter = 2,      // the first-byte set below is usable
+    kHintAnchored = 4,       // some alternative begins with LINE_START
+};
+
+// Byte layout of the hint block, relative to kHintOffset.
+enum HintField {
+    kHMagic0 = 0,
+    kHMagic1 = 1,
+    kHLengthLo = 2, // program length including its END byte
+    kHLengthHi = 3,
+    kHFlags = 4,
+    kHListCount = 5, // 1..8: the set's members are listed at kHList; 0: not listed
+    kHRange = 6,     // 1: the set is the range kHRangeLo..kHRangeHi
+    kHRangeLo = 7,
+    kHRangeHi = 8,
+    kHList = 9,  // up to 8 bytes
+    kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
+    kHEnd = 49,
+};
+static_assert(kHintOffset + kHEnd <= QUARN_PROGRAM_SIZE, "hint block must fit");
+
+void ClearHints(unsigned char *program)
+{
+    program[kHintOffset + kHMagic0] = 0;
+    program[kHintOffset + kHMagic1] = 0;
+}
+
+// Adds to `set` the bytes that the single-position element `el` can consume;
+// false when it is not such an element.
+bool AddFirstBytes(const unsigned char *el, unsigned char *set)
+{
+    switch (el[0]) {
+    case CHAR_ANYCASE:
+        for (int c = 1; c < 256; ++c)
+            if (kFold.entry[c] == kFold.entry[el[1]])
+                AddMember(set, static_cast<unsigned>(c));
+        return true;
+    case CHAR:
+        if (el[1] != 0)
+            AddMember(set, el[1]);
+        return true;
+    case CLASS:
+    case NOT_CLASS:
+        for (int c = 1; c < 256; ++c) {
+            const bool member = (el[1 + (c >> 3)] >> (c & 7)) & 1;
+            if (member == (el[0] == CLASS))
+                AddMember(set, static_cast<unsigned>(c));
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+void WriteHints(QuarnRegexBody &rx, int length)
+{
+    unsigned char *program = rx.program;
+    ClearHints(program);
+    if (length > kHintOffset)
+        return;
+    unsigned char *h = program + kHintOffset;
+    std::memset(h, 0, kHEnd);
+    unsigned char flags = 0;
+
+    // Which elements read the line start, anywhere in the program.
+    for (const unsigned char *pc = program; pc < program + length && *pc != END;) {
+        switch (*pc) {
+        case LINE_START: case WORD_START: case WORD_END: flags |= kHintReadsLineStart; ++pc; break;
+        case CHAR_ANYCASE: case CHAR: case TAG_START: case TAG_END: case BACKREF: pc += 2; break;
+        case CLASS: case NOT_CLASS: pc += 1 + kSetBytes; break;
+        case STAR: case OPTIONAL: pc += 1 + OperandSize(pc[1]) + 1; break;
+        default: ++pc; break;
+        }
+    }
+
+    // The union of what each alternative can begin with.  Leading word
+    // boundaries are skipped (they consume nothing and have no side effect);
+    // anything that may match without consuming, or that writes a tag before
+    // its first character, makes every position a candidate.
+    unsigned char *set = h + kHSet;
+    bool usable = true;
+    for (int b = 0; b < rx.branchCount && usable; ++b) {
+        const unsigned char *pc = rx.branchStart[b];
+        if (*pc == LINE_START) {
+            flags |= kHintAnchored; // can only match at the text's start
+            continue;
+        }
+        while (*pc == WORD_START || *pc == WORD_END)
+            ++pc;
+        usable = AddFirstBytes(pc, set);
+    }
+    if (usable) {
+        flags |= kHintPrefilter;
+        int count = 0, lo = -1, hi = -1;
+        bool contiguous = true;
+        for (int c = 1; c < 256; ++c) {
+            if (!((set[c >> 3] >> (c & 7)) & 1))
+                continue;
+            if (count < 8)
+                h[kHList + count] = static_cast<unsigned char>(c);
+            if (lo < 0)
+                lo = c;
+            else if (c != hi + 1)
+                contiguous = false;
+            hi = c;
+            ++count;
+        }
+        h[kHListCount] = static_cast<unsigned char>(count <= 8 ? count : 0);
+        if (count > 8 && contiguous) {
+            h[kHRange] = 1;
+            h[kHRangeLo] = static_cast<unsigned char>(lo);
+            h[kHRangeHi] = static_cast<unsigned char>(hi);
+        }
+    }
+    h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
+    h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
+    h[kHFlags] = flags;
+    h[kHMagic0] = kHintMagic0;
+    h[kHMagic1] = kHintMagic1;
+}
+
 bool IsRepeatable(unsigned char op)
 {
     return op == CHAR_ANYCASE || op == CHAR || op == ANY || op == CLASS || op == NOT_CLASS;
@@ -233,6 +376,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
             out.Byte(pat[k]);
         out.Byte('\0');
         out.Terminate();
+        ClearHints(rx.program);
         p->errorCode = kOk;
         return kOk;
     }
@@ -378,6 +522,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
     if (openCount > 0)
         return Fail(p, kUnmatchedOpen);
     out.Terminate();
+    WriteHints(rx, out.Pos() + 1);
     p->errorCode = kOk;
     return kOk;
 }
@@ -617,16 +762,113 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     }
 }
 
-// Finds the literal `lit` (case folded when `fold`) leftmost in `text`.
-const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
+
+// ---------------------------------------------------------------------------
+// Candidate scan: the next text position whose byte is in the hint set.
+// ---------------------------------------------------------------------------
+
+struct Candidates {
+    const unsigned char *set; // 32-byte bit set
+    int listCount;            // 1..8 listed bytes, else 0
+    const unsigned char *list;
+    bool range;
+    unsigned char lo, hi;
+};
+
+// Reads the validated hint block of `rx`, or returns false.
+bool ReadHints(const QuarnRegexBody &rx, int32_t options, Candidates *out, bool *anchored)
 {
-    if (!fold)
-        return reinterpret_cast<const unsigned char *>(
-            std::strstr(reinterpret_cast<const char *>(text), reinterpret_cast<const char *>(lit)));
-    const unsigned char first = kFold.entry[lit[0]];
-    for (const unsigned char *s = text; *s != '\0'; ++s) {
-        if (kFold.entry[*s] != first)
-            continue;
+    const unsigned char *h = rx.program + kHintOffset;
+    if (h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
+        return false;
+    const int length = h[kHLengthLo] | (h[kHLengthHi] << 8);
+    if (length < 1 || length > kHintOffset || rx.program[length - 1] != END)
+        return false;
+    const unsigned char flags = h[kHFlags];
+    if (!(flags & kHintPrefilter))
+        return false;
+    // With line separators on, the line start moves with every separator
+    // passed; positions are then walked one by one.
+    if ((flags & kHintReadsLineStart) && (options & (QUARN_OPT_LF | QUARN_OPT_CR)))
+        return false;
+    out->set = h + kHSet;
+    out->listCount = h[kHListCount] <= 8 ? h[kHListCount] : 0;
+    out->list = h + kHList;
+    out->range = h[kHRange] == 1;
+    out->lo = h[kHRangeLo];
+    out->hi = h[kHRangeHi];
+    *anchored = (flags & kHintAnchored) != 0;
+    return true;
+}
+
+#if defined(__SSE2__)
+// Reads whole aligned 16-byte blocks, which may extend past the text's NUL
+// but never past its page; the sanitizer cannot know that.
+__attribute__((no_sanitize_address))
+const unsigned char *NextCandidate(const unsigned char *s, const Candidates &c)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i bytes[8];
+    for (int i = 0; i < c.listCount; ++i)
+        bytes[i] = _mm_set1_epi8(static_cast<char>(c.list[i]));
+    const __m128i lo = _mm_set1_epi8(static_cast<char>(c.lo));
+    const __m128i span = _mm_set1_epi8(static_cast<char>(c.hi - c.lo));
+
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(s) & 15;
+    const unsigned char *block = s - misalign;
+    unsigned skip = ~0u << misalign; // ignore bytes before s in the first block
+    for (;; block += 16, skip = ~0u) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
+        const unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & skip;
+        unsigned hit;
+        if (c.listCount > 0) {
+            __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
+            for (int i = 1; i < c.listCount; ++i)
+                any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
+            hit = static_cast<unsigned>(_mm_movemask_epi8(any));
+        } else if (c.range) {
+            const __m128i off = _mm_sub_epi8(v, lo);
+            hit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off)));
+        } else {
+            hit = 0;
+            const unsigned char *b = block;
+            for (unsigned m = (nul ? (nul & -nul) - 1 : 0xffffu) & skip; m != 0; m &= m - 1) {
+                const unsigned i = static_cast<unsigned>(__builtin_ctz(m));
+                if ((c.set[b[i] >> 3] >> (b[i] & 7)) & 1)
+                    hit |= 1u << i;
+            }
+        }
+        hit &= skip;
+        if (hit != 0 || nul != 0) {
+            const unsigned firstHit = hit ? static_cast<unsigned>(__builtin_ctz(hit)) : 16;
+            const unsigned firstNul = nul ? static_cast<unsigned>(__builtin_ctz(nul)) : 16;
+            return firstHit < firstNul ? block + firstHit : nullptr;
+        }
+    }
+}
+#else
+const unsigned char *NextCandidate(const unsigned char *s, const Candidates &c)
+{
+    for (; *s != '\0'; ++s)
+        if ((c.set[*s >> 3] >> (*s & 7)) & 1)
+            return s;
+    return nullptr;
+}
+#endif
+
+// Leftmost occurrence of `lit` (ASCII case folded) in `text`.
+const unsigned char *FindLiteralAnyCase(const unsigned char *text, const unsigned char *lit)
+{
+    unsigned char list[2] = {lit[0], lit[0]};
+    if (kFold.entry[lit[0]] != lit[0])
+        list[0] = kFold.entry[lit[0]];
+    else if (lit[0] >= 'a' && lit[0] <= 'z')
+        list[1] = static_cast<unsigned char>(lit[0] - 32);
+    unsigned char set[kSetBytes] = {};
+    AddMember(set, list[0]);
+    AddMember(set, list[1]);
+    const Candidates c{set, 2, list, false, 0, 0};
+    for (const unsigned char *s = text; (s = NextCandidate(s, c)) != nullptr; ++s) {
         size_t k = 1;
         while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
             ++k;
@@ -634,6 +876,15 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
             return s;
     }
     return nullptr;
+}
+
+// Finds the literal `lit` (case folded when `fold`) leftmost in `text`.
+const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
+{
+    if (!fold)
+        return reinterpret_cast<const unsigned char *>(
+            std::strstr(reinterpret_cast<const char *>(text), reinterpret_cast<const char *>(lit)));
+    return FindLiteralAnyCase(text, lit);
 }
 
 // The start of each alternative.  The record stores them as pointers into
@@ -719,6 +970,42 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
     const unsigned char *starts[QUARN_MAX_BRANCHES];
     const int branches = BranchStarts(p, starts);
     Matcher m{p, 0, 0, gOptions};
+
+    Candidates candidates;
+    bool anchored = false;
+    if (ReadHints(p->body.regex, m.options, &candidates, &anchored)) {
+        // Only positions whose byte can begin an alternative are tried, plus
+        // the text's start for alternatives anchored there.  The line start
+        // stays at the text's start: either no element reads it or no
+        // separator is enabled.
+        const unsigned char *s = base;
+        if (anchored || *s == '\0') {
+            for (int b = 0; b < branches; ++b) {
+                const unsigned char *end = m.Program(s, starts[b]);
+                if (end != nullptr) {
+                    p->matchStart[0] = reinterpret_cast<const char *>(s);
+                    p->matchEnd[0] = reinterpret_cast<const char *>(end);
+                    return 1;
+                }
+            }
+            if (*s == '\0')
+                return 0;
+            ++s;
+        }
+        while ((s = NextCandidate(s, candidates)) != nullptr) {
+            for (int b = 0; b < branches; ++b) {
+                const unsigned char *end = m.Program(s, starts[b]);
+                if (end != nullptr) {
+                    p->matchStart[0] = reinterpret_cast<const char *>(s);
+                    p->matchEnd[0] = reinterpret_cast<const char *>(end);
+                    return 1;
+                }
+            }
+            ++s;
+        }
+        return 0;
+    }
+
     for (const unsigned char *s = base;; ) {
         for (int b = 0; b < branches; ++b) {
             const unsigned char *end = m.Program(s, starts[b]);
