@@ -238,6 +238,7 @@ enum HintFlag : unsigned char {
     kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
     kHintPrefilter = 2,      // the first-byte set below is usable
     kHintAnchored = 4,       // some alternative begins with LINE_START
+    kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
 };
 
 // Byte layout of the hint block, relative to kHintOffset.
@@ -344,6 +345,8 @@ void WriteHints(QuarnRegexBody &rx, int length)
             ++count;
         }
         h[kHListCount] = static_cast<unsigned char>(count <= 8 ? count : 0);
+        if (count == 0)
+            flags |= kHintNoCandidates;
         if (count > 8 && contiguous) {
             h[kHRange] = 1;
             h[kHRangeLo] = static_cast<unsigned char>(lo);
@@ -764,19 +767,125 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
 
 
 // ---------------------------------------------------------------------------
-// Candidate scan: the next text position whose byte is in the hint set.
+// Candidate scan: the next text position where a match may begin.
+//
+// A Scanner is prepared once per RGrep call from the compiler's summary (or
+// from a literal's first two bytes) and then walks the text in aligned
+// 16-byte blocks.  Aligned blocks may extend past the text's NUL but never
+// past its page.
 // ---------------------------------------------------------------------------
 
-struct Candidates {
-    const unsigned char *set; // 32-byte bit set
-    int listCount;            // 1..8 listed bytes, else 0
-    const unsigned char *list;
-    bool range;
-    unsigned char lo, hi;
+struct ScanSpec {
+    const unsigned char *set = nullptr; // 32-byte bit set of first bytes
+    int listCount = 0;                  // 1..8: first bytes listed in `list`
+    const unsigned char *list = nullptr;
+    bool range = false;                 // first bytes form lo..hi
+    unsigned char lo = 0, hi = 0;
 };
 
-// Reads the validated hint block of `rx`, or returns false.
-bool ReadHints(const QuarnRegexBody &rx, int32_t options, Candidates *out, bool *anchored)
+#if defined(__SSE2__)
+// Walks the text from s in aligned 16-byte blocks.  `hits(v, block)` gives
+// the mask of candidate bytes of a block; `found(at)` is called for each
+// candidate before the terminating NUL, in order, until it accepts one.
+// Aligned blocks may extend past the NUL but never past its page, which the
+// address sanitizer cannot know.
+template <class Hits, class Found>
+__attribute__((no_sanitize_address)) const unsigned char *ScanText(const unsigned char *s, Hits hits, Found found)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(s) & 15;
+    const unsigned char *block = s - misalign;
+    unsigned skip = (0xffffu << misalign) & 0xffffu;
+    for (;; block += 16, skip = 0xffffu) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
+        const unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & skip;
+        unsigned hit = hits(v, block) & skip;
+        if (nul != 0)
+            hit &= (nul & (0u - nul)) - 1; // candidates before the NUL only
+        for (; hit != 0; hit &= hit - 1) {
+            const unsigned char *at = block + __builtin_ctz(hit);
+            if (found(at))
+                return at;
+        }
+        if (nul != 0)
+            return nullptr;
+    }
+}
+
+inline unsigned Mask(__m128i v)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(v));
+}
+
+inline __m128i Splat(unsigned char c)
+{
+    return _mm_set1_epi8(static_cast<char>(c));
+}
+
+// Runs `found` on every position whose byte is in `spec`.
+template <class Found>
+const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+{
+    if (spec.listCount == 1) {
+        const __m128i a = Splat(spec.list[0]);
+        return ScanText(s, [&](__m128i v, const unsigned char *) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
+    }
+    if (spec.listCount == 2) {
+        const __m128i a = Splat(spec.list[0]), b = Splat(spec.list[1]);
+        return ScanText(
+            s, [&](__m128i v, const unsigned char *) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
+            found);
+    }
+    if (spec.listCount > 2) {
+        __m128i bytes[8];
+        const int n = spec.listCount;
+        for (int i = 0; i < n; ++i)
+            bytes[i] = Splat(spec.list[i]);
+        return ScanText(
+            s,
+            [&](__m128i v, const unsigned char *) {
+                __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
+                for (int i = 1; i < n; ++i)
+                    any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
+                return Mask(any);
+            },
+            found);
+    }
+    if (spec.range) {
+        const __m128i lo = Splat(spec.lo), span = Splat(static_cast<unsigned char>(spec.hi - spec.lo));
+        return ScanText(
+            s,
+            [&](__m128i v, const unsigned char *) {
+                const __m128i off = _mm_sub_epi8(v, lo);
+                return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off));
+            },
+            found);
+    }
+    const unsigned char *set = spec.set;
+    return ScanText(
+        s,
+        [set](__m128i, const unsigned char *block) __attribute__((no_sanitize_address)) {
+            unsigned hit = 0;
+            for (unsigned i = 0; i < 16; ++i)
+                hit |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
+            return hit;
+        },
+        found);
+}
+#else
+template <class Found>
+const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+{
+    for (; *s != '\0'; ++s)
+        if (((spec.set[*s >> 3] >> (*s & 7)) & 1) && found(s))
+            return s;
+    return nullptr;
+}
+#endif
+
+// Reads the validated scan summary of `rx` into `spec`; false when the
+// summary is missing or the walk must go position by position.
+bool ReadHints(const QuarnRegexBody &rx, int32_t options, ScanSpec *spec, bool *anchored, bool *none)
 {
     const unsigned char *h = rx.program + kHintOffset;
     if (h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
@@ -791,100 +900,70 @@ bool ReadHints(const QuarnRegexBody &rx, int32_t options, Candidates *out, bool 
     // passed; positions are then walked one by one.
     if ((flags & kHintReadsLineStart) && (options & (QUARN_OPT_LF | QUARN_OPT_CR)))
         return false;
-    out->set = h + kHSet;
-    out->listCount = h[kHListCount] <= 8 ? h[kHListCount] : 0;
-    out->list = h + kHList;
-    out->range = h[kHRange] == 1;
-    out->lo = h[kHRangeLo];
-    out->hi = h[kHRangeHi];
+    spec->set = h + kHSet;
+    spec->listCount = h[kHListCount] <= 8 ? h[kHListCount] : 0;
+    spec->list = h + kHList;
+    spec->range = h[kHRange] == 1;
+    spec->lo = h[kHRangeLo];
+    spec->hi = h[kHRangeHi];
     *anchored = (flags & kHintAnchored) != 0;
+    *none = (flags & kHintNoCandidates) != 0;
     return true;
 }
 
-#if defined(__SSE2__)
-// Reads whole aligned 16-byte blocks, which may extend past the text's NUL
-// but never past its page; the sanitizer cannot know that.
-__attribute__((no_sanitize_address))
-const unsigned char *NextCandidate(const unsigned char *s, const Candidates &c)
-{
-    const __m128i zero = _mm_setzero_si128();
-    __m128i bytes[8];
-    for (int i = 0; i < c.listCount; ++i)
-        bytes[i] = _mm_set1_epi8(static_cast<char>(c.list[i]));
-    const __m128i lo = _mm_set1_epi8(static_cast<char>(c.lo));
-    const __m128i span = _mm_set1_epi8(static_cast<char>(c.hi - c.lo));
-
-    const uintptr_t misalign = reinterpret_cast<uintptr_t>(s) & 15;
-    const unsigned char *block = s - misalign;
-    unsigned skip = ~0u << misalign; // ignore bytes before s in the first block
-    for (;; block += 16, skip = ~0u) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
-        const unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & skip;
-        unsigned hit;
-        if (c.listCount > 0) {
-            __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
-            for (int i = 1; i < c.listCount; ++i)
-                any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
-            hit = static_cast<unsigned>(_mm_movemask_epi8(any));
-        } else if (c.range) {
-            const __m128i off = _mm_sub_epi8(v, lo);
-            hit = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off)));
-        } else {
-            hit = 0;
-            const unsigned char *b = block;
-            for (unsigned m = (nul ? (nul & -nul) - 1 : 0xffffu) & skip; m != 0; m &= m - 1) {
-                const unsigned i = static_cast<unsigned>(__builtin_ctz(m));
-                if ((c.set[b[i] >> 3] >> (b[i] & 7)) & 1)
-                    hit |= 1u << i;
-            }
-        }
-        hit &= skip;
-        if (hit != 0 || nul != 0) {
-            const unsigned firstHit = hit ? static_cast<unsigned>(__builtin_ctz(hit)) : 16;
-            const unsigned firstNul = nul ? static_cast<unsigned>(__builtin_ctz(nul)) : 16;
-            return firstHit < firstNul ? block + firstHit : nullptr;
-        }
-    }
-}
-#else
-const unsigned char *NextCandidate(const unsigned char *s, const Candidates &c)
-{
-    for (; *s != '\0'; ++s)
-        if ((c.set[*s >> 3] >> (*s & 7)) & 1)
-            return s;
-    return nullptr;
-}
-#endif
-
-// Leftmost occurrence of `lit` (ASCII case folded) in `text`.
-const unsigned char *FindLiteralAnyCase(const unsigned char *text, const unsigned char *lit)
-{
-    unsigned char list[2] = {lit[0], lit[0]};
-    if (kFold.entry[lit[0]] != lit[0])
-        list[0] = kFold.entry[lit[0]];
-    else if (lit[0] >= 'a' && lit[0] <= 'z')
-        list[1] = static_cast<unsigned char>(lit[0] - 32);
-    unsigned char set[kSetBytes] = {};
-    AddMember(set, list[0]);
-    AddMember(set, list[1]);
-    const Candidates c{set, 2, list, false, 0, 0};
-    for (const unsigned char *s = text; (s = NextCandidate(s, c)) != nullptr; ++s) {
-        size_t k = 1;
-        while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
-            ++k;
-        if (lit[k] == '\0')
-            return s;
-    }
-    return nullptr;
-}
-
-// Finds the literal `lit` (case folded when `fold`) leftmost in `text`.
+// Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
+// `fold`.  Candidates are the positions of the literal's first byte (in
+// either case); each is then compared in full.
 const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
 {
-    if (!fold)
-        return reinterpret_cast<const unsigned char *>(
-            std::strstr(reinterpret_cast<const char *>(text), reinterpret_cast<const char *>(lit)));
-    return FindLiteralAnyCase(text, lit);
+    unsigned char first[2] = {lit[0], lit[0]};
+    if (fold) {
+        first[0] = kFold.entry[lit[0]];
+        if (first[0] >= 'a' && first[0] <= 'z')
+            first[1] = static_cast<unsigned char>(first[0] - 32);
+        else
+            first[1] = first[0];
+    }
+    unsigned char second[2] = {lit[1], lit[1]};
+    if (fold) {
+        second[0] = kFold.entry[lit[1]];
+        second[1] = (second[0] >= 'a' && second[0] <= 'z') ? static_cast<unsigned char>(second[0] - 32) : second[0];
+    }
+    auto verify = [lit, fold](const unsigned char *s) {
+        size_t k = 1;
+        if (fold) {
+            while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
+                ++k;
+        } else {
+            while (lit[k] != '\0' && s[k] == lit[k])
+                ++k;
+        }
+        return lit[k] == '\0';
+    };
+#if defined(__SSE2__)
+    // A candidate's next byte must agree too; the last byte of a block has
+    // its follower in the next block and stays a candidate.
+    const __m128i a0 = Splat(first[0]), a1 = Splat(first[1]);
+    const __m128i b0 = Splat(second[0]), b1 = Splat(second[1]);
+    const bool single = lit[1] == '\0';
+    return ScanText(
+        text,
+        [&](__m128i v, const unsigned char *) {
+            const unsigned firsts = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(v, a1)));
+            if (single)
+                return firsts;
+            const unsigned seconds = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(v, b1)));
+            return firsts & ((seconds >> 1) | 0x8000u);
+        },
+        verify);
+#else
+    unsigned char set[kSetBytes] = {};
+    AddMember(set, first[0]);
+    AddMember(set, first[1]);
+    ScanSpec spec;
+    spec.set = set;
+    return ScanCandidates(text, spec, verify);
+#endif
 }
 
 // The start of each alternative.  The record stores them as pointers into
@@ -971,39 +1050,36 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
     const int branches = BranchStarts(p, starts);
     Matcher m{p, 0, 0, gOptions};
 
-    Candidates candidates;
-    bool anchored = false;
-    if (ReadHints(p->body.regex, m.options, &candidates, &anchored)) {
+    ScanSpec spec;
+    bool anchored = false, none = false;
+    if (ReadHints(p->body.regex, m.options, &spec, &anchored, &none)) {
         // Only positions whose byte can begin an alternative are tried, plus
         // the text's start for alternatives anchored there.  The line start
         // stays at the text's start: either no element reads it or no
         // separator is enabled.
+        const unsigned char *matchEnd = nullptr;
+        auto tryAt = [&](const unsigned char *at) {
+            for (int b = 0; b < branches; ++b) {
+                // An alternative whose first character differs fails at once.
+                const unsigned char *pc = starts[b];
+                if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
+                    continue;
+                if ((matchEnd = m.Program(at, pc)) != nullptr)
+                    return true;
+            }
+            return false;
+        };
         const unsigned char *s = base;
-        if (anchored || *s == '\0') {
-            for (int b = 0; b < branches; ++b) {
-                const unsigned char *end = m.Program(s, starts[b]);
-                if (end != nullptr) {
-                    p->matchStart[0] = reinterpret_cast<const char *>(s);
-                    p->matchEnd[0] = reinterpret_cast<const char *>(end);
-                    return 1;
-                }
-            }
-            if (*s == '\0')
-                return 0;
-            ++s;
-        }
-        while ((s = NextCandidate(s, candidates)) != nullptr) {
-            for (int b = 0; b < branches; ++b) {
-                const unsigned char *end = m.Program(s, starts[b]);
-                if (end != nullptr) {
-                    p->matchStart[0] = reinterpret_cast<const char *>(s);
-                    p->matchEnd[0] = reinterpret_cast<const char *>(end);
-                    return 1;
-                }
-            }
-            ++s;
-        }
-        return 0;
+        const unsigned char *at = nullptr;
+        if ((anchored || *s == '\0') && tryAt(s))
+            at = s;
+        else if (*s != '\0' && !none)
+            at = ScanCandidates(anchored ? s + 1 : s, spec, tryAt);
+        if (at == nullptr)
+            return 0;
+        p->matchStart[0] = reinterpret_cast<const char *>(at);
+        p->matchEnd[0] = reinterpret_cast<const char *>(matchEnd);
+        return 1;
     }
 
     for (const unsigned char *s = base;; ) {
