@@ -230,7 +230,7 @@ TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
         std::string needle, hay;
         for (int i = 0, n = 1 + rng() % 3; i < n; ++i)
             needle += letters[rng() % 5];
-        for (int i = 0, n = rng() % 12; i < n; ++i)
+        for (int i = 0, n = rng() % 40; i < n; ++i)
             hay += letters[rng() % 5];
         const int caseFlag = rng() % 2;
         ASSERT_EQ(CompileRGrep(needle.c_str(), caseFlag, p.get()), 0);
