@@ -6,6 +6,7 @@ packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev 
 case "${1:-}" in
 --gui) packages="$packages xvfb xauth" ;;
 --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
+--fuzz) packages="$packages clang libclang-rt-14-dev" ;;
 esac
 missing=""
 for p in $packages; do
