@@ -4,7 +4,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+
+// A failed differential check: says which one, then aborts so that the
+// fuzzer records the input.
+#define FUZZ_CHECK(condition)                                                        \
+    do {                                                                             \
+        if (!(condition)) {                                                          \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,    \
+                         #condition);                                                \
+            std::abort();                                                            \
+        }                                                                            \
+    } while (0)
 
 namespace quarn_fuzz {
 
