@@ -5,9 +5,9 @@
 // The file is untrusted input.  The readers never allocate from a count read
 // from the file, check every record against the format before using it, and
 // keep a running minimum of the bytes that the counts read so far still
-// promise, so a count the rest of the file cannot hold is refused at once
-// instead of after millions of empty nodes.  Both readers and writers walk
-// the tree with explicit stacks.
+// promise, so the short read that a count too large for the file leads to is
+// reported as that count's fault.  Readers and writers walk the tree with
+// explicit stacks, so nesting costs heap, not stack.
 
 #include <QFile>
 #include <QSaveFile>
