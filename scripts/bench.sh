@@ -13,3 +13,4 @@ mkdir -p "$data"
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
 build/bench/bench/regex_bench "$data/names.txt" "$data/text.txt" "$runs"
+[ -x build/bench/bench/catalog_bench ] && build/bench/bench/catalog_bench "$data/names.txt" 1000000 "$runs"
