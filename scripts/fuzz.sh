@@ -9,7 +9,7 @@ scripts/install-deps.sh --fuzz
 cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_BUILD_FUZZ=ON -DQUARN_BUILD_TESTS=OFF \
     -DQUARN_SANITIZE=ON >/dev/null
-cmake --build build/fuzz -j "$(nproc)"
+cmake --build build/fuzz -j "$(nproc)" --target fuzzers
 status=0
 for target in build/fuzz/fuzz/fuzz_*; do
     family=${target##*/fuzz_}

@@ -1,10 +1,19 @@
 #!/bin/sh
 # Installs what is needed, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test.  Exit status non-zero on
-# any failure.
+# UndefinedBehaviorSanitizer, runs every test, then runs each libFuzzer
+# target for a few seconds (QUARN_FUZZ_SECONDS, default 8; 0 skips them).
+# Exit status non-zero on any failure, a fuzzer's finding included.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+fuzz_seconds=${QUARN_FUZZ_SECONDS:-8}
+if [ "$fuzz_seconds" -gt 0 ]; then
+    scripts/install-deps.sh --fuzz
+else
+    scripts/install-deps.sh
+fi
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan -j "$(nproc)"
 ctest --preset asan-ubsan -j "$(nproc)"
+if [ "$fuzz_seconds" -gt 0 ]; then
+    scripts/fuzz.sh "$fuzz_seconds"
+fi
