@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 scripts/install-deps.sh --fuzz
 cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_BUILD_FUZZ=ON -DQUARN_BUILD_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_BUILD_FUZZ=ON -DQUARN_BUILD_TESTS=OFF -DQUARN_BUILD_CATALOG=ON \
     -DQUARN_SANITIZE=ON >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target fuzzers
 status=0
@@ -21,6 +21,8 @@ for target in build/fuzz/fuzz/fuzz_*; do
         echo "fuzz target $family failed; see build/fuzz/$family.log" >&2
         tail -n 30 "build/fuzz/$family.log" >&2
         status=1
+    else
+        grep -h '^Done' "build/fuzz/$family.log" || true
     fi
 done
 exit $status
