@@ -37,7 +37,7 @@ char gLine[kBufferSize];
 char gNumber[kBufferSize];
 char gResult[kBufferSize];
 
-using Matcher = int32_t (*)(const char *, QuarnPattern *);
+using Matcher = int32_t(QUARN_API *)(const char *, QuarnPattern *);
 
 // The line reader: up to 1023 bytes, ending after a line feed.  In text
 // mode a carriage return directly followed by a line feed is read as one
