@@ -6,6 +6,8 @@ packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev 
 for option in "$@"; do
     case $option in
     --gui) packages="$packages xvfb xauth" ;;
+    --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
+    --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     # Cross-building QUARN32.dll (i686, x86_64) and running its tests under Wine.
     --windows)
         packages="$packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
