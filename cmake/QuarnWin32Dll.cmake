@@ -1,9 +1,6 @@
 # Helpers for the Windows build of QUARN32: the module-definition file and
 # the string-table resource, both generated from the library's own lists.
 
-# Windows programs and DLLs of this build go into one folder.
-set(QUARN32_WIN_BIN_DIR ${PROJECT_BINARY_DIR}/bin)
-
 # Rewrites output only when its text changes, so that a reconfigure does
 # not relink the DLL for nothing.
 function(quarn_write_if_changed output content)

@@ -2,15 +2,6 @@
 # mingw binutils; the programs run under Wine (wine64 for x86_64; the i686
 # programs need a 32-bit Wine and are only built unless QUARN_WINE_TESTS is
 # switched on).
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(quarn_wine_default ON)
-else()
-    set(quarn_wine_default OFF)
-endif()
-option(QUARN_WINE_TESTS "Run the Windows test programs under Wine" ${quarn_wine_default})
-
-set_target_properties(quarn32_tests quarn32_c_header PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY ${QUARN32_WIN_BIN_DIR})
 target_link_libraries(quarn32_tests PRIVATE version)
 target_include_directories(quarn32_tests PRIVATE ${PROJECT_SOURCE_DIR}/library)
 
@@ -21,8 +12,7 @@ foreach(id 14 15 27)
     quarn_write_string_table(${PROJECT_SOURCE_DIR}/library/strings.def ${rc} OMIT ${id})
     add_library(quarn32_without_${id} SHARED $<TARGET_OBJECTS:quarn32_objects> ${rc})
     set_target_properties(quarn32_without_${id} PROPERTIES
-        PREFIX "" OUTPUT_NAME QUARN32_without_${id}
-        RUNTIME_OUTPUT_DIRECTORY ${QUARN32_WIN_BIN_DIR})
+        PREFIX "" OUTPUT_NAME QUARN32_without_${id})
     target_link_libraries(quarn32_without_${id} PRIVATE user32)
     add_dependencies(quarn32_tests quarn32_without_${id})
 endforeach()
