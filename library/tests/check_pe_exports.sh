@@ -2,10 +2,11 @@
 # Checks the export table of a Windows build of QUARN32.dll.
 #   check_pe_exports.sh OBJDUMP DLL EXPECTED_NAMES STDCALL_ARGS BITS
 # - the DLL exports exactly the names in EXPECTED_NAMES, undecorated;
-# - on 32-bit (BITS=32) every export is the stdcall function Name@N with
-#   N = 4 * its argument count in STDCALL_ARGS, and every return of that
-#   function (or of the function it ends in with a tail jump) is `ret $N`,
-#   i.e. the callee removes exactly its arguments.
+# - every export is the function of its name: on 64-bit Windows Name, on
+#   32-bit (BITS=32) the stdcall function Name@N with N = 4 * its argument
+#   count in STDCALL_ARGS;
+# - on 32-bit, every return of that function (or of the function it ends in
+#   with a tail jump) is `ret $N`: the callee removes exactly its arguments.
 set -eu
 objdump=$1 dll=$2 expected=$3 args=$4 bits=$5
 tmp=$(mktemp -d)
@@ -33,11 +34,6 @@ fi
 count=$(wc -l <"$tmp/actual")
 [ "$count" -gt 0 ] || { echo "no exports found in $dll"; exit 1; }
 
-if [ "$bits" != 32 ]; then
-    echo "$count exports, names as expected"
-    exit 0
-fi
-
 # One line per symbol of the disassembly: "address label returns... |tail",
 # where returns are the pop counts of its ret instructions (0 for a plain
 # ret) and tail is the label of a function it jumps to at its start.
@@ -62,14 +58,18 @@ while read -r index name; do
         continue
     fi
     bytes=$((4 * argc))
+    if [ "$bits" = 32 ]; then symbol="_$name@$bytes"; else symbol=$name; fi
     rva=$(awk -v i="$index" '$1 == i { print $2 }' "$tmp/rvas")
-    address=$(printf '%08x' $((0x$base + 0x$rva)))
+    # objdump prints addresses with 8 (PE32) or 16 (PE32+) hex digits.
+    address=$(printf "%0$((bits / 4))x" $((0x$base + 0x$rva)))
     label=$(awk -v a="$address" '$1 == a { print $2; exit }' "$tmp/functions")
-    if [ "$label" != "_$name@$bytes" ]; then
-        echo "$name: export points at ${label:-nothing} ($address), expected _$name@$bytes"
+    if [ "$label" != "$symbol" ]; then
+        echo "$name: export points at ${label:-nothing} ($address), expected $symbol"
         failures=$((failures + 1))
         continue
     fi
+    # 64-bit Windows has one calling convention: the caller cleans up.
+    [ "$bits" = 32 ] || continue
     # Follow tail jumps (a function that ends by jumping to another with
     # the same arguments leaves the pop to that one).
     seen="" current=$label pops=""
@@ -95,4 +95,8 @@ if [ "$failures" -ne 0 ]; then
     echo "$failures export(s) wrong"
     exit 1
 fi
-echo "$count exports, names as expected; each pops its arguments (ret \$4*argc)"
+if [ "$bits" = 32 ]; then
+    echo "$count exports, names as expected; each pops its arguments (ret \$4*argc)"
+else
+    echo "$count exports, names as expected, each at its function"
+fi
