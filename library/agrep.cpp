@@ -160,7 +160,39 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
     }
 
     int32_t count = 0;
+    auto record = [&](int64_t i) {
+        if (count < QUARN_MAX_TAGS) {
+            // An alignment that begins before the line (match counting)
+            // is recorded from the line's first byte.
+            const int64_t start = i - (m - 1);
+            p->matchStart[count] = line + (start < 0 ? 0 : start);
+            p->matchEnd[count] = line + i + 1;
+        }
+        ++count;
+    };
     const unsigned char *s = reinterpret_cast<const unsigned char *>(line);
+
+    if (counters->wordCount == 1) {
+        // Patterns of up to 32 counter bits (most of them): the same steps
+        // on plain words, kept in registers.
+        uint32_t c = counters->words[0], o = overflow->words[0], x = scratch->words[0];
+        const uint32_t value = a.valueMask.words[0], top = a.overflowMask.words[0];
+        const uint32_t threshold = a.threshold.words[0];
+        for (int64_t i = 0; s[i] != '\0'; ++i) {
+            c = ((c << w) + a.charMask[s[i]].words[0]) & value;
+            x = c & top;
+            o = ((o << w) | x) & value;
+            c &= ~top;
+            x = c | o;
+            if (mismatches ? x < threshold : x >= threshold)
+                record(i);
+        }
+        counters->words[0] = c;
+        overflow->words[0] = o;
+        scratch->words[0] = x;
+        return count;
+    }
+
     for (int64_t i = 0; s[i] != '\0'; ++i) {
         BitShiftLeft(counters, w);
         BitAddInto(counters, &a.charMask[s[i]]);
@@ -173,16 +205,8 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
         BitOr(scratch, counters, overflow);
         const int cmp = BitCompare(scratch, &a.threshold);
         const bool match = mismatches ? cmp < 0 : cmp >= 0;
-        if (!match)
-            continue;
-        if (count < QUARN_MAX_TAGS) {
-            // An alignment that begins before the line (match counting)
-            // is recorded from the line's first byte.
-            const int64_t start = i - (m - 1);
-            p->matchStart[count] = line + (start < 0 ? 0 : start);
-            p->matchEnd[count] = line + i + 1;
-        }
-        ++count;
+        if (match)
+            record(i);
     }
     return count;
 }
