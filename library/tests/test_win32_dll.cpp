@@ -1,7 +1,8 @@
 // The Windows DLL itself: its string table and version resource, refusing
 // to load without a caption, the start-up notifications, and the default
 // reporter (a modal warning box, observed by replacing the DLL's import of
-// MessageBoxA).
+// MessageBoxA).  The same replacement fails the run when any test lets a
+// message box through.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -136,42 +137,29 @@ TEST(Win32StartUp, ThreadNotificationsLeaveTheStateAlone)
     EXPECT_EQ(capture.reports()[0], (quarn_test::Report{"Missing ]", "Regular Expression Error"}));
 }
 
-// Replaces QUARN32.dll's import of USER32!MessageBoxA for its lifetime and
-// records the calls.
-class MessageBoxSpy {
+// Points QUARN32.dll's import of USER32!MessageBoxA at another function for
+// its lifetime.
+class MessageBoxPatch {
 public:
-    struct Call {
-        HWND owner;
-        std::string text;
-        std::string caption;
-        UINT type;
-    };
+    using Function = int(WINAPI *)(HWND, LPCSTR, LPCSTR, UINT);
 
-    MessageBoxSpy()
+    explicit MessageBoxPatch(Function replacement)
     {
         slot_ = FindImportSlot(LibraryModule(), "USER32.dll", "MessageBoxA");
         if (slot_ != nullptr)
-            original_ = Swap(reinterpret_cast<ULONG_PTR>(&Fake));
-        calls_.clear();
+            original_ = Swap(reinterpret_cast<ULONG_PTR>(replacement));
     }
-    ~MessageBoxSpy()
+    ~MessageBoxPatch()
     {
         if (slot_ != nullptr)
             Swap(original_);
     }
-    MessageBoxSpy(const MessageBoxSpy &) = delete;
-    MessageBoxSpy &operator=(const MessageBoxSpy &) = delete;
+    MessageBoxPatch(const MessageBoxPatch &) = delete;
+    MessageBoxPatch &operator=(const MessageBoxPatch &) = delete;
 
     bool installed() const { return slot_ != nullptr; }
-    static const std::vector<Call> &calls() { return calls_; }
 
 private:
-    static int WINAPI Fake(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
-    {
-        calls_.push_back({owner, text ? text : "(null)", caption ? caption : "(null)", type});
-        return IDOK;
-    }
-
     static ULONG_PTR *FindImportSlot(HMODULE module, const char *dll, const char *function)
     {
         auto *base = reinterpret_cast<BYTE *>(module);
@@ -207,12 +195,69 @@ private:
         return previous;
     }
 
-    static std::vector<Call> calls_;
     ULONG_PTR *slot_ = nullptr;
     ULONG_PTR original_ = 0;
 };
 
-std::vector<MessageBoxSpy::Call> MessageBoxSpy::calls_;
+struct BoxCall {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+    std::string test; // the test that showed it
+};
+
+std::string CurrentTestName()
+{
+    const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+    return info ? std::string(info->test_suite_name()) + "." + info->name() : "(outside a test)";
+}
+
+// Records the message boxes of one test instead of showing them.
+class MessageBoxSpy {
+public:
+    MessageBoxSpy() : patch_(&Record) { calls_.clear(); }
+    bool installed() const { return patch_.installed(); }
+    static const std::vector<BoxCall> &calls() { return calls_; }
+
+private:
+    static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    {
+        calls_.push_back({owner, text ? text : "(null)", caption ? caption : "(null)", type, CurrentTestName()});
+        return IDOK;
+    }
+    static std::vector<BoxCall> calls_;
+    MessageBoxPatch patch_;
+};
+std::vector<BoxCall> MessageBoxSpy::calls_;
+
+// For the whole run: a test that reports with messages on and no sink would
+// stop at a modal box on a Windows desktop (Wine without a display only
+// hides that).  Such boxes are caught here and fail the run.
+class StrayMessageBoxes : public testing::Environment {
+public:
+    void SetUp() override { patch_ = new MessageBoxPatch(&Record); }
+    void TearDown() override
+    {
+        delete patch_;
+        patch_ = nullptr;
+        for (const auto &call : stray_)
+            ADD_FAILURE() << "message box \"" << call.caption << ": " << call.text << "\" shown by " << call.test;
+    }
+
+private:
+    static int WINAPI Record(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
+    {
+        stray_.push_back({owner, text ? text : "(null)", caption ? caption : "(null)", type, CurrentTestName()});
+        return IDOK;
+    }
+    static std::vector<BoxCall> stray_;
+    MessageBoxPatch *patch_ = nullptr;
+};
+std::vector<BoxCall> StrayMessageBoxes::stray_;
+
+[[maybe_unused]] testing::Environment *const gStrayMessageBoxes =
+    testing::AddGlobalTestEnvironment(new StrayMessageBoxes);
 
 TEST(Win32DefaultReporter, IsAModalWarningBoxWithoutOwner)
 {
