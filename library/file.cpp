@@ -37,7 +37,7 @@ char gLine[kBufferSize];
 char gNumber[kBufferSize];
 char gResult[kBufferSize];
 
-using Matcher = int32_t (*)(const char *, QuarnPattern *);
+using Matcher = int32_t(QUARN_API *)(const char *, QuarnPattern *);
 
 // The open file is read in large blocks; lines are cut from the block with
 // memchr instead of a call per byte.  `gOffset` counts the raw bytes taken
