@@ -14,6 +14,9 @@ fi
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan -j "$(nproc)"
 ctest --preset asan-ubsan -j "$(nproc)"
+# QUARN32.dll for Windows: cross-built, export tables checked, x86_64 tests
+# under Wine.
+scripts/test-windows.sh
 if [ "$fuzz_seconds" -gt 0 ]; then
     scripts/fuzz.sh "$fuzz_seconds"
 fi
