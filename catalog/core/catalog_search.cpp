@@ -27,7 +27,7 @@ constexpr size_t kPatternLength = 50;
 
 bool isCandidate(const TCatalogNode &node, TSearchKind kind)
 {
-    const bool disc = node.Level() == 0;
+    const bool disc = node.Parent() == nullptr; // Level 0, without walking up
     switch (kind) {
     case TSearchKind::Files:
         return !disc && !node.HasChildren();
