@@ -1,18 +1,20 @@
-// The catalog reader over hostile files in both forms (binary when the
-// input starts with the signature, text otherwise; the first control byte
-// picks which, so both are reached from any input).  Whatever was read,
-// also after a read error, is then saved and read back: the binary form
+// The catalog file readers with hostile bytes, in both forms (binary when
+// the input starts with the signature, text otherwise).  Whatever the input,
+// a load either succeeds or throws one of the catalog's exceptions, leaves
+// the update counter at zero and a tree whose flat index matches its
+// children, and a search over it stays within the tree.  Whatever was read,
+// also before a read error, is then saved and read back: the binary form
 // must give the very same bytes again, and the text form, for trees whose
 // names it can carry, the same names at the same levels.
 #include <QBuffer>
 #include <QByteArray>
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "catalog_errors.h"
+#include "catalog_search.h"
 #include "catalog_tree.h"
 #include "fuzz_input.h"
 
@@ -35,11 +37,24 @@ bool Load(tslcat::TCatalogTree &tree, QByteArray bytes)
 {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
+    bool ok = true;
     try {
         tree.LoadFromStream(buffer);
-        return true;
     } catch (const tslcat::Exception &) {
-        return false;
+        ok = false;
+    }
+    FUZZ_CHECK(tree.Items().UpdateCount() == 0);
+    return ok;
+}
+
+void CheckStructure(const tslcat::TCatalogTree &tree)
+{
+    const tslcat::TCatalogNodes &nodes = tree.Items();
+    for (int i = 0; i < nodes.Count(); ++i) {
+        const tslcat::TCatalogNode *n = nodes.Item(i);
+        FUZZ_CHECK(n->AbsoluteIndex() == i);
+        const tslcat::TCatalogNode *p = n->Parent();
+        FUZZ_CHECK(p ? p->Child(n->Index()) == n : nodes.TopLevel(n->Index()) == n);
     }
 }
 
@@ -60,8 +75,8 @@ Outline OutlineOf(const tslcat::TCatalogTree &tree)
 // byte, no leading tab or space (that would read as indentation).
 bool TextCanCarry(const Outline &outline)
 {
-    for (const auto &[level, name] : outline) {
-        (void)level;
+    for (const auto &entry : outline) {
+        const std::string &name = entry.second;
         if (name.empty() || name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos ||
             name[0] == '\t' || name[0] == ' ')
             return false;
@@ -73,15 +88,12 @@ bool TextCanCarry(const Outline &outline)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    quarn_fuzz::FuzzInput in(data, size);
-    const uint8_t control = in.Byte();
-    QByteArray file(reinterpret_cast<const char *>(data) + 1, static_cast<int>(size > 0 ? size - 1 : 0));
-    if ((control & 1) && !file.startsWith(QByteArray(kSignature, sizeof kSignature)))
-        file.prepend(kSignature, sizeof kSignature);
-
     tslcat::TCatalogTree tree;
-    Load(tree, file);
-    FUZZ_CHECK(tree.Items().UpdateCount() == 0);
+    Load(tree, QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
+    CheckStructure(tree);
+    const tslcat::TSearchOutcome found =
+        tslcat::RunSearch(tree, {".", false, tslcat::TSearchKind::FilesAndFolders, ""});
+    FUZZ_CHECK(found.hitCount <= tree.Items().Count());
 
     const QByteArray binary = Save(tree, true);
     tslcat::TCatalogTree again;
@@ -91,9 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const Outline outline = OutlineOf(tree);
     if (TextCanCarry(outline)) {
-        tslcat::TCatalogTree fromText;
         const QByteArray text = Save(tree, false);
+        // A first name that starts like the signature would read as binary.
         if (!text.startsWith(QByteArray(kSignature, sizeof kSignature))) {
+            tslcat::TCatalogTree fromText;
             FUZZ_CHECK(Load(fromText, text));
             FUZZ_CHECK(OutlineOf(fromText) == outline);
         }

@@ -189,3 +189,32 @@ TEST(CatalogSearch, ColumnCaptions)
     EXPECT_STREQ(ResultColumnCaption(TSearchKind::FilesAndFolders), "Filename/Folder");
     EXPECT_STREQ(ResultColumnCaption(TSearchKind::Discs), "");
 }
+
+// An empty name has no storage; copying it into the match buffer passed a
+// null pointer to memcpy (found by fuzz_catalog).
+TEST(CatalogSearch, EmptyNamesAreMatchedAsEmptyText)
+{
+    TCatalogTree tree;
+    TCatalogNode *d = tree.Items().AddChild(nullptr, "");
+    tree.Items().AddChild(d, "");
+    EXPECT_EQ(RunSearch(tree, {"^$", false, TSearchKind::FilesAndFolders, ""}).rows.size(), 1u);
+    EXPECT_EQ(RunSearch(tree, {".", false, TSearchKind::Discs, ""}).rows.size(), 0u);
+}
+
+TEST(CatalogSearch, RowsOfDeepNodesHoldTheWholePath)
+{
+    TCatalogTree tree;
+    TCatalogNode *n = tree.Items().AddChild(nullptr, "D");
+    std::string expected = "[ ]:\\";
+    for (int i = 0; i < 100; ++i) {
+        n = tree.Items().AddChild(n, "f" + std::to_string(i));
+        expected += (i ? "\\f" : "f") + std::to_string(i);
+    }
+    TResultRow row = MakeResultRow(*n);
+    EXPECT_EQ(row.fullPath, expected);
+    ASSERT_EQ(row.components.size(), 100u);
+    EXPECT_EQ(row.components[0], "f0");
+    EXPECT_EQ(row.components[99], "f99");
+    EXPECT_EQ(row.nodeName, "f99");
+    EXPECT_EQ(row.discName, "D");
+}
