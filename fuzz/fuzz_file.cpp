@@ -89,6 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (!in.Empty())
         contents += static_cast<char>(in.Byte());
 
+    if (entry.kind == 0 && !quarn_fuzz::FewClosures(pattern))
+        return 0;
     QuarnMessages(0);
     const std::string &path = FilePath(control & 0x80);
     {

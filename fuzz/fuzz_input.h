@@ -21,6 +21,19 @@
 
 namespace quarn_fuzz {
 
+// The regular-expression matcher backtracks: k closures over a line of n
+// bytes can cost n^k steps.  Targets that only need some regular
+// expression (substitution, chains, file search) keep to patterns with few
+// closures, so their time goes to what they test.
+inline bool FewClosures(const std::string &pattern, int most = 2)
+{
+    int closures = 0;
+    for (char c : pattern)
+        if (c == '*' || c == '+')
+            ++closures;
+    return closures <= most;
+}
+
 class FuzzInput {
 public:
     FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}

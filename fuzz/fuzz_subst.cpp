@@ -67,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string text = in.Text();
     const std::string tmpl = in.Text();
 
+    if (kindIndex == 0 && !quarn_fuzz::FewClosures(pattern))
+        return 0;
     QuarnMessages(0);
     std::vector<char> line(text.begin(), text.end());
     line.push_back('\0');
