@@ -11,4 +11,4 @@ fi
 cmake -S . -B build/valgrind -DCMAKE_BUILD_TYPE=Debug -DQUARN_BUILD_CATALOG=OFF >/dev/null
 cmake --build build/valgrind -j "$(nproc)" --target quarn32_tests
 valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
-    --quiet build/valgrind/library/tests/quarn32_tests --gtest_brief=1
+    --suppressions=scripts/valgrind.supp --quiet build/valgrind/library/tests/quarn32_tests --gtest_brief=1
