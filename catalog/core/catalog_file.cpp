@@ -1,0 +1,635 @@
+// catalog_file.cpp - the catalog database file: the binary form (signature,
+// root check type, disc count, one record per node in depth-first
+// pre-order) and the indented text form, both ways.
+//
+// The file is untrusted input.  The readers never allocate from a count read
+// from the file, check every record against the format before using it, and
+// keep a running minimum of the bytes that the counts read so far still
+// promise, so a count the rest of the file cannot hold is refused at once
+// instead of after millions of empty nodes.  Both readers and writers walk
+// the tree with explicit stacks.
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "catalog_errors.h"
+#include "catalog_tree.h"
+#include "platform.h"
+
+namespace tslcat {
+
+namespace {
+
+constexpr int kRecordFixedSize = 88;   // record bytes before the name
+constexpr int kMaxNameLength = 255;    // the length byte's range
+constexpr int kMaxRecordSize = kRecordFixedSize + kMaxNameLength; // 343
+constexpr int kMinBlockSize = 4 + kRecordFixedSize; // size field + empty-name record
+constexpr int kMaxFontNameLength = 31;
+
+// Record offsets.
+enum : int {
+    kOffImageIndex = 0x00,
+    kOffSelectedIndex = 0x04,
+    kOffStateIndex = 0x08,
+    kOffOverlayIndex = 0x0C,
+    kOffIntegralHeight = 0x10,
+    kOffCheckState = 0x14,
+    kOffCheckType = 0x15,
+    kOffEnabled = 0x16,
+    kOffExpanded = 0x17,
+    kOffSelected = 0x18,
+    kOffData = 0x19,
+    kOffChildCount = 0x1D,
+    kOffColor = 0x21,
+    kOffParentColor = 0x25,
+    kOffParentFont = 0x26,
+    kOffFontHeight = 0x2B,
+    kOffFontPitch = 0x2F,
+    kOffFontStyle = 0x30,
+    kOffFontName = 0x32, // length byte, then up to 31 bytes
+    kOffFontColor = 0x53,
+    kOffNameLength = 0x57,
+    kOffName = 0x58,
+};
+
+int32_t getInt32(const unsigned char *p)
+{
+    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                                uint32_t{p[3]} << 24);
+}
+
+void putInt32(unsigned char *p, int32_t value)
+{
+    const auto v = static_cast<uint32_t>(value);
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+std::string offsetText(long long offset)
+{
+    return " at byte " + std::to_string(offset);
+}
+
+// Buffered reading from a device.  Reads ahead in large blocks (two small
+// reads per node would dominate the load time otherwise) and puts the device
+// back at the logical position when done, so bytes after the catalog stay
+// unread for the caller, as with unbuffered reads.
+class DeviceReader {
+public:
+    explicit DeviceReader(QIODevice &device) : device_(device), start_(device.pos())
+    {
+        if (!device.isSequential())
+            remaining_ = std::max<qint64>(0, device.size() - start_);
+    }
+    ~DeviceReader()
+    {
+        if (!device_.isSequential() && filled_ != used_)
+            device_.seek(start_ + consumed_);
+    }
+    DeviceReader(const DeviceReader &) = delete;
+    DeviceReader &operator=(const DeviceReader &) = delete;
+
+    // Reads exactly n bytes or throws EReadError.
+    void read(void *dst, size_t n)
+    {
+        auto *out = static_cast<unsigned char *>(dst);
+        while (n > 0) {
+            if (used_ == filled_ && !refill())
+                throw EReadError();
+            size_t take = std::min(n, filled_ - used_);
+            std::memcpy(out, buffer_.data() + used_, take);
+            used_ += take;
+            consumed_ += static_cast<qint64>(take);
+            out += take;
+            n -= take;
+        }
+    }
+    // Offset of the next byte from the start of the reader.
+    qint64 offset() const { return consumed_; }
+    // Bytes left in the device, or -1 when the device cannot tell.
+    qint64 remaining() const { return remaining_ < 0 ? -1 : remaining_ - consumed_; }
+
+private:
+    bool refill()
+    {
+        if (buffer_.empty())
+            buffer_.resize(1 << 16);
+        qint64 got = device_.read(reinterpret_cast<char *>(buffer_.data()),
+                                  static_cast<qint64>(buffer_.size()));
+        if (got <= 0)
+            return false;
+        filled_ = static_cast<size_t>(got);
+        used_ = 0;
+        return true;
+    }
+
+    QIODevice &device_;
+    qint64 start_;
+    qint64 remaining_ = -1;
+    qint64 consumed_ = 0;
+    std::vector<unsigned char> buffer_;
+    size_t filled_ = 0;
+    size_t used_ = 0;
+};
+
+// Buffered writing to a device; every short write is an EWriteError.
+class DeviceWriter {
+public:
+    explicit DeviceWriter(QIODevice &device) : device_(device) { buffer_.reserve(1 << 16); }
+    void write(const void *src, size_t n)
+    {
+        if (buffer_.size() + n > buffer_.capacity())
+            flush();
+        if (n >= buffer_.capacity()) {
+            writeThrough(src, n);
+            return;
+        }
+        auto *p = static_cast<const char *>(src);
+        buffer_.insert(buffer_.end(), p, p + n);
+    }
+    void flush()
+    {
+        if (!buffer_.empty())
+            writeThrough(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+private:
+    void writeThrough(const void *src, size_t n)
+    {
+        if (device_.write(static_cast<const char *>(src), static_cast<qint64>(n)) !=
+            static_cast<qint64>(n))
+            throw EWriteError();
+    }
+    QIODevice &device_;
+    std::vector<char> buffer_;
+};
+
+// Reads up to n bytes, looping over short reads of slow devices.
+qint64 readUpTo(QIODevice &device, char *dst, qint64 n)
+{
+    qint64 total = 0;
+    while (total < n) {
+        qint64 got = device.read(dst + total, n - total);
+        if (got <= 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
+// Keeps BeginUpdate/EndUpdate paired on every exit.
+class UpdateScope {
+public:
+    explicit UpdateScope(TCatalogNodes &nodes) : nodes_(nodes) { nodes_.BeginUpdate(); }
+    ~UpdateScope() { nodes_.EndUpdate(); }
+    UpdateScope(const UpdateScope &) = delete;
+    UpdateScope &operator=(const UpdateScope &) = delete;
+
+private:
+    TCatalogNodes &nodes_;
+};
+
+} // namespace
+
+// Access to the private parts of nodes for the file code.
+class CatalogFileAccess {
+public:
+    static void writeRecord(DeviceWriter &out, const TCatalogNode &n)
+    {
+        unsigned char rec[4 + kMaxRecordSize] = {};
+        const size_t nameLength = std::min<size_t>(n.textLength_, kMaxNameLength);
+        const int size = kRecordFixedSize + static_cast<int>(nameLength);
+        putInt32(rec, size);
+        unsigned char *r = rec + 4;
+        putInt32(r + kOffImageIndex, n.imageIndex_);
+        putInt32(r + kOffSelectedIndex, n.selectedIndex_);
+        putInt32(r + kOffStateIndex, n.stateIndex_);
+        putInt32(r + kOffOverlayIndex, n.overlayIndex_);
+        putInt32(r + kOffIntegralHeight, n.integralHeight_);
+        r[kOffCheckState] = n.checkState_;
+        r[kOffCheckType] = n.checkType_;
+        r[kOffEnabled] = n.Enabled() ? 1 : 0;
+        r[kOffExpanded] = n.Expanded() ? 1 : 0;
+        r[kOffSelected] = n.IsSelected() ? 1 : 0;
+        putInt32(r + kOffData, static_cast<int32_t>(n.data_));
+        putInt32(r + kOffChildCount, n.Count());
+        putInt32(r + kOffColor, n.color_);
+        r[kOffParentColor] = n.ParentColor() ? 1 : 0;
+        r[kOffParentFont] = n.ParentFont() ? 1 : 0;
+        if (!n.ParentFont() && n.font_) {
+            const TNodeFont &f = *n.font_;
+            putInt32(r + kOffFontHeight, f.height);
+            r[kOffFontPitch] = f.pitch;
+            r[kOffFontStyle] = f.style;
+            const size_t fontNameLength = std::min<size_t>(f.name.size(), kMaxFontNameLength);
+            r[kOffFontName] = static_cast<unsigned char>(fontNameLength);
+            std::memcpy(r + kOffFontName + 1, f.name.data(), fontNameLength);
+            putInt32(r + kOffFontColor, f.color);
+        }
+        r[kOffNameLength] = static_cast<unsigned char>(nameLength);
+        if (nameLength)
+            std::memcpy(r + kOffName, n.text_.get(), nameLength);
+        out.write(rec, 4 + static_cast<size_t>(size));
+    }
+
+    // Pre-order walk writing every block of `first`'s subtree.
+    static void writeSubtree(DeviceWriter &out, const TCatalogNode &first)
+    {
+        std::vector<const TCatalogNode *> stack{&first};
+        while (!stack.empty()) {
+            const TCatalogNode *n = stack.back();
+            stack.pop_back();
+            writeRecord(out, *n);
+            for (auto it = n->children_.rbegin(); it != n->children_.rend(); ++it)
+                stack.push_back(*it);
+        }
+    }
+
+    struct PendingParent {
+        TCatalogNode *node;
+        int32_t childrenLeft;
+        bool expanded;
+    };
+
+    // One record, checked against the format, with its name and child count.
+    struct Record {
+        unsigned char bytes[kMaxRecordSize];
+        std::string_view name;
+        int32_t children;
+        bool expanded;
+        long long offset; // of the block's size field
+    };
+
+    static void readRecord(DeviceReader &in, Record &rec)
+    {
+        rec.offset = in.offset();
+        unsigned char sizeField[4];
+        in.read(sizeField, 4);
+        const int32_t size = getInt32(sizeField);
+        if (size < kRecordFixedSize || size > kMaxRecordSize)
+            throw ECatalogFormatError("Invalid record size " + std::to_string(size) +
+                                      offsetText(rec.offset));
+        in.read(rec.bytes, static_cast<size_t>(size));
+        const int nameLength = rec.bytes[kOffNameLength];
+        // Bytes of a longer record after the name are padding and unused.
+        if (kRecordFixedSize + nameLength > size)
+            throw ECatalogFormatError("Name length " + std::to_string(nameLength) +
+                                      " does not fit the record of " + std::to_string(size) +
+                                      " bytes" + offsetText(rec.offset));
+        rec.name = std::string_view(reinterpret_cast<const char *>(rec.bytes + kOffName),
+                                    static_cast<size_t>(nameLength));
+        rec.children = getInt32(rec.bytes + kOffChildCount);
+        rec.expanded = rec.bytes[kOffExpanded] != 0;
+    }
+
+    // Every attribute but the name, children and Expanded, in the order the
+    // classic reader sets them.
+    static void applyRecord(TCatalogNodes &nodes, TCatalogNode *node, const Record &rec)
+    {
+        const unsigned char *r = rec.bytes;
+        node->imageIndex_ = getInt32(r + kOffImageIndex);
+        node->selectedIndex_ = getInt32(r + kOffSelectedIndex);
+        node->stateIndex_ = getInt32(r + kOffStateIndex);
+        node->checkType_ = r[kOffCheckType];
+        node->checkState_ = r[kOffCheckState];
+        node->setFlag(TCatalogNode::kEnabled, r[kOffEnabled] != 0);
+        if (r[kOffSelected] != 0)
+            selectLoaded(nodes, node);
+        node->overlayIndex_ = getInt32(r + kOffOverlayIndex);
+        node->integralHeight_ = getInt32(r + kOffIntegralHeight);
+        node->data_ = static_cast<uint32_t>(getInt32(r + kOffData));
+        node->setFlag(TCatalogNode::kParentColor, r[kOffParentColor] != 0);
+        if (r[kOffParentColor] == 0)
+            node->color_ = getInt32(r + kOffColor);
+        if (r[kOffParentFont] == 0) {
+            TNodeFont font;
+            font.height = getInt32(r + kOffFontHeight);
+            const int fontNameLength = std::min<int>(r[kOffFontName], kMaxFontNameLength);
+            font.name.assign(reinterpret_cast<const char *>(r + kOffFontName + 1),
+                             static_cast<size_t>(fontNameLength));
+            font.pitch = r[kOffFontPitch];
+            font.style = r[kOffFontStyle];
+            font.color = getInt32(r + kOffFontColor);
+            node->SetFont(font);
+        } else {
+            node->SetParentFont();
+        }
+        if (auto *o = nodes.observer())
+            o->NodeChanged(node);
+    }
+
+    // Reads `count` blocks as the last children of `parent` (nullptr: disc
+    // nodes), each with its subtree.  `promised` is the minimum number of
+    // bytes that blocks announced but not yet read still occupy.  A node is
+    // added only once its record has been read whole and checked, so a
+    // failure leaves no half-read node behind.
+    static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent,
+                           int32_t count, int parentDepth, long long countOffset)
+    {
+        long long promised = 0;
+        auto promise = [&](int32_t blocks, long long at, const char *what) {
+            if (blocks <= 0)
+                return;
+            promised += static_cast<long long>(blocks) * kMinBlockSize;
+            const qint64 left = in.remaining();
+            if (left >= 0 && promised > left)
+                throw ECatalogFormatError(std::string(what) + " " + std::to_string(blocks) +
+                                          offsetText(at) + " exceeds the rest of the file");
+        };
+        promise(count, countOffset, parent ? "Child count" : "Disc count");
+
+        std::vector<PendingParent> stack;
+        int32_t left = count;
+        Record rec;
+        for (;;) {
+            TCatalogNode *into;
+            if (stack.empty()) {
+                if (left <= 0)
+                    break;
+                --left;
+                into = parent;
+            } else {
+                PendingParent &p = stack.back();
+                if (p.childrenLeft <= 0) {
+                    TCatalogNode *done = p.node;
+                    const bool expanded = p.expanded;
+                    stack.pop_back();
+                    done->SetExpanded(expanded);
+                    continue;
+                }
+                --p.childrenLeft;
+                into = p.node;
+            }
+            promised -= kMinBlockSize;
+            const int depth = parentDepth + 1 + static_cast<int>(stack.size());
+            readRecord(in, rec);
+            TCatalogNode *node = nodes.AddChild(into, rec.name);
+            applyRecord(nodes, node, rec);
+            if (rec.children > 0) {
+                if (depth >= kMaxNestingDepth)
+                    throw ECatalogFormatError("Nesting deeper than " +
+                                              std::to_string(kMaxNestingDepth) + " levels" +
+                                              offsetText(rec.offset));
+                promise(rec.children, rec.offset, "Child count");
+                stack.push_back({node, rec.children, rec.expanded});
+            } else {
+                node->SetExpanded(rec.expanded); // no children: stays collapsed
+            }
+        }
+    }
+
+    // A node stored as selected joins the selection list and becomes the
+    // tree's current node; nodes selected before it stay in the list.
+    static void selectLoaded(TCatalogNodes &nodes, TCatalogNode *node)
+    {
+        nodes.Select(node);
+        TCatalogTree &tree = nodes.Tree();
+        tree.selected_ = node;
+        if (auto *o = nodes.observer())
+            o->CurrentChanged(node);
+    }
+
+    static void readBinary(QIODevice &stream, TCatalogNodes &nodes)
+    {
+        nodes.Clear();
+        UpdateScope update(nodes);
+        DeviceReader in(stream);
+        unsigned char head[5];
+        in.read(head, 1);
+        nodes.SetRootCheckType(head[0]);
+        const long long countOffset = in.offset();
+        in.read(head + 1, 4);
+        readBlocks(in, nodes, nullptr, getInt32(head + 1), 0, countOffset);
+    }
+
+    // One block into an existing node: its record replaces the node's
+    // attributes and name, its children are appended.
+    static void readNodeBlock(QIODevice &stream, TCatalogNode &node)
+    {
+        TCatalogNodes &nodes = node.Owner();
+        UpdateScope update(nodes);
+        DeviceReader in(stream);
+        Record rec;
+        readRecord(in, rec);
+        node.SetText(rec.name);
+        applyRecord(nodes, &node, rec);
+        const int depth = node.Level() + 1;
+        if (rec.children > 0 && depth >= kMaxNestingDepth)
+            throw ECatalogFormatError("Nesting deeper than " + std::to_string(kMaxNestingDepth) +
+                                      " levels" + offsetText(rec.offset));
+        readBlocks(in, nodes, &node, rec.children, depth, rec.offset);
+        node.SetExpanded(rec.expanded);
+    }
+
+    static void writeBinary(QIODevice &stream, const TCatalogNodes &nodes)
+    {
+        DeviceWriter out(stream);
+        unsigned char head[5];
+        head[0] = nodes.RootCheckType();
+        putInt32(head + 1, nodes.TopLevelCount());
+        out.write(head, 5);
+        for (int i = 0; i < nodes.TopLevelCount(); ++i)
+            writeSubtree(out, *nodes.TopLevel(i));
+        out.flush();
+    }
+
+    static void writeText(QIODevice &stream, const TCatalogNodes &nodes)
+    {
+        DeviceWriter out(stream);
+        struct Item {
+            const TCatalogNode *node;
+            int depth;
+        };
+        std::vector<Item> stack;
+        for (int i = nodes.TopLevelCount() - 1; i >= 0; --i)
+            stack.push_back({nodes.TopLevel(i), 0});
+        std::string line;
+        while (!stack.empty()) {
+            Item item = stack.back();
+            stack.pop_back();
+            line.assign(static_cast<size_t>(item.depth), '\t');
+            line.append(item.node->Text());
+            line.append("\r\n");
+            out.write(line.data(), line.size());
+            for (auto it = item.node->children_.rbegin(); it != item.node->children_.rend(); ++it)
+                stack.push_back({*it, item.depth + 1});
+        }
+        out.flush();
+    }
+
+    // The text form: lines of (indentation)(name)(line end).  `prefix` holds
+    // bytes already taken from a device that cannot seek back.
+    static void readText(QIODevice &stream, TCatalogNodes &nodes, const std::string &prefix)
+    {
+        std::string text = prefix;
+        if (stream.isSequential()) {
+            text += stream.readAll().toStdString();
+        } else {
+            const qint64 n = stream.size() - stream.pos();
+            if (n > 0) {
+                const size_t at = text.size();
+                text.resize(at + static_cast<size_t>(n));
+                text.resize(at + static_cast<size_t>(readUpTo(stream, text.data() + at, n)));
+            }
+        }
+        if (text.empty())
+            return;
+        text.push_back('\0');
+        const char *cursor = text.data();
+
+        auto takeLine = [&]() {
+            const char *start = cursor;
+            while (*cursor != '\0' && *cursor != '\r' && *cursor != '\n')
+                ++cursor;
+            std::string_view line(start, static_cast<size_t>(cursor - start));
+            while (*cursor == '\r' || *cursor == '\n')
+                ++cursor;
+            return line;
+        };
+
+        // ReadLevel(parent, level) with the recursion on an explicit stack.
+        // A frame returns the indentation of the line that ended it; the
+        // indentation counted after a name belongs to the next line.
+        struct Frame {
+            TCatalogNode *parent;
+            int level;
+        };
+        std::vector<Frame> stack{{nullptr, 0}};
+        int indent = 0;
+        bool returning = false;
+        while (!stack.empty()) {
+            const Frame frame = stack.back();
+            if (returning) {
+                returning = false;
+                if (indent < frame.level) {
+                    stack.pop_back();
+                    returning = true;
+                    continue;
+                }
+            }
+            indent = 0;
+            std::string_view line = takeLine();
+            if (line.empty()) {
+                stack.pop_back();
+                returning = true;
+                continue;
+            }
+            TCatalogNode *node = nodes.AddChild(frame.parent, line);
+            while (*cursor == '\t' || *cursor == ' ') {
+                ++cursor;
+                ++indent;
+            }
+            if (indent - frame.level > 1)
+                throw ECatalogTreeError();
+            if (indent > frame.level) {
+                if (indent >= kMaxNestingDepth)
+                    throw ECatalogFormatError("Nesting deeper than " +
+                                              std::to_string(kMaxNestingDepth) + " levels" +
+                                              offsetText(cursor - text.data()));
+                stack.push_back({node, indent});
+                continue;
+            }
+            if (indent < frame.level) {
+                stack.pop_back();
+                returning = true;
+            }
+        }
+    }
+};
+
+// --- node and collection entry points -------------------------------------
+
+void TCatalogNode::WriteData(QIODevice &stream) const
+{
+    DeviceWriter out(stream);
+    CatalogFileAccess::writeSubtree(out, *this);
+    out.flush();
+}
+
+void TCatalogNode::ReadData(QIODevice &stream)
+{
+    CatalogFileAccess::readNodeBlock(stream, *this);
+}
+
+void TCatalogNodes::WriteBinary(QIODevice &stream) const
+{
+    CatalogFileAccess::writeBinary(stream, *this);
+}
+
+void TCatalogNodes::ReadBinary(QIODevice &stream)
+{
+    CatalogFileAccess::readBinary(stream, *this);
+}
+
+void TCatalogNodes::WriteText(QIODevice &stream) const
+{
+    CatalogFileAccess::writeText(stream, *this);
+}
+
+void TCatalogNodes::ReadText(QIODevice &stream)
+{
+    CatalogFileAccess::readText(stream, *this, {});
+}
+
+// --- tree entry points ------------------------------------------------------
+
+void TCatalogTree::LoadFromFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError(fileName.toStdString());
+    LoadFromStream(file);
+}
+
+void TCatalogTree::LoadFromStream(QIODevice &stream)
+{
+    TBusyScope busy(*this);
+    const qint64 start = stream.pos();
+    char head[sizeof kCatalogSignature];
+    const qint64 got = readUpTo(stream, head, sizeof head);
+    UpdateScope update(*items_);
+    items_->Clear();
+    if (got == static_cast<qint64>(sizeof head) &&
+        std::memcmp(head, kCatalogSignature, sizeof head) == 0) {
+        CatalogFileAccess::readBinary(stream, *items_);
+    } else if (!stream.isSequential() && stream.seek(start)) {
+        CatalogFileAccess::readText(stream, *items_, {});
+    } else {
+        CatalogFileAccess::readText(stream, *items_, std::string(head, static_cast<size_t>(std::max<qint64>(got, 0))));
+    }
+}
+
+void TCatalogTree::SaveToStream(QIODevice &stream, bool binary) const
+{
+    if (binary) {
+        if (stream.write(kCatalogSignature, sizeof kCatalogSignature) !=
+            static_cast<qint64>(sizeof kCatalogSignature))
+            throw EWriteError();
+        CatalogFileAccess::writeBinary(stream, *items_);
+    } else {
+        CatalogFileAccess::writeText(stream, *items_);
+    }
+}
+
+void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
+{
+    // A temporary file beside the target, flushed to disk, then renamed over
+    // it: a crash or a full disk never leaves a half-written catalog.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EFCreateError(fileName.toStdString());
+    SaveToStream(file, binary); // on a throw the temporary file is discarded
+    if (!file.flush() || !platform::SyncFile(file.handle()))
+        throw EWriteError();
+    if (!file.commit())
+        throw EWriteError();
+}
+
+} // namespace tslcat

@@ -1,0 +1,28 @@
+// catalog_names.h - conversions between the raw byte names of the catalog
+// and display strings.
+//
+// Catalog names are bytes: files written on Windows hold the ANSI code page
+// (Windows-1252 in the West), names scanned on Linux hold whatever the file
+// system gave (UTF-8 nearly always).  Display code decodes them here and
+// nowhere else.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <QString>
+
+namespace tslcat {
+
+// Valid UTF-8 decodes as UTF-8; anything else as Windows-1252 (Latin-1 with
+// the 0x80..0x9F extras), so every byte string shows something readable.
+QString DecodeName(std::string_view bytes);
+// A name typed by the user (renames, disc names) as UTF-8 bytes.
+std::string EncodeName(const QString &text);
+
+// Case-insensitive ordering of the user's locale, used for the file-type
+// list and the scanner's per-folder sort.  Returns <0, 0 or >0.  Two names
+// that differ only in letter case compare equal.
+int CompareNamesCaseInsensitive(std::string_view a, std::string_view b);
+
+} // namespace tslcat

@@ -1,0 +1,240 @@
+// catalog_search.cpp - the search routines over the catalog tree with the
+// QUARN32 regular-expression calls.
+
+#include "catalog_search.h"
+
+#include <cstring>
+#include <new>
+
+#include "quarn32.h"
+
+#include "catalog_store.h"
+#include "catalog_texts.h"
+#include "catalog_tree.h"
+
+namespace tslcat {
+
+namespace {
+
+// The record every search allocates: the regular-expression part of the
+// library's compiled pattern, with room to spare on 64-bit builds.
+constexpr size_t kRecordSize = 1964;
+static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) <= kRecordSize,
+              "the regular-expression record must fit the search's allocation");
+
+constexpr size_t kMatchBufferNameLength = 200;
+constexpr size_t kPatternLength = 50;
+
+bool isCandidate(const TCatalogNode &node, TSearchKind kind)
+{
+    const bool disc = node.Level() == 0;
+    switch (kind) {
+    case TSearchKind::Files:
+        return !disc && !node.HasChildren();
+    case TSearchKind::Folders:
+        return !disc && node.HasChildren();
+    case TSearchKind::FilesAndFolders:
+        return !disc;
+    case TSearchKind::Discs:
+        return disc;
+    }
+    return false;
+}
+
+} // namespace
+
+const char *ResultColumnCaption(TSearchKind kind)
+{
+    switch (kind) {
+    case TSearchKind::Files:
+        return "Filename";
+    case TSearchKind::Folders:
+        return "Folder";
+    case TSearchKind::FilesAndFolders:
+        return "Filename/Folder";
+    case TSearchKind::Discs:
+        return "";
+    }
+    return "";
+}
+
+std::string FoundText(TSearchKind kind, int64_t count)
+{
+    const char *suffix = "";
+    switch (kind) {
+    case TSearchKind::Files:
+        suffix = " file(s)";
+        break;
+    case TSearchKind::Folders:
+        suffix = " folder(s)";
+        break;
+    case TSearchKind::FilesAndFolders:
+        suffix = " file(s)/folder(s)";
+        break;
+    case TSearchKind::Discs:
+        suffix = " CD(s)";
+        break;
+    }
+    return "Found: " + std::to_string(count) + suffix;
+}
+
+TResultRow MakeResultRow(const TCatalogNode &node)
+{
+    TResultRow row;
+    const TCatalogNode *n = &node;
+    while (n->Parent()) {
+        row.components.emplace_back(n->Text());
+        n = n->Parent();
+    }
+    row.discName = std::string(n->Text());
+    if (row.components.empty())
+        return row;
+    std::reverse(row.components.begin(), row.components.end());
+    row.nodeName = row.components.back();
+    row.fullPath = texts::kFullPathPrefix;
+    for (size_t i = 0; i < row.components.size(); ++i) {
+        if (i)
+            row.fullPath += '\\';
+        row.fullPath += row.components[i];
+    }
+    return row;
+}
+
+TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression,
+                               bool caseSensitive)
+    : tree_(tree), record_(::operator new(kRecordSize))
+{
+    std::memset(record_, 0, kRecordSize);
+    std::memset(matchBuffer_, 0, sizeof matchBuffer_);
+    std::memset(patternBuffer_, 0, sizeof patternBuffer_);
+    std::memcpy(patternBuffer_, expression.data(), std::min(expression.size(), kPatternLength));
+    compileResult_ = CompileRGrep(patternBuffer_, caseSensitive ? 1 : 0,
+                                  static_cast<QuarnPattern *>(record_));
+}
+
+TSearchContext::~TSearchContext()
+{
+    ::operator delete(record_);
+}
+
+bool TSearchContext::Matches(std::string_view name)
+{
+    char *buffer = matchBuffer_;
+    if (name.size() > kMatchBufferNameLength) {
+        bigName_.resize(name.size() + 1);
+        buffer = bigName_.data();
+    }
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1;
+}
+
+void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
+{
+    const TCatalogNodes &nodes = ctx.tree_.Items();
+    const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    ctx.hitCount = 0;
+    const int count = nodes.Count();
+    for (int i = 0; i < count; ++i) {
+        if (ctx.progress) {
+            ctx.progress->SetGaugePosition(i);
+            ctx.progress->ProcessEvents();
+            // A front end that let the tree change meanwhile ends the walk
+            // rather than read nodes that are gone.
+            if (nodes.Count() != count)
+                break;
+        }
+        const TCatalogNode &node = *nodes.Item(i);
+        if (!isCandidate(node, kind))
+            continue;
+        if (!filter.empty() && ExtensionOf(node.Text()) != filter)
+            continue;
+        if (!ctx.Matches(node.Text()))
+            continue;
+        ctx.noMatches = false;
+        ctx.rows.push_back(MakeResultRow(node));
+        ++ctx.hitCount;
+        if (ctx.observer)
+            ctx.observer->Hit(ctx.rows.back(), ctx.hitCount, FoundText(kind, ctx.hitCount));
+    }
+}
+
+void SearchFiles(TSearchContext &ctx)
+{
+    RunSearchWalk(ctx, TSearchKind::Files);
+}
+
+void SearchFolders(TSearchContext &ctx)
+{
+    RunSearchWalk(ctx, TSearchKind::Folders);
+}
+
+void SearchFilesAndFolders(TSearchContext &ctx)
+{
+    RunSearchWalk(ctx, TSearchKind::FilesAndFolders);
+}
+
+void SearchDiscs(TSearchContext &ctx)
+{
+    RunSearchWalk(ctx, TSearchKind::Discs);
+}
+
+void RunSearchRoutine(TSearchContext &ctx, TSearchKind kind)
+{
+    switch (kind) {
+    case TSearchKind::Files:
+        SearchFiles(ctx);
+        break;
+    case TSearchKind::Folders:
+        SearchFolders(ctx);
+        break;
+    case TSearchKind::FilesAndFolders:
+        SearchFilesAndFolders(ctx);
+        break;
+    case TSearchKind::Discs:
+        SearchDiscs(ctx);
+        break;
+    }
+}
+
+TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request,
+                         ICatalogProgress *progress, ISearchObserver *observer)
+{
+    TSearchOutcome outcome;
+    if (request.expression.empty() || request.expression == texts::kSearchTextInitial)
+        return outcome;
+    outcome.accepted = true;
+    TBusyScope busy(tree);
+    struct Scope {
+        ICatalogProgress *progress;
+        ~Scope()
+        {
+            if (progress) {
+                progress->SetBusy(false);
+                progress->SetStatusText("");
+                progress->ShowGauge(false);
+            }
+        }
+    } scope{progress};
+    if (progress) {
+        progress->ShowGauge(true);
+        progress->SetStatusText(texts::kSearching);
+        if (tree.Items().Count() > 0)
+            progress->SetGaugeMaximum(tree.Items().Count() - 1);
+        progress->SetBusy(true);
+    }
+    TSearchContext ctx(tree, request.expression, request.caseSensitive);
+    ctx.progress = progress;
+    ctx.observer = observer;
+    ctx.fileTypeFilter = request.fileTypeFilter;
+    RunSearchRoutine(ctx, request.kind);
+    outcome.compileResult = ctx.CompileResult();
+    outcome.hitCount = ctx.hitCount;
+    outcome.noMatches = ctx.noMatches;
+    if (ctx.hitCount > 0)
+        outcome.foundText = FoundText(request.kind, ctx.hitCount);
+    outcome.rows = std::move(ctx.rows);
+    return outcome;
+}
+
+} // namespace tslcat

@@ -1,0 +1,140 @@
+// catalog_search.h - searching the names of the catalog with a regular
+// expression of the QUARN32 library.
+//
+// One search compiles the expression once (CompileRGrep into a 1964-byte
+// record), then walks every node in flat order, keeps the candidates of the
+// chosen kind by Level()/HasChildren(), and tests each name with one RGrep
+// call on a copy in a match buffer (no allocation for ordinary names; names
+// longer than 200 bytes get a larger buffer and are matched whole).  Hits
+// become result rows in tree order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tslcat {
+
+class TCatalogTree;
+class TCatalogNode;
+class ICatalogProgress;
+
+// The four kinds, in the order of the window's radio group.
+enum class TSearchKind {
+    Files = 0,           // Level >= 1, no children; the file-type filter applies
+    Folders = 1,         // Level >= 1, with children
+    FilesAndFolders = 2, // Level >= 1
+    Discs = 3,           // Level 0
+};
+
+// Caption of result column 1: "Filename", "Folder", "Filename/Folder", "".
+const char *ResultColumnCaption(TSearchKind kind);
+// "Found: " + count + " file(s)" / " folder(s)" / " file(s)/folder(s)" / " CD(s)".
+std::string FoundText(TSearchKind kind, int64_t count);
+
+// One hit.  Strings are raw bytes copied from the tree, so a row outlives
+// later changes of the tree.
+struct TResultRow {
+    std::string discName; // Text of the disc node the hit lies in (column "On CD")
+    // Empty for a disc hit (the row has no sub-items).
+    std::string nodeName; // the hit node's Text
+    std::string fullPath; // "[ ]:\" + folder names each followed by "\" + nodeName
+    // Names from the one just below the disc down to the hit node: the
+    // result actions join these with the system separator, so a name that
+    // itself contains "\" still resolves.  Empty for a disc hit.
+    std::vector<std::string> components;
+
+    bool IsDiscRow() const { return components.empty(); }
+};
+
+// Builds the row of `node` (disc rows for Level 0).
+TResultRow MakeResultRow(const TCatalogNode &node);
+
+// Per-hit and per-node reporting of a running search.
+class ISearchObserver {
+public:
+    virtual ~ISearchObserver() = default;
+    // After each hit: the new row, the running count and its "Found: " text.
+    virtual void Hit(const TResultRow &row, int64_t count, const std::string &foundText)
+    {
+        (void)row, (void)count, (void)foundText;
+    }
+};
+
+// The state of one search: the compiled record, the pattern and match
+// buffers, the rows and the hit counter.  SearchFiles & co. run on it.
+class TSearchContext {
+public:
+    // Compiles `expression` (its first 50 bytes, as the window's edit box
+    // holds at most 50) with `caseSensitive`.  CompileResult() is the
+    // library's code (0 = compiled); on failure the library has reported its
+    // message and every later RGrep answers -1, so the search finds nothing.
+    TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive);
+    ~TSearchContext();
+    TSearchContext(const TSearchContext &) = delete;
+    TSearchContext &operator=(const TSearchContext &) = delete;
+
+    int32_t CompileResult() const { return compileResult_; }
+
+    // Hooks, optional.
+    ICatalogProgress *progress = nullptr;
+    ISearchObserver *observer = nullptr;
+    // The text of the file-type box; read only by SearchFiles.  Compared with
+    // each name's extension exactly (letter case counts); empty = no filter.
+    std::string fileTypeFilter;
+
+    std::vector<TResultRow> rows;
+    int64_t hitCount = 0;
+    bool noMatches = true;
+
+    // Tests one name (raw bytes, any length) with RGrep: true on a hit.
+    bool Matches(std::string_view name);
+
+private:
+    friend void RunSearchWalk(TSearchContext &, TSearchKind);
+    const TCatalogTree &tree_;
+    void *record_;              // the 1964-byte compiled pattern
+    std::vector<char> bigName_; // match buffer for names over 200 bytes
+    char matchBuffer_[201];
+    char patternBuffer_[51];
+    int32_t compileResult_;
+};
+
+// The four search routines (rows appended to ctx.rows in tree order).
+void SearchFiles(TSearchContext &ctx);
+void SearchFolders(TSearchContext &ctx);
+void SearchFilesAndFolders(TSearchContext &ctx);
+void SearchDiscs(TSearchContext &ctx);
+
+// The search routine of `kind`.
+void RunSearchRoutine(TSearchContext &ctx, TSearchKind kind);
+
+// A whole search as the Search button runs it, without display.
+struct TSearchRequest {
+    std::string expression; // raw bytes
+    bool caseSensitive = false;
+    TSearchKind kind = TSearchKind::FilesAndFolders;
+    std::string fileTypeFilter;
+};
+
+struct TSearchOutcome {
+    // False when the expression is empty or the untouched initial text
+    // "Search Text goes here !": show texts::kEnterValidSearchString, nothing
+    // was searched.
+    bool accepted = false;
+    int32_t compileResult = 0; // library code; non-zero: the expression is faulty
+    std::vector<TResultRow> rows;
+    int64_t hitCount = 0;
+    std::string foundText; // "Found: N ..." after the last hit; "" without hits
+    // True when nothing matched: show texts::kNoMatches (else beep).
+    bool noMatches = true;
+};
+
+// Validates, compiles once, runs the routine of the request's kind, frees the
+// record.  Progress: "Searching...", gauge over the nodes with events
+// processed per node, "" at the end.  The tree is marked busy meanwhile.
+TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request,
+                         ICatalogProgress *progress = nullptr, ISearchObserver *observer = nullptr);
+
+} // namespace tslcat

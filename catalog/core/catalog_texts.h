@@ -1,0 +1,33 @@
+// catalog_texts.h - the program's fixed texts that the core produces or that
+// both front ends show.  One home for each, so the window and tslcat-cli
+// say the same thing.
+#pragma once
+
+namespace tslcat::texts {
+
+inline constexpr const char kDatabaseFileName[] = "mdb.dat";
+inline constexpr const char kNoDatabase[] = "No Database found (file 'mdb.dat' missing)";
+inline constexpr const char kLoadingDatabase[] = "Loading Database...";
+inline constexpr const char kPreparingTreeNodes[] = "Preparing Tree Nodes...";
+inline constexpr const char kDisplayingTree[] = "Displaying Tree...";
+inline constexpr const char kSavingDatabase[] = "Saving Database...";
+inline constexpr const char kSearching[] = "Searching...";
+inline constexpr const char kDatabaseLabelInitial[] = "Database:";
+
+inline constexpr const char kSearchTextInitial[] = "Search Text goes here !";
+inline constexpr const char kEnterValidSearchString[] = "Enter valid Search String !";
+inline constexpr const char kNoMatches[] = "No matches !";
+
+inline constexpr const char kCDNameInitial[] = "CD Name";
+// "No CD present", CR, ten spaces and "or", CR, "No Volume label !".
+inline constexpr const char kNoCDPresent[] = "No CD present\r          or\rNo Volume label !";
+
+inline constexpr const char kDriveNotReady[] = "Drive not ready !";
+// The insert prompt is kInsertCDBefore + disc name + kInsertCDAfter.
+inline constexpr const char kInsertCDBefore[] = "Insert CD \r\r'";
+inline constexpr const char kInsertCDAfter[] = "'\r\r into CD-Rom Drive, then press OK";
+
+// Prefix of every full path in a result row, standing in for the drive.
+inline constexpr const char kFullPathPrefix[] = "[ ]:\\";
+
+} // namespace tslcat::texts

@@ -1,0 +1,393 @@
+// catalog_tree.h - the catalog tree: discs, folders and files as one ordered
+// tree of named nodes, with no display.
+//
+// TCatalogTree owns one node collection (`Items`, a TCatalogNodes), which owns
+// every node (TCatalogNode).  Disc nodes are at Level 0; below them a node
+// with children is a folder and a node without children is a file.  Level()
+// and HasChildren() are the only tests the catalog makes.
+//
+// Display binding: a front end that shows the tree installs one
+// ICatalogTreeObserver (TCatalogTree::SetObserver).  The core never calls a
+// widget; it reports every change through that interface and runs the same
+// without one.  For a model adapter over millions of nodes every query it
+// needs is constant time:
+//   - Parent() and Index() (the row among the siblings) are stored in the node
+//     and kept up to date on insertion and deletion;
+//   - Count() and Child(i) read the node's own children array;
+//   - TCatalogNodes::TopLevelCount()/TopLevel(i) give the rows of the
+//     invisible root (the top level, where Parent() is nullptr);
+//   - Item(i) and AbsoluteIndex() are array reads once the flat index is built.
+//
+// Names (`Text`) are raw bytes, exactly as read from the catalog file or from
+// the directory listing; no encoding is assumed.  DecodeName()/EncodeName()
+// (catalog_names.h) convert for display.
+//
+// Ownership: a node's children array owns its children; Parent() and every
+// other node reference are non-owning.  A node pointer stays valid until the
+// node is deleted (Delete, Clear, a load, or the tree's end).
+//
+// Threading: none.  Everything runs on the caller's thread; observers and
+// event handlers run inside the operation that raises them and must not
+// change the tree's structure from there.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QIODevice;
+class QString;
+
+namespace tslcat {
+
+class TCatalogNode;
+class TCatalogNodes;
+class TCatalogTree;
+class TCatalogRoot;
+
+// Deepest nesting the file readers follow (disc node = depth 1).  Trees from
+// directory scans stay far below it: a path of PATH_MAX bytes has at most
+// 2048 components.  A deeper file is refused with ECatalogFormatError /
+// ECatalogTreeError instead of exhausting the stack.
+inline constexpr int kMaxNestingDepth = 4096;
+
+// A node's own font, kept only while ParentFont is false.  The catalog never
+// sets one; it is stored and restored so files round-trip unchanged.
+struct TNodeFont {
+    int32_t height = 0;
+    std::string name; // raw bytes; the file keeps at most 31
+    uint8_t pitch = 0; // 0 default, 1 variable, 2 fixed
+    uint8_t style = 0; // bit 0 bold, 1 italic, 2 underline, 3 strike-out
+    int32_t color = 0;
+    bool operator==(const TNodeFont &o) const
+    {
+        return height == o.height && name == o.name && pitch == o.pitch && style == o.style &&
+               color == o.color;
+    }
+};
+
+// Notifications for a display.  All methods have empty defaults.
+//
+// `parent` is nullptr for the top level (disc nodes); rows are positions in
+// the parent's children array (TCatalogNode::Index()).
+//
+// Row notifications come for every structural change, also inside
+// BeginUpdate/EndUpdate.  UpdateBegun/UpdateEnded mark the outermost pair, so
+// an adapter may instead reset its model at UpdateBegun/UpdateEnded and
+// ignore row notifications in between (loading and adding a disc insert up to
+// millions of nodes inside one update).
+class ICatalogTreeObserver {
+public:
+    virtual ~ICatalogTreeObserver() = default;
+
+    // AddChild: one new node at `row` (always the last row of `parent`).
+    virtual void NodeAboutToBeInserted(TCatalogNode *parent, int row) { (void)parent, (void)row; }
+    virtual void NodeInserted(TCatalogNode *node) { (void)node; }
+    // Delete: `node` (with its subtree) is about to leave `parent` at `row`;
+    // NodeRemoved follows once it is gone (the pointer is then dangling and
+    // is not passed).
+    virtual void NodeAboutToBeRemoved(TCatalogNode *parent, int row) { (void)parent, (void)row; }
+    virtual void NodeRemoved(TCatalogNode *parent, int row) { (void)parent, (void)row; }
+    // Clear (also the start of every load): all nodes go at once.
+    virtual void AboutToBeCleared() {}
+    virtual void Cleared() {}
+    // Text, ImageIndex or SelectedIndex changed.
+    virtual void NodeChanged(TCatalogNode *node) { (void)node; }
+    // Expanded changed through SetExpanded, or a node lost its last child and
+    // was collapsed; the display should expand or collapse it to match.
+    virtual void NodeExpandedChanged(TCatalogNode *node, bool expanded) { (void)node, (void)expanded; }
+    // The tree's current node (TCatalogTree::Selected) changed, e.g. a
+    // loaded node stored as selected.
+    virtual void CurrentChanged(TCatalogNode *node) { (void)node; }
+    // The update counter went from 0 to 1 / back to 0: suspend / resume redraw.
+    virtual void UpdateBegun() {}
+    virtual void UpdateEnded() {}
+};
+
+// One node: a disc, a folder or a file.  Created only by TCatalogNodes
+// (AddChild / Add) and owned by its parent.
+class TCatalogNode {
+public:
+    TCatalogNode(const TCatalogNode &) = delete;
+    TCatalogNode &operator=(const TCatalogNode &) = delete;
+    ~TCatalogNode();
+
+    // --- the name: raw bytes, any length in memory (the file keeps 255) ---
+    std::string_view Text() const { return {text_.get(), textLength_}; }
+    void SetText(std::string_view text); // tells the display
+
+    // --- icons (indexes into the icon list; -1 = none) ---
+    int32_t ImageIndex() const { return imageIndex_; }
+    int32_t SelectedIndex() const { return selectedIndex_; }
+    void SetImageIndex(int32_t index);    // tells the display
+    void SetSelectedIndex(int32_t index); // tells the display
+    // Both at once, one display notification.
+    void SetIcons(int32_t imageIndex, int32_t selectedIndex);
+
+    // --- attributes kept and stored, unused by the catalog ---
+    int32_t StateIndex() const { return stateIndex_; }
+    void SetStateIndex(int32_t v) { stateIndex_ = v; }
+    int32_t OverlayIndex() const { return overlayIndex_; }
+    void SetOverlayIndex(int32_t v) { overlayIndex_ = v; }
+    int32_t IntegralHeight() const { return integralHeight_; }
+    void SetIntegralHeight(int32_t v) { integralHeight_ = v; }
+    uint8_t CheckState() const { return checkState_; }
+    void SetCheckState(uint8_t v) { checkState_ = v; }
+    uint8_t CheckType() const { return checkType_; }
+    void SetCheckType(uint8_t v) { checkType_ = v; }
+    bool Enabled() const { return flags_ & kEnabled; }
+    void SetEnabled(bool v) { setFlag(kEnabled, v); }
+    uint32_t Data() const { return data_; }
+    void SetData(uint32_t v) { data_ = v; }
+    int32_t Color() const { return color_; }
+    void SetColor(int32_t v) { color_ = v; }
+    bool ParentColor() const { return flags_ & kParentColor; }
+    void SetParentColor(bool v) { setFlag(kParentColor, v); }
+    bool ParentFont() const { return flags_ & kParentFont; }
+    // nullptr while ParentFont() is true.
+    const TNodeFont *Font() const { return font_.get(); }
+    // Gives the node its own font and clears ParentFont.
+    void SetFont(const TNodeFont &font);
+    // Drops the own font and sets ParentFont.
+    void SetParentFont();
+
+    // --- expanding and collapsing ---
+    bool Expanded() const { return flags_ & kExpanded; }
+    // Does nothing for a node without children or when the state is already
+    // `expanded`.  Otherwise raises OnExpanding (OnCollapsing); when the
+    // handler leaves the permission set, raises OnExpanded (OnCollapsed),
+    // changes the state and tells the display.
+    void SetExpanded(bool expanded);
+
+    // --- structure (all O(1) except Level, which is O(depth)) ---
+    bool HasChildren() const { return !children_.empty(); }
+    // nullptr for a disc node.
+    TCatalogNode *Parent() const;
+    int Level() const;
+    int Count() const { return static_cast<int>(children_.size()); }
+    // Throws EListError "List index out of bounds (%d)" outside 0..Count()-1.
+    TCatalogNode *Child(int i) const;
+    // The node after this one among its siblings, or nullptr.
+    TCatalogNode *GetNextSibling() const;
+    // Position among the siblings (the display's row).
+    int Index() const { return static_cast<int>(index_); }
+    // Position in the flat index (depth-first pre-order), or -1 when the node
+    // is not in the tree.  Builds the flat index if it was dropped.
+    int AbsoluteIndex() const;
+    // Member of the collection's selection list.
+    bool IsSelected() const { return flags_ & kSelected; }
+
+    TCatalogNodes &Owner() const;
+    TCatalogTree &Tree() const;
+
+    // One node block (record, then the children's blocks) of the binary
+    // form: WriteData writes this node and its subtree at the device's
+    // position; ReadData reads a block into this node, appending the
+    // children it announces.  Errors as TCatalogTree::LoadFromStream.
+    void WriteData(QIODevice &stream) const;
+    void ReadData(QIODevice &stream);
+
+protected:
+    TCatalogNode(TCatalogNode *parent, std::string_view text);
+
+private:
+    friend class TCatalogNodes;
+    friend class CatalogFileAccess;
+
+    enum : uint8_t {
+        kEnabled = 1,
+        kExpanded = 2,
+        kParentColor = 4,
+        kParentFont = 8,
+        kSelected = 16,
+        kRoot = 32,
+    };
+
+    void setFlag(uint8_t bit, bool on) { flags_ = on ? (flags_ | bit) : (flags_ & ~bit); }
+    void assignText(std::string_view text);
+    const TCatalogNode *root() const;
+
+    // Field order keeps the node at 96 bytes on 64-bit systems.
+    TCatalogNode *parent_;               // non-owning; the root for disc nodes
+    std::vector<TCatalogNode *> children_; // owning
+    std::unique_ptr<char[]> text_;
+    std::unique_ptr<TNodeFont> font_;
+    uint32_t textLength_ = 0;
+    uint32_t index_ = 0;             // row among the siblings
+    mutable uint32_t absoluteIndex_ = 0; // valid while the flat index is built
+    int32_t imageIndex_ = -1;
+    int32_t selectedIndex_ = -1;
+    int32_t stateIndex_ = -1;
+    int32_t overlayIndex_ = -1;
+    int32_t integralHeight_ = 1;
+    uint32_t data_ = 0;
+    int32_t color_ = 0;
+    uint8_t checkState_ = 0;
+    uint8_t checkType_ = 0;
+    uint8_t flags_ = kEnabled | kParentColor | kParentFont;
+};
+
+// The node collection: every node of one tree, an invisible root above the
+// disc nodes, the selection list, the flat index and the update counter.
+class TCatalogNodes {
+public:
+    TCatalogNodes(const TCatalogNodes &) = delete;
+    TCatalogNodes &operator=(const TCatalogNodes &) = delete;
+    ~TCatalogNodes();
+
+    // Number of nodes at all levels, root excluded.  O(1).
+    int Count() const { return count_; }
+    // The node at absolute index i (depth-first pre-order).  Throws
+    // EListError "List index out of bounds (%d)" outside 0..Count()-1.
+    // O(1) after the flat index is built; any insertion, deletion or clear
+    // drops it, so a loop alternating AddChild and Item rebuilds it each time.
+    TCatalogNode *Item(int i) const;
+
+    // Appends a node as the last child of `parent`; with nullptr, a new last
+    // top-level (disc) node.  The new node's StateIndex follows the parent's
+    // CheckType (0 -> 0, 1 or 2 -> 1, 3 -> 5; other values keep -1).
+    TCatalogNode *AddChild(TCatalogNode *parent, std::string_view text);
+    // AddChild with the sibling's parent; with nullptr a new last disc node.
+    TCatalogNode *Add(TCatalogNode *sibling, std::string_view text);
+    // Removes `node` with its subtree (OnDeletion for each, deepest first is
+    // not promised).  A parent left without children is collapsed.  nullptr
+    // does nothing.
+    void Delete(TCatalogNode *node);
+    // Removes every node.
+    void Clear();
+
+    TCatalogNode *GetFirstNode() const;
+    // Rows of the invisible root: the disc nodes.  TopLevel throws EListError
+    // outside 0..TopLevelCount()-1.
+    int TopLevelCount() const;
+    TCatalogNode *TopLevel(int row) const;
+
+    // Nestable suspension of display redraw.  An EndUpdate without a
+    // matching BeginUpdate leaves the counter at 0.
+    void BeginUpdate();
+    void EndUpdate();
+    int UpdateCount() const { return updateCount_; }
+
+    // CheckType of the invisible root (first byte after the file signature).
+    uint8_t RootCheckType() const;
+    void SetRootCheckType(uint8_t v);
+
+    // The selection list: nodes shown selected.  Loading adds every node
+    // stored as selected; Select/Deselect keep node flag and list in step.
+    const std::vector<TCatalogNode *> &SelectionList() const { return selection_; }
+    void Select(TCatalogNode *node);
+    void Deselect(TCatalogNode *node);
+
+    // File forms without the signature (see TCatalogTree).
+    void WriteBinary(QIODevice &stream) const;
+    void ReadBinary(QIODevice &stream);
+    void WriteText(QIODevice &stream) const;
+    void ReadText(QIODevice &stream);
+
+    TCatalogTree &Tree() const { return *tree_; }
+
+private:
+    friend class TCatalogTree;
+    friend class TCatalogNode;
+    friend class CatalogFileAccess;
+
+    explicit TCatalogNodes(TCatalogTree *tree);
+    void dropFlatIndex() { flatValid_ = false; }
+    void buildFlatIndex() const;
+    ICatalogTreeObserver *observer() const;
+    void freeSubtree(TCatalogNode *node, bool raiseDeletion);
+
+    TCatalogTree *tree_; // non-owning; the tree owns us
+    std::unique_ptr<TCatalogRoot> root_; // the invisible root, parent of the discs
+    int count_ = 0;
+    int updateCount_ = 0;
+    std::vector<TCatalogNode *> selection_;
+    mutable std::vector<TCatalogNode *> flat_;
+    mutable bool flatValid_ = false;
+};
+
+// The tree: the collection, the current node, the events and the file
+// operations.
+class TCatalogTree {
+public:
+    TCatalogTree();
+    ~TCatalogTree();
+    TCatalogTree(const TCatalogTree &) = delete;
+    TCatalogTree &operator=(const TCatalogTree &) = delete;
+
+    TCatalogNodes &Items() { return *items_; }
+    const TCatalogNodes &Items() const { return *items_; }
+
+    // The current (focused) node, or nullptr.  SetSelected moves the
+    // selection as the display does: the node left leaves the selection
+    // list, the node entered joins it.
+    TCatalogNode *Selected() const { return selected_; }
+    void SetSelected(TCatalogNode *node);
+
+    // The display binding; nullptr (the default) for none.  Not owned.
+    void SetObserver(ICatalogTreeObserver *observer) { observer_ = observer; }
+    ICatalogTreeObserver *Observer() const { return observer_; }
+
+    // Events, raised inside the operation.  The permission flag starts true.
+    std::function<void(TCatalogTree &, TCatalogNode *, bool &allowExpansion)> OnExpanding;
+    std::function<void(TCatalogTree &, TCatalogNode *, bool &allowCollapse)> OnCollapsing;
+    std::function<void(TCatalogTree &, TCatalogNode *)> OnExpanded;
+    std::function<void(TCatalogTree &, TCatalogNode *)> OnCollapsed;
+    std::function<void(TCatalogTree &, TCatalogNode *)> OnDeletion;
+
+    // Reads the file: EFOpenError "Cannot open file %s" when it cannot be
+    // opened (tree untouched), else as LoadFromStream.
+    void LoadFromFile(const QString &fileName);
+    // Clears the tree and reads the binary form when the stream starts with
+    // the signature 0D 54 4E 54 0D, else the text form.  On a failure
+    // (EReadError "Stream read error", ECatalogFormatError,
+    // ECatalogTreeError "Invalid item level assignment") the nodes read
+    // before it stay, the update counter is back where it was, and the
+    // exception goes on to the caller.
+    void LoadFromStream(QIODevice &stream);
+    // Writes the whole file safely: a temporary file in the same folder is
+    // written, flushed to disk and renamed over `fileName`, so a failure
+    // leaves the previous file intact.  EFCreateError "Cannot create file %s"
+    // when the temporary file cannot be created, EWriteError "Stream write
+    // error" when writing or the final rename fails.  The tree is unchanged.
+    // `binary` false writes the text form.
+    void SaveToFile(const QString &fileName, bool binary = true) const;
+    // Signature + WriteBinary, or WriteText.  EWriteError on a short write.
+    void SaveToStream(QIODevice &stream, bool binary = true) const;
+
+    // Loads, scans and searches set this while they walk the tree and let the
+    // front end process events; a front end refuses structural changes
+    // (remove, rename, another scan or load) while it is non-zero.
+    bool IsBusy() const { return busy_ > 0; }
+
+private:
+    friend class TCatalogNodes;
+    friend class TCatalogNode;
+    friend class TBusyScope;
+    friend class CatalogFileAccess;
+
+    std::unique_ptr<TCatalogNodes> items_;
+    TCatalogNode *selected_ = nullptr;
+    ICatalogTreeObserver *observer_ = nullptr;
+    int busy_ = 0;
+};
+
+// Marks the tree busy for its lifetime (see TCatalogTree::IsBusy).
+class TBusyScope {
+public:
+    explicit TBusyScope(const TCatalogTree &tree) : tree_(const_cast<TCatalogTree &>(tree)) { ++tree_.busy_; }
+    ~TBusyScope() { --tree_.busy_; }
+    TBusyScope(const TBusyScope &) = delete;
+    TBusyScope &operator=(const TBusyScope &) = delete;
+
+private:
+    TCatalogTree &tree_;
+};
+
+// Bytes of the binary form's signature.
+inline constexpr char kCatalogSignature[5] = {'\x0D', 'T', 'N', 'T', '\x0D'};
+
+} // namespace tslcat

@@ -1,0 +1,42 @@
+// platform.h - the few operating-system calls of the catalog core.  One
+// implementation file per system (platform_posix.cpp here); nothing else in
+// the core talks to the operating system directly except through Qt Core.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tslcat::platform {
+
+// The path separator of this system's paths ('/' on POSIX).
+char PathSeparator();
+
+struct TFolderEntry {
+    std::string name;  // raw bytes, never "." or ".."
+    bool isFolder;     // a real folder; a symbolic link is never one
+    bool isHidden;     // POSIX: the name begins with "."
+    uint64_t size;     // file size in bytes (0 for folders)
+};
+
+// Lists one folder (path ending in the separator) in the order the system
+// gives.  Returns false, with `entries` empty, when it cannot be read.
+bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries);
+
+// The process's current directory, or "" when it cannot be found.
+std::string CurrentDirectory();
+
+// True when `path` names an existing file (or a link to one); false for
+// folders and for anything missing.
+bool IsExistingFile(const std::string &path);
+
+// Volume query of a drive root (a folder ending in the separator, normally a
+// mount point): true when it is an existing folder on a ready file system.
+// `label` gets the label of the file system mounted exactly at `root`; it is
+// "" when that file system has none or `root` is not a mount point.
+bool QueryVolume(const std::string &root, std::string &label);
+
+// Flushes an open file's data to the storage device (fsync); true on success.
+bool SyncFile(int handle);
+
+} // namespace tslcat::platform

@@ -1,0 +1,105 @@
+// result_actions.h - acting on a search result: putting its path onto the
+// drive the user chose, checking the drive, asking for the disc, and handing
+// the target to the desktop.
+//
+// The path logic is here; the effects go through small interfaces that the
+// window fills with message boxes and desktop calls, and tests with fakes.
+// On this system the drive root is a mount point (or any folder) ending in
+// the path separator, and the target is the root followed by the row's names
+// joined with that separator.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tslcat {
+
+struct TResultRow;
+
+// "[ ]:\setup\docs\readme.txt" -> "setup\docs\readme.txt": the full path
+// without its first five characters ("" for shorter texts).
+std::string PathOnDisc(std::string_view fullPath);
+
+struct TActionTarget {
+    std::string target; // the file on the drive, e.g. /media/cdrom/setup/docs/readme.txt
+    std::string root;   // the drive root, e.g. /media/cdrom/
+    std::string folder; // the target's folder, up to and including its last separator
+};
+
+// Root = driveRoot made to end in exactly one separator; target = root +
+// row.components joined with the separator.  Call only for rows that are not
+// disc rows.
+TActionTarget MakeActionTarget(const TResultRow &row, std::string_view driveRoot);
+
+// The system behind the actions.
+class IVolumeQuery {
+public:
+    virtual ~IVolumeQuery() = default;
+    // True when a readable volume is at `root`; its label ("" if none).
+    virtual bool QueryVolume(const std::string &root, std::string &label) = 0;
+};
+class IFileProbe {
+public:
+    virtual ~IFileProbe() = default;
+    // True for an existing file; false for folders and missing paths.
+    virtual bool FileExists(const std::string &path) = 0;
+};
+class ILauncher {
+public:
+    virtual ~ILauncher() = default;
+    // Opens a file or a folder with the desktop's default action.
+    virtual void OpenWithDefault(const std::string &path) = 0;
+    // Starts the text editor with `path` as its argument.
+    virtual void OpenInEditor(const std::string &path) = 0;
+};
+class IPrompter {
+public:
+    virtual ~IPrompter() = default;
+    // Shows a modal message (texts from catalog_texts.h) and returns when the
+    // user has closed it.  `text` is raw bytes (it may hold a disc name).
+    virtual void ShowMessage(const std::string &text) = 0;
+};
+
+// The operating system's volume query and file test (platform.h).
+class TSystemVolumeQuery : public IVolumeQuery {
+public:
+    bool QueryVolume(const std::string &root, std::string &label) override;
+};
+class TSystemFileProbe : public IFileProbe {
+public:
+    bool FileExists(const std::string &path) override;
+};
+
+enum class TResultAction {
+    RunSelectedFile,        // "Run Selected File": default action on the target
+    OpenWithNotepad,        // "Open with Notepad": the editor on the target
+    BrowseContainingFolder, // "Browse Containing Folder": default action on the folder
+};
+
+enum class TActionOutcome {
+    NoPath,        // no row or a disc row: nothing done
+    DriveNotReady, // volume query failed: "Drive not ready !" shown
+    NotFound,      // insert prompt shown, still no file: stopped silently
+    Started,       // the launcher was called
+};
+
+// The insert prompt for `discName`: "Insert CD \r\r'" + name + "'\r\r into
+// CD-Rom Drive, then press OK".
+std::string InsertDiscPrompt(std::string_view discName);
+
+struct TActionEnvironment {
+    IVolumeQuery &volumes;
+    IFileProbe &files;
+    ILauncher &launcher;
+    IPrompter &prompter;
+};
+
+// One action on `row` (nullptr: no selected row): query the root's volume
+// ("Drive not ready !" on failure), test the target and, when it is missing,
+// ask for the disc by the row's disc name and test once more, then act.
+// The volume label is not compared with the disc name.  A folder row always
+// gets the prompt and then stops, as the test is a file test.
+TActionOutcome RunResultAction(TResultAction action, const TResultRow *row,
+                               std::string_view driveRoot, TActionEnvironment &env);
+
+} // namespace tslcat

@@ -1,0 +1,2 @@
+// Helpers shared by the catalog tests.
+#pragma once
