@@ -16,6 +16,7 @@ class TCatalogTreeView : public QTreeView
     Q_OBJECT
 public:
     explicit TCatalogTreeView(QWidget *parent = nullptr);
+    using QTreeView::edit;
 
     // Asked before an in-place edit of `node` starts; clearing `allowEdit`
     // refuses it.
