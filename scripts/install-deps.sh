@@ -4,7 +4,7 @@
 set -eu
 packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
 if [ "${1:-}" = "--gui" ]; then
-    packages="$packages xvfb xauth"
+    packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme"
 fi
 missing=""
 for p in $packages; do
