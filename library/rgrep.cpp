@@ -3,7 +3,12 @@
 // over one line with a leftmost-first backtracking matcher whose recursion
 // depth is bounded by the number of repeaters; the word-character table for
 // \< and \> lives here too.  Substitution for this kind is in rgrep_subst.cpp.
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quarn32.h"
 #include "quarn_private.h"
@@ -85,9 +90,12 @@ const char *RegexMessage(int32_t code)
 
 namespace {
 
+void ClearHints(unsigned char *program);
+
 int32_t Fail(QuarnPattern *p, int32_t code)
 {
     p->body.regex.program[0] = END;
+    ClearHints(p->body.regex.program);
     p->errorCode = code;
     ShowErrorBox(RegexMessage(code), gCaptionRegex);
     return code;
@@ -214,6 +222,144 @@ int32_t CompileClass(const unsigned char *pat, size_t len, size_t *i, ProgramWri
     return kOk;
 }
 
+// ---------------------------------------------------------------------------
+// Scan hints
+//
+// The program rarely fills its 1056 bytes.  The compiler leaves a summary of
+// the program in the unused tail of the area so that RGrep can skip, with a
+// vectorised scan, the text positions where no alternative can begin.  The
+// summary is validated before use (marker, length, END byte) and only ever
+// narrows which positions are tried, never how one is matched.
+// ---------------------------------------------------------------------------
+
+constexpr unsigned char kHintMagic0 = 'Q', kHintMagic1 = 'h';
+
+enum HintFlag : unsigned char {
+    kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
+    kHintPrefilter = 2,      // the first-byte set below is usable
+    kHintAnchored = 4,       // some alternative begins with LINE_START
+    kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
+};
+
+// Byte layout of the hint block, relative to kHintOffset.
+enum HintField {
+    kHMagic0 = 0,
+    kHMagic1 = 1,
+    kHLengthLo = 2, // program length including its END byte
+    kHLengthHi = 3,
+    kHFlags = 4,
+    kHListCount = 5, // 1..8: the set's members are listed at kHList; 0: not listed
+    kHRange = 6,     // 1: the set is the range kHRangeLo..kHRangeHi
+    kHRangeLo = 7,
+    kHRangeHi = 8,
+    kHList = 9,  // up to 8 bytes
+    kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
+    kHEnd = 49,
+};
+static_assert(kHintOffset + kHEnd <= QUARN_PROGRAM_SIZE, "hint block must fit");
+
+void ClearHints(unsigned char *program)
+{
+    program[kHintOffset + kHMagic0] = 0;
+    program[kHintOffset + kHMagic1] = 0;
+}
+
+// Adds to `set` the bytes that the single-position element `el` can consume;
+// false when it is not such an element.
+bool AddFirstBytes(const unsigned char *el, unsigned char *set)
+{
+    switch (el[0]) {
+    case CHAR_ANYCASE:
+        for (int c = 1; c < 256; ++c)
+            if (kFold.entry[c] == kFold.entry[el[1]])
+                AddMember(set, static_cast<unsigned>(c));
+        return true;
+    case CHAR:
+        if (el[1] != 0)
+            AddMember(set, el[1]);
+        return true;
+    case CLASS:
+    case NOT_CLASS:
+        for (int c = 1; c < 256; ++c) {
+            const bool member = (el[1 + (c >> 3)] >> (c & 7)) & 1;
+            if (member == (el[0] == CLASS))
+                AddMember(set, static_cast<unsigned>(c));
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+void WriteHints(QuarnRegexBody &rx, int length)
+{
+    unsigned char *program = rx.program;
+    ClearHints(program);
+    if (length > kHintOffset)
+        return;
+    unsigned char *h = program + kHintOffset;
+    std::memset(h, 0, kHEnd);
+    unsigned char flags = 0;
+
+    // Which elements read the line start, anywhere in the program.
+    for (const unsigned char *pc = program; pc < program + length && *pc != END;) {
+        switch (*pc) {
+        case LINE_START: case WORD_START: case WORD_END: flags |= kHintReadsLineStart; ++pc; break;
+        case CHAR_ANYCASE: case CHAR: case TAG_START: case TAG_END: case BACKREF: pc += 2; break;
+        case CLASS: case NOT_CLASS: pc += 1 + kSetBytes; break;
+        case STAR: case OPTIONAL: pc += 1 + OperandSize(pc[1]) + 1; break;
+        default: ++pc; break;
+        }
+    }
+
+    // The union of what each alternative can begin with.  Leading word
+    // boundaries are skipped (they consume nothing and have no side effect);
+    // anything that may match without consuming, or that writes a tag before
+    // its first character, makes every position a candidate.
+    unsigned char *set = h + kHSet;
+    bool usable = true;
+    for (int b = 0; b < rx.branchCount && usable; ++b) {
+        const unsigned char *pc = rx.branchStart[b];
+        if (*pc == LINE_START) {
+            flags |= kHintAnchored; // can only match at the text's start
+            continue;
+        }
+        while (*pc == WORD_START || *pc == WORD_END)
+            ++pc;
+        usable = AddFirstBytes(pc, set);
+    }
+    if (usable) {
+        flags |= kHintPrefilter;
+        int count = 0, lo = -1, hi = -1;
+        bool contiguous = true;
+        for (int c = 1; c < 256; ++c) {
+            if (!((set[c >> 3] >> (c & 7)) & 1))
+                continue;
+            if (count < 8)
+                h[kHList + count] = static_cast<unsigned char>(c);
+            if (lo < 0)
+                lo = c;
+            else if (c != hi + 1)
+                contiguous = false;
+            hi = c;
+            ++count;
+        }
+        h[kHListCount] = static_cast<unsigned char>(count <= 8 ? count : 0);
+        if (count == 0)
+            flags |= kHintNoCandidates;
+        if (count > 8 && contiguous) {
+            h[kHRange] = 1;
+            h[kHRangeLo] = static_cast<unsigned char>(lo);
+            h[kHRangeHi] = static_cast<unsigned char>(hi);
+        }
+    }
+    h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
+    h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
+    h[kHFlags] = flags;
+    h[kHMagic0] = kHintMagic0;
+    h[kHMagic1] = kHintMagic1;
+}
+
 bool IsRepeatable(unsigned char op)
 {
     return op == CHAR_ANYCASE || op == CHAR || op == ANY || op == CLASS || op == NOT_CLASS;
@@ -233,6 +379,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
             out.Byte(pat[k]);
         out.Byte('\0');
         out.Terminate();
+        ClearHints(rx.program);
         p->errorCode = kOk;
         return kOk;
     }
@@ -378,6 +525,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
     if (openCount > 0)
         return Fail(p, kUnmatchedOpen);
     out.Terminate();
+    WriteHints(rx, out.Pos() + 1);
     p->errorCode = kOk;
     return kOk;
 }
@@ -617,23 +765,205 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     }
 }
 
-// Finds the literal `lit` (case folded when `fold`) leftmost in `text`.
+
+// ---------------------------------------------------------------------------
+// Candidate scan: the next text position where a match may begin.
+//
+// A Scanner is prepared once per RGrep call from the compiler's summary (or
+// from a literal's first two bytes) and then walks the text in aligned
+// 16-byte blocks.  Aligned blocks may extend past the text's NUL but never
+// past its page.
+// ---------------------------------------------------------------------------
+
+struct ScanSpec {
+    const unsigned char *set = nullptr; // 32-byte bit set of first bytes
+    int listCount = 0;                  // 1..8: first bytes listed in `list`
+    const unsigned char *list = nullptr;
+    bool range = false;                 // first bytes form lo..hi
+    unsigned char lo = 0, hi = 0;
+};
+
+#if defined(__SSE2__)
+// Walks the text from s in aligned 16-byte blocks.  `hits(v, block)` gives
+// the mask of candidate bytes of a block; `found(at)` is called for each
+// candidate before the terminating NUL, in order, until it accepts one.
+// Aligned blocks may extend past the NUL but never past its page, which the
+// address sanitizer cannot know.
+template <class Hits, class Found>
+__attribute__((no_sanitize_address)) const unsigned char *ScanText(const unsigned char *s, Hits hits, Found found)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(s) & 15;
+    const unsigned char *block = s - misalign;
+    unsigned skip = (0xffffu << misalign) & 0xffffu;
+    for (;; block += 16, skip = 0xffffu) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
+        const unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & skip;
+        unsigned hit = hits(v, block) & skip;
+        if (nul != 0)
+            hit &= (nul & (0u - nul)) - 1; // candidates before the NUL only
+        for (; hit != 0; hit &= hit - 1) {
+            const unsigned char *at = block + __builtin_ctz(hit);
+            if (found(at))
+                return at;
+        }
+        if (nul != 0)
+            return nullptr;
+    }
+}
+
+inline unsigned Mask(__m128i v)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(v));
+}
+
+inline __m128i Splat(unsigned char c)
+{
+    return _mm_set1_epi8(static_cast<char>(c));
+}
+
+// Runs `found` on every position whose byte is in `spec`.
+template <class Found>
+const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+{
+    if (spec.listCount == 1) {
+        const __m128i a = Splat(spec.list[0]);
+        return ScanText(s, [&](__m128i v, const unsigned char *) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
+    }
+    if (spec.listCount == 2) {
+        const __m128i a = Splat(spec.list[0]), b = Splat(spec.list[1]);
+        return ScanText(
+            s, [&](__m128i v, const unsigned char *) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
+            found);
+    }
+    if (spec.listCount > 2) {
+        __m128i bytes[8];
+        const int n = spec.listCount;
+        for (int i = 0; i < n; ++i)
+            bytes[i] = Splat(spec.list[i]);
+        return ScanText(
+            s,
+            [&](__m128i v, const unsigned char *) {
+                __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
+                for (int i = 1; i < n; ++i)
+                    any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
+                return Mask(any);
+            },
+            found);
+    }
+    if (spec.range) {
+        const __m128i lo = Splat(spec.lo), span = Splat(static_cast<unsigned char>(spec.hi - spec.lo));
+        return ScanText(
+            s,
+            [&](__m128i v, const unsigned char *) {
+                const __m128i off = _mm_sub_epi8(v, lo);
+                return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off));
+            },
+            found);
+    }
+    const unsigned char *set = spec.set;
+    return ScanText(
+        s,
+        [set](__m128i, const unsigned char *block) __attribute__((no_sanitize_address)) {
+            unsigned hit = 0;
+            for (unsigned i = 0; i < 16; ++i)
+                hit |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
+            return hit;
+        },
+        found);
+}
+#else
+template <class Found>
+const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+{
+    for (; *s != '\0'; ++s)
+        if (((spec.set[*s >> 3] >> (*s & 7)) & 1) && found(s))
+            return s;
+    return nullptr;
+}
+#endif
+
+// Reads the validated scan summary of `rx` into `spec`; false when the
+// summary is missing or the walk must go position by position.
+bool ReadHints(const QuarnRegexBody &rx, int32_t options, ScanSpec *spec, bool *anchored, bool *none)
+{
+    const unsigned char *h = rx.program + kHintOffset;
+    if (h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
+        return false;
+    const int length = h[kHLengthLo] | (h[kHLengthHi] << 8);
+    if (length < 1 || length > kHintOffset || rx.program[length - 1] != END)
+        return false;
+    const unsigned char flags = h[kHFlags];
+    if (!(flags & kHintPrefilter))
+        return false;
+    // With line separators on, the line start moves with every separator
+    // passed; positions are then walked one by one.
+    if ((flags & kHintReadsLineStart) && (options & (QUARN_OPT_LF | QUARN_OPT_CR)))
+        return false;
+    spec->set = h + kHSet;
+    spec->listCount = h[kHListCount] <= 8 ? h[kHListCount] : 0;
+    spec->list = h + kHList;
+    spec->range = h[kHRange] == 1;
+    spec->lo = h[kHRangeLo];
+    spec->hi = h[kHRangeHi];
+    *anchored = (flags & kHintAnchored) != 0;
+    *none = (flags & kHintNoCandidates) != 0;
+    return true;
+}
+
+// Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
+// `fold`.  Candidates are the positions of the literal's first byte (in
+// either case); each is then compared in full.
 const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
 {
-    if (!fold)
-        return reinterpret_cast<const unsigned char *>(
-            std::strstr(reinterpret_cast<const char *>(text), reinterpret_cast<const char *>(lit)));
-    const unsigned char first = kFold.entry[lit[0]];
-    for (const unsigned char *s = text; *s != '\0'; ++s) {
-        if (kFold.entry[*s] != first)
-            continue;
-        size_t k = 1;
-        while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
-            ++k;
-        if (lit[k] == '\0')
-            return s;
+    unsigned char first[2] = {lit[0], lit[0]};
+    if (fold) {
+        first[0] = kFold.entry[lit[0]];
+        if (first[0] >= 'a' && first[0] <= 'z')
+            first[1] = static_cast<unsigned char>(first[0] - 32);
+        else
+            first[1] = first[0];
     }
-    return nullptr;
+    unsigned char second[2] = {lit[1], lit[1]};
+    if (fold) {
+        second[0] = kFold.entry[lit[1]];
+        second[1] = (second[0] >= 'a' && second[0] <= 'z') ? static_cast<unsigned char>(second[0] - 32) : second[0];
+    }
+    auto verify = [lit, fold](const unsigned char *s) {
+        size_t k = 1;
+        if (fold) {
+            while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
+                ++k;
+        } else {
+            while (lit[k] != '\0' && s[k] == lit[k])
+                ++k;
+        }
+        return lit[k] == '\0';
+    };
+#if defined(__SSE2__)
+    // A candidate's next byte must agree too; the last byte of a block has
+    // its follower in the next block and stays a candidate.
+    const __m128i a0 = Splat(first[0]), a1 = Splat(first[1]);
+    const __m128i b0 = Splat(second[0]), b1 = Splat(second[1]);
+    const bool single = lit[1] == '\0';
+    return ScanText(
+        text,
+        [&](__m128i v, const unsigned char *) {
+            const unsigned firsts = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(v, a1)));
+            if (single)
+                return firsts;
+            const unsigned seconds = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(v, b1)));
+            return firsts & ((seconds >> 1) | 0x8000u);
+        },
+        verify);
+#else
+    unsigned char set[kSetBytes] = {};
+    AddMember(set, first[0]);
+    AddMember(set, first[1]);
+    ScanSpec spec;
+    spec.set = set;
+    return ScanCandidates(text, spec, verify);
+#endif
 }
 
 // The start of each alternative.  The record stores them as pointers into
@@ -719,6 +1049,39 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
     const unsigned char *starts[QUARN_MAX_BRANCHES];
     const int branches = BranchStarts(p, starts);
     Matcher m{p, 0, 0, gOptions};
+
+    ScanSpec spec;
+    bool anchored = false, none = false;
+    if (ReadHints(p->body.regex, m.options, &spec, &anchored, &none)) {
+        // Only positions whose byte can begin an alternative are tried, plus
+        // the text's start for alternatives anchored there.  The line start
+        // stays at the text's start: either no element reads it or no
+        // separator is enabled.
+        const unsigned char *matchEnd = nullptr;
+        auto tryAt = [&](const unsigned char *at) {
+            for (int b = 0; b < branches; ++b) {
+                // An alternative whose first character differs fails at once.
+                const unsigned char *pc = starts[b];
+                if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
+                    continue;
+                if ((matchEnd = m.Program(at, pc)) != nullptr)
+                    return true;
+            }
+            return false;
+        };
+        const unsigned char *s = base;
+        const unsigned char *at = nullptr;
+        if ((anchored || *s == '\0') && tryAt(s))
+            at = s;
+        else if (*s != '\0' && !none)
+            at = ScanCandidates(anchored ? s + 1 : s, spec, tryAt);
+        if (at == nullptr)
+            return 0;
+        p->matchStart[0] = reinterpret_cast<const char *>(at);
+        p->matchEnd[0] = reinterpret_cast<const char *>(matchEnd);
+        return 1;
+    }
+
     for (const unsigned char *s = base;; ) {
         for (int b = 0; b < branches; ++b) {
             const unsigned char *end = m.Program(s, starts[b]);

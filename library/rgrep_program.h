@@ -30,6 +30,10 @@ enum Opcode : unsigned char {
 
 constexpr int kSetBytes = 32;
 
+// The compiler keeps a summary of the program for the matcher's scan in the
+// last bytes of the program area (programs up to this many bytes only).
+constexpr int kHintOffset = 1056 - 64;
+
 // Size in bytes of the single-position element at `op` (opcode included);
 // only valid for the operands a repeater accepts.
 inline int OperandSize(unsigned char op)

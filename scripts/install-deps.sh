@@ -3,9 +3,11 @@
 # quiet: packages already present are not fetched again.  Run as root.
 set -eu
 packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
-if [ "${1:-}" = "--gui" ]; then
-    packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme"
-fi
+case "${1:-}" in
+--gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
+--bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
+--fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+esac
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -72,11 +72,13 @@ public:
     EWriteError();
 };
 
-// A binary record that does not fit the format: a size field outside
-// 88..343 or too small for its name, a child or disc count that the rest of
-// the file cannot hold, or nesting deeper than kMaxNestingDepth.  A kind of
-// read error, so code that handles EReadError handles it too; the message
-// names the problem and the byte offset where it was found.
+// A binary file that does not fit the format: a record size field outside
+// 88..343 or too small for the record's name, a child or disc count that the
+// rest of the file cannot hold, or nesting deeper than kMaxNestingDepth.  A
+// kind of read error, so code that handles EReadError handles it too; the
+// message is "Stream read error: " followed by the problem and the byte
+// offset where it was found, e.g.
+// "Stream read error: invalid record size 87 at byte 10".
 class ECatalogFormatError : public EReadError {
 public:
     explicit ECatalogFormatError(const std::string &message) : EReadError(message) {}

@@ -5,9 +5,9 @@
 // The file is untrusted input.  The readers never allocate from a count read
 // from the file, check every record against the format before using it, and
 // keep a running minimum of the bytes that the counts read so far still
-// promise, so a count the rest of the file cannot hold is refused at once
-// instead of after millions of empty nodes.  Both readers and writers walk
-// the tree with explicit stacks.
+// promise, so the short read that a count too large for the file leads to is
+// reported as that count's fault.  Readers and writers walk the tree with
+// explicit stacks, so nesting costs heap, not stack.
 
 #include <QFile>
 #include <QSaveFile>
@@ -110,8 +110,8 @@ public:
             n -= take;
         }
     }
-    // Offset of the next byte from the start of the reader.
-    qint64 offset() const { return consumed_; }
+    // Device position of the next byte.
+    qint64 offset() const { return start_ + consumed_; }
     // Bytes left in the device, or -1 when the device cannot tell.
     qint64 remaining() const { return remaining_ < 0 ? -1 : remaining_ - consumed_; }
 
@@ -274,13 +274,13 @@ public:
         in.read(sizeField, 4);
         const int32_t size = getInt32(sizeField);
         if (size < kRecordFixedSize || size > kMaxRecordSize)
-            throw ECatalogFormatError("Invalid record size " + std::to_string(size) +
+            throw ECatalogFormatError("Stream read error: invalid record size " + std::to_string(size) +
                                       offsetText(rec.offset));
         in.read(rec.bytes, static_cast<size_t>(size));
         const int nameLength = rec.bytes[kOffNameLength];
         // Bytes of a longer record after the name are padding and unused.
         if (kRecordFixedSize + nameLength > size)
-            throw ECatalogFormatError("Name length " + std::to_string(nameLength) +
+            throw ECatalogFormatError("Stream read error: name length " + std::to_string(nameLength) +
                                       " does not fit the record of " + std::to_string(size) +
                                       " bytes" + offsetText(rec.offset));
         rec.name = std::string_view(reinterpret_cast<const char *>(rec.bytes + kOffName),
@@ -333,18 +333,38 @@ public:
     static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent,
                            int32_t count, int parentDepth, long long countOffset)
     {
+        // A count the rest of the file cannot hold is remembered, not acted
+        // on: the blocks that are there are still read (a truncated file
+        // keeps every node it holds), and the short read that must follow is
+        // reported as that count's fault.  Nothing is allocated from a count.
         long long promised = 0;
+        std::string suspect;
         auto promise = [&](int32_t blocks, long long at, const char *what) {
             if (blocks <= 0)
                 return;
             promised += static_cast<long long>(blocks) * kMinBlockSize;
             const qint64 left = in.remaining();
-            if (left >= 0 && promised > left)
-                throw ECatalogFormatError(std::string(what) + " " + std::to_string(blocks) +
-                                          offsetText(at) + " exceeds the rest of the file");
+            if (suspect.empty() && left >= 0 && promised > left)
+                suspect = std::string("Stream read error: ") + what + " " + std::to_string(blocks) +
+                          offsetText(at) + " exceeds the rest of the file";
         };
-        promise(count, countOffset, parent ? "Child count" : "Disc count");
+        promise(count, countOffset, parent ? "child count" : "disc count");
+        try {
+            readBlocksBody(in, nodes, parent, count, parentDepth, promised, promise);
+        } catch (const ECatalogFormatError &) {
+            throw;
+        } catch (const EReadError &) {
+            if (!suspect.empty())
+                throw ECatalogFormatError(suspect);
+            throw;
+        }
+    }
 
+    template <class Promise>
+    static void readBlocksBody(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent,
+                               int32_t count, int parentDepth, long long &promised,
+                               Promise &promise)
+    {
         std::vector<PendingParent> stack;
         int32_t left = count;
         Record rec;
@@ -374,10 +394,10 @@ public:
             applyRecord(nodes, node, rec);
             if (rec.children > 0) {
                 if (depth >= kMaxNestingDepth)
-                    throw ECatalogFormatError("Nesting deeper than " +
+                    throw ECatalogFormatError("Stream read error: nesting deeper than " +
                                               std::to_string(kMaxNestingDepth) + " levels" +
                                               offsetText(rec.offset));
-                promise(rec.children, rec.offset, "Child count");
+                promise(rec.children, rec.offset, "child count");
                 stack.push_back({node, rec.children, rec.expanded});
             } else {
                 node->SetExpanded(rec.expanded); // no children: stays collapsed
@@ -422,10 +442,57 @@ public:
         applyRecord(nodes, &node, rec);
         const int depth = node.Level() + 1;
         if (rec.children > 0 && depth >= kMaxNestingDepth)
-            throw ECatalogFormatError("Nesting deeper than " + std::to_string(kMaxNestingDepth) +
-                                      " levels" + offsetText(rec.offset));
+            throw ECatalogFormatError("Stream read error: nesting deeper than " +
+                                      std::to_string(kMaxNestingDepth) + " levels" +
+                                      offsetText(rec.offset));
         readBlocks(in, nodes, &node, rec.children, depth, rec.offset);
         node.SetExpanded(rec.expanded);
+    }
+
+    static void copyAttributes(const TCatalogNode &from, TCatalogNode &to)
+    {
+        to.imageIndex_ = from.imageIndex_;
+        to.selectedIndex_ = from.selectedIndex_;
+        to.stateIndex_ = from.stateIndex_;
+        to.overlayIndex_ = from.overlayIndex_;
+        to.integralHeight_ = from.integralHeight_;
+        to.checkState_ = from.checkState_;
+        to.checkType_ = from.checkType_;
+        to.data_ = from.data_;
+        to.color_ = from.color_;
+        to.setFlag(TCatalogNode::kEnabled, from.Enabled());
+        to.setFlag(TCatalogNode::kParentColor, from.ParentColor());
+        if (from.font_)
+            to.SetFont(*from.font_);
+        else
+            to.SetParentFont();
+    }
+
+    static TCatalogNode *copySubtree(const TCatalogNode &source, TCatalogNodes &target,
+                                     TCatalogNode *parent)
+    {
+        struct Pending {
+            const TCatalogNode *from;
+            TCatalogNode *into; // parent of the copy
+        };
+        TCatalogNode *top = nullptr;
+        std::vector<Pending> stack{{&source, parent}};
+        std::vector<std::pair<const TCatalogNode *, TCatalogNode *>> copies;
+        while (!stack.empty()) {
+            Pending p = stack.back();
+            stack.pop_back();
+            TCatalogNode *copy = target.AddChild(p.into, p.from->Text());
+            copyAttributes(*p.from, *copy);
+            if (!top)
+                top = copy;
+            copies.emplace_back(p.from, copy);
+            for (auto it = p.from->children_.rbegin(); it != p.from->children_.rend(); ++it)
+                stack.push_back({*it, copy});
+        }
+        // Expanded once the children exist, under the usual rules.
+        for (auto &[from, copy] : copies)
+            copy->SetExpanded(from->Expanded());
+        return top;
     }
 
     static void writeBinary(QIODevice &stream, const TCatalogNodes &nodes)
@@ -530,9 +597,8 @@ public:
                 throw ECatalogTreeError();
             if (indent > frame.level) {
                 if (indent >= kMaxNestingDepth)
-                    throw ECatalogFormatError("Nesting deeper than " +
-                                              std::to_string(kMaxNestingDepth) + " levels" +
-                                              offsetText(cursor - text.data()));
+                    throw ECatalogTreeError("Invalid item level assignment: nesting deeper than " +
+                                            std::to_string(kMaxNestingDepth) + " levels");
                 stack.push_back({node, indent});
                 continue;
             }
@@ -545,6 +611,11 @@ public:
 };
 
 // --- node and collection entry points -------------------------------------
+
+TCatalogNode *CopySubtree(const TCatalogNode &source, TCatalogNodes &target, TCatalogNode *parent)
+{
+    return CatalogFileAccess::copySubtree(source, target, parent);
+}
 
 void TCatalogNode::WriteData(QIODevice &stream) const
 {

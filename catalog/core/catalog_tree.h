@@ -387,6 +387,12 @@ private:
     TCatalogTree &tree_;
 };
 
+// Appends a copy of `source` and its whole subtree as the last child of
+// `parent` in `target` (nullptr: a new last disc node), with every attribute
+// but the selection (selection is display state).  `source` may belong to
+// another tree.  Returns the copy.
+TCatalogNode *CopySubtree(const TCatalogNode &source, TCatalogNodes &target, TCatalogNode *parent);
+
 // Bytes of the binary form's signature.
 inline constexpr char kCatalogSignature[5] = {'\x0D', 'T', 'N', 'T', '\x0D'};
 

@@ -218,6 +218,233 @@ void QUARN_API InitWordCharTable(void);
 void QUARN_API AddWordChar(const char *chars);
 void QUARN_API RemoveWordChar(const char *chars);
 
+/* ------------------------------------------------------------------ */
+/* Pattern chains                                                      */
+/* ------------------------------------------------------------------ */
+
+/* Builds the library's one chain: pattern, operator record, pattern, ...
+ * NULL empties the chain (the elements are not touched).  An element gets
+ * next = NULL and is linked behind the chain cursor, which is the tail while
+ * building and the element the last Quarn evaluation reached afterwards (so
+ * pushing after an evaluation that stopped early cuts the chain there).
+ * Elements must be sizeof(QuarnPattern) and stay allocated while linked.
+ * Returns 0. */
+int32_t QUARN_API PushQuarnInfo(QuarnPattern *p);
+
+/* Evaluates the chain for `text`: A op1 B op2 C is A op1 (B op2 C), left
+ * operand first, the rest only where the operator needs it (OP_FALSE,
+ * OP_NOT, OP_BITNOT never; OP_AND/OP_NAND only after a non-zero result;
+ * OP_OR/OP_NOR only after 0).  Patterns (kind 1 approximate, kind 2 regular
+ * expression) give their matcher's result; the operator code is the
+ * operator record's errorCode (kind 0).  Sets the error word to 0 on entry.
+ * A malformed chain (wrong kind where a pattern or operator is expected, an
+ * operator record at the end, an operator code above 13) gives -1 at that
+ * level and error word 1, with no message; a nested -1 is combined like any
+ * value.  Arithmetic wraps modulo 2^32.
+ * Choices of this implementation:
+ *   - an empty chain returns -1 with error word 1;
+ *   - an evaluation that reaches more than 1,000,000 patterns (only possible
+ *     through next fields written by the caller into a cycle) is malformed
+ *     at that point; evaluation is iterative, so long chains cannot exhaust
+ *     the stack. */
+int32_t QUARN_API Quarn(const char *text);
+
+/* ------------------------------------------------------------------ */
+/* Soundex                                                             */
+/* ------------------------------------------------------------------ */
+
+/* Reduces `pattern` to its code text (one code per word: the upper-case
+ * first letter and up to three digits 1..6, separated by single spaces; only
+ * A-Z/a-z are letters) in p->body.soundex.code.  `flag` is ignored.
+ * Returns 0, or 6 for a NULL or empty pattern ("No regular expression
+ * provided", caption "SGrep"), stored in p->errorCode.
+ * Choices of this implementation:
+ *   - a pattern longer than 511 bytes is refused with 4 ("pattern too long",
+ *     caption "SGrep") and an empty code text; nothing is written past the
+ *     record's fields;
+ *   - a NULL record returns 6 and writes and reports nothing. */
+int32_t QUARN_API CompileSGrep(const char *pattern, int32_t flag, QuarnPattern *p);
+
+/* Looks for the first start position of `line` whose words, coded as they
+ * are read, reproduce the code text (the last code word as a prefix).
+ * Returns 1 and records matchStart[0]/matchEnd[0]; 0 for no match; -1 when
+ * p->errorCode is not 0 ("previous error in CompileSGrep"; the code becomes
+ * -1 and stays until a good compile) or `line` is NULL ("no string to
+ * search", code -1).  An empty code text returns 0 with "no pattern".
+ * Reports use the caption "Soundex Error".
+ * Choice of this implementation: the match tables are cleared also when the
+ * code text is empty, so no earlier match survives a search that found
+ * nothing.  A NULL record returns -1 and reports nothing. */
+int32_t QUARN_API SGrep(const char *line, QuarnPattern *p);
+
+/* ------------------------------------------------------------------ */
+/* Approximate search                                                  */
+/* ------------------------------------------------------------------ */
+
+/* Prepares a new record: errorCode 1 (not compiled), search mode, field
+ * width and total bits -1, option 1, match tables cleared, each character
+ * mask holding a one-bit block, the other six vectors empty.  Releases
+ * nothing: call AGrepEmpty before re-preparing a record that holds storage.
+ * Returns 1 (also for NULL). */
+int32_t QUARN_API AGrepInit(QuarnPattern *p);
+
+/* Compiles `pattern` for approximate matching: at most
+ * `errors` positions of the aligned stretch may differ.  caseFlag non-zero
+ * = case sensitive; otherwise letters agree in both forms of the ANSI
+ * (Windows-1252) case mapping: ASCII letters, the Latin-1 letters
+ * 0xC0-0xDE/0xE0-0xFE (not 0xD7/0xF7), and 0x8A/0x9A, 0x8C/0x9C,
+ * 0x8E/0x9E, 0x9F/0xFF.  0 errors is a plain substring search.
+ * Returns 0, 2 not enough memory, 4 pattern too long (512 bytes or more, or
+ * more than 511 bits of counters), 6 no pattern (NULL or empty); stored in
+ * p->errorCode and reported with the caption "Approximative Find Error".
+ * The record must have been prepared by AGrepInit.
+ * Choices of this implementation:
+ *   - `errors` below 0 is taken as 0 and above the pattern length as the
+ *     length (every byte of a line then ends a match);
+ *   - a failed allocation of a bit vector fails with 2 "not enough memory";
+ *     what was obtained stays owned by the record until AGrepEmpty;
+ *   - a NULL record returns 6 and writes and reports nothing. */
+int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag,
+                               QuarnPattern *p);
+
+/* Counts the line positions at which an alignment of the pattern ends with
+ * few enough differences (every ending position counts, overlapping
+ * occurrences too) and records the first ten matches in matchStart/matchEnd
+ * (the aligned stretch: start, one past the end).  Returns the count, or -1
+ * when p->errorCode is not 0 or memory for the upper-cased line runs out
+ * (code 2, "not enough memory").
+ * Choices of this implementation:
+ *   - a match whose alignment begins before the line (possible when more
+ *     than half of the positions may differ) is recorded from the line's
+ *     first byte;
+ *   - a record that was never compiled (also a zero-filled one), an emptied
+ *     record (AGrepEmpty) and one whose vectors do not fit its field width
+ *     and total bits return -1, as does a NULL line or record. */
+int32_t QUARN_API AGrep(const char *line, QuarnPattern *p);
+
+/* Releases every block the record holds (the 256 character masks, then the
+ * six state vectors whatever the search mode) and marks it not compiled
+ * (errorCode 1, search mode -1).  Returns 1, also for NULL. */
+int32_t QUARN_API AGrepEmpty(QuarnPattern *p);
+
+/* ------------------------------------------------------------------ */
+/* Substitution                                                        */
+/* ------------------------------------------------------------------ */
+
+/* Expands template `tmpl` into `dest` with the match the last search
+ * recorded in `p`: & or \0 = the whole match, \1..\9 = tag n (regular
+ * expression: bracketed group; Soundex: nothing; approximate: the (n+1)-th
+ * match), \& = '&', \b \f \n \r \t = 8 12 10 13 9, any other \c = c.  Only
+ * the regular-expression kind knows \xHH: two bytes, the first giving the
+ * high value (0 when not hex), the second the low one; a second byte that
+ * is not hex is dropped and the byte is the high value alone.
+ * `capacity` is the most characters `dest` may receive; it must hold
+ * capacity + 1 bytes.  Returns 0, 6 empty template ("no pattern provided";
+ * approximate kind: "no pattern"), 5 no previous search (matchStart[0] not
+ * set), 3 not enough space in destination string, 1 bad state in automaton
+ * (a tag's text holds a 0 byte before its end); stored in p->errorCode and
+ * reported with the kind's caption.
+ * Choices of this implementation:
+ *   - a template that ends right after a backslash stops there; one that ends
+ *     inside \x stops at its NUL (\x alone writes nothing, \xH writes H);
+ *   - after a failure with 3 or 1 `dest` holds the bytes written so far,
+ *     terminated;
+ *   - a NULL `dest` or a negative capacity is refused with 3, a NULL record
+ *     with 5; nothing is written or reported. */
+int32_t QUARN_API RGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
+int32_t QUARN_API SGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
+int32_t QUARN_API AGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
+
+/* Writes `line` (the very buffer the last search read) into `dest` with its
+ * whole match (tag 0) replaced by the expanded template; results and codes
+ * as for the builders, plus 1 when matchEnd[0] is not set and 3 when the
+ * prefix or the whole result exceeds `capacity` (dest then holds "" or the
+ * prefix).  The line is only read, never written.
+ * Choice of this implementation: a NULL line, or a line that does not
+ * contain the recorded match (start and end within the line, end not before
+ * start) and every recorded tag start, is refused with 1 "bad state in
+ * automaton"; nothing outside the line is read or written. */
+int32_t QUARN_API RGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
+                                  QuarnPattern *p);
+int32_t QUARN_API SGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
+                                  QuarnPattern *p);
+int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
+                                  QuarnPattern *p);
+
+/* ------------------------------------------------------------------ */
+/* Single-pattern entry points                                         */
+/* ------------------------------------------------------------------ */
+
+/* The plain calls above on one library-held record per kind (zero-filled at
+ * load time, shared by every caller and by the SFile calls): same
+ * arguments without the record, same results, codes and reports.
+ * Choice of this implementation: SAGrepInit (and SFileSetFlags) first
+ * releases the storage the held approximate record holds, so re-preparing
+ * it never leaks.  SAGrep on the held record before it was prepared and
+ * compiled, or after SFileClose, returns -1. */
+int32_t QUARN_API SCompileRGrep(const char *pattern, int32_t caseFlag);
+int32_t QUARN_API SRGrep(const char *line);
+int32_t QUARN_API SRGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity);
+int32_t QUARN_API SRGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity);
+int32_t QUARN_API SCompileSGrep(const char *pattern, int32_t flag);
+int32_t QUARN_API SSGrep(const char *line);
+int32_t QUARN_API SSGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity);
+int32_t QUARN_API SSGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity);
+int32_t QUARN_API SCompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag);
+int32_t QUARN_API SAGrep(const char *line);
+int32_t QUARN_API SAGrepInit(void);
+int32_t QUARN_API SAGrepEmpty(void);
+int32_t QUARN_API SAGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity);
+int32_t QUARN_API SAGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity);
+
+/* ------------------------------------------------------------------ */
+/* File search                                                         */
+/* ------------------------------------------------------------------ */
+
+/* Output settings for the following file searches: prefix the file name
+ * and ':', the 512-byte block number of the line's last byte and ':', the
+ * line number and ':'; count only (the search calls return NULL at the end
+ * and SFileClose gives the count); skip value (a line is not selected when
+ * its matcher result equals it); text mode (1: CR LF pairs are read as LF;
+ * non-zero: read with the line reader; 0: byte by byte, a 0 byte also ends
+ * a line).  Before any call: 0, 0, 0, 0, 0, 1.  Re-prepares the held
+ * approximate record as SAGrepInit does.  Returns 1. */
+int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag,
+                                int32_t countOnly, int32_t skipValue, int32_t textMode);
+
+/* Opens `name` for the searches and resets the line and selected counts.
+ * Returns 1, or 0 when it cannot be opened (no file is open then).
+ * Choices of this implementation: a file still open from an earlier
+ * SFileOpen is closed first; the name is copied (its first 1023 bytes), so
+ * the caller's string need not outlive the call; the file is read as bytes
+ * on every platform and text mode's CR LF -> LF is done by the library, so
+ * results and block numbers are the same everywhere.  NULL returns 0. */
+int32_t QUARN_API SFileOpen(const char *name);
+
+/* Return the next selected line (lines of more than 1023 bytes come as
+ * pieces of 1023, each counted as a line), with the prefixes chosen by
+ * SFileSetFlags and its line feed if it had one, or NULL at the end of the
+ * file.  The result has at most 1023 characters whatever the name length
+ * (cut at the end) and stays valid until the next
+ * file-search call.  R/S/A: the held regular-expression, Soundex or
+ * approximate record.  SFileText*: always the line reader; SFileBinary*:
+ * always byte by byte; SFileRGrep/SGrep/AGrep choose by the text-mode
+ * setting.  With no open file they return NULL. */
+char *QUARN_API SFileRGrep(void);
+char *QUARN_API SFileSGrep(void);
+char *QUARN_API SFileAGrep(void);
+char *QUARN_API SFileTextRGrep(void);
+char *QUARN_API SFileTextSGrep(void);
+char *QUARN_API SFileTextAGrep(void);
+char *QUARN_API SFileBinaryRGrep(void);
+char *QUARN_API SFileBinarySGrep(void);
+char *QUARN_API SFileBinaryAGrep(void);
+
+/* Closes the file, releases the held approximate record's storage (as
+ * SAGrepEmpty) and returns the number of selected lines.  With no open file
+ * it only releases that storage and returns 0. */
+int32_t QUARN_API SFileClose(void);
+
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility pop
 #endif

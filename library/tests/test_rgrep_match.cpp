@@ -7,7 +7,10 @@
 #include <random>
 #include <string>
 
+#include "rgrep_program.h"
 #include "test_support.h"
+
+using quarn::rgrep::kHintOffset;
 
 using quarn_test::Offset;
 
@@ -227,7 +230,7 @@ TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
         std::string needle, hay;
         for (int i = 0, n = 1 + rng() % 3; i < n; ++i)
             needle += letters[rng() % 5];
-        for (int i = 0, n = rng() % 12; i < n; ++i)
+        for (int i = 0, n = rng() % 40; i < n; ++i)
             hay += letters[rng() % 5];
         const int caseFlag = rng() % 2;
         ASSERT_EQ(CompileRGrep(needle.c_str(), caseFlag, p.get()), 0);
@@ -289,3 +292,62 @@ TEST(WordTable, DefaultSetIsDigitsLettersAndUnderscore)
 }
 
 } // namespace
+
+namespace {
+
+// Random patterns built from the dialect's constructs.
+std::string RandomPattern(std::mt19937 &rng)
+{
+    static const char *const atoms[] = {"a", "b", "A", "x", ".", "[ab]", "[^a]", "[a-c]", "\\n", "\\<", "\\>",
+                                        "\\(", "\\)", "\\1", "^", "$", "|", "*", "+", "-", "\\.", "\\x41"};
+    std::string pattern;
+    const int n = 1 + static_cast<int>(rng() % 7);
+    for (int i = 0; i < n; ++i)
+        pattern += atoms[rng() % (sizeof atoms / sizeof *atoms)];
+    return pattern;
+}
+
+} // namespace
+
+// The compiler's scan hints only skip positions where nothing can begin: a
+// record whose hints are wiped (forcing the position-by-position walk) must
+// give the same results and positions on random patterns and texts.
+TEST(RGrep, ScanHintsNeverChangeTheResult)
+{
+    QuarnMessages(0);
+    std::mt19937 rng(2024);
+    const char letters[] = "aAbBx.\n\r -_c";
+    auto hinted = quarn_test::NewPattern();
+    auto plain = quarn_test::NewPattern();
+    int compared = 0;
+    for (int iter = 0; iter < 40000; ++iter) {
+        const std::string pattern = RandomPattern(rng);
+        const int caseFlag = static_cast<int>(rng() % 2);
+        if (CompileRGrep(pattern.c_str(), caseFlag, hinted.get()) != 0)
+            continue;
+        std::memcpy(plain.get(), hinted.get(), sizeof(QuarnPattern));
+        std::memset(plain->body.regex.program + kHintOffset, 0, QUARN_PROGRAM_SIZE - kHintOffset);
+        static const int optionChoices[] = {0, QUARN_OPT_LF, QUARN_OPT_CR | QUARN_OPT_LF};
+        QuarnOptions(optionChoices[rng() % 3]);
+        for (int t = 0; t < 4; ++t) {
+            std::string text;
+            for (int i = 0, n = static_cast<int>(rng() % 20); i < n; ++i)
+                text += letters[rng() % (sizeof letters - 1)];
+            const int a = RGrep(text.c_str(), hinted.get());
+            const int b = RGrep(text.c_str(), plain.get());
+            ASSERT_EQ(a, b) << pattern << " on " << text;
+            for (int n = 0; n < QUARN_MAX_TAGS; ++n) {
+                ASSERT_EQ(Offset(text.c_str(), hinted->matchStart[n]), Offset(text.c_str(), plain->matchStart[n]))
+                    << pattern << " on " << text << " tag " << n;
+                if (hinted->matchStart[n] != nullptr) {
+                    ASSERT_EQ(Offset(text.c_str(), hinted->matchEnd[n]), Offset(text.c_str(), plain->matchEnd[n]))
+                        << pattern << " on " << text << " tag " << n;
+                }
+            }
+            ++compared;
+        }
+        QuarnOptions(0);
+    }
+    EXPECT_GT(compared, 50000);
+    QuarnOptions(QUARN_OPT_MESSAGES);
+}

@@ -1,0 +1,171 @@
+// TTreeScanner and adding a disc, on temporary folder trees: order, hidden
+// entries, symbolic links, unreadable folders and the events.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "catalog_tree.h"
+#include "icon_lookup.h"
+#include "test_support.h"
+#include "tree_scanner.h"
+
+using namespace tslcat;
+using namespace tslcat_test;
+
+namespace {
+
+class ScanTree : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string Root() const { return dir.path().toStdString() + "/"; }
+    void File(const QString &rel, const std::string &content = "")
+    {
+        ASSERT_TRUE(WriteFile(dir.filePath(rel), content)) << rel.toStdString();
+    }
+    void Folder(const QString &rel) { ASSERT_TRUE(QDir(dir.path()).mkpath(rel)); }
+    void Link(const QString &target, const QString &rel)
+    {
+        ASSERT_EQ(::symlink(target.toLocal8Bit().constData(), dir.filePath(rel).toLocal8Bit().constData()), 0);
+    }
+};
+
+} // namespace
+
+TEST_F(ScanTree, FilesFirstInNameOrderThenEachFolderWithItsContents)
+{
+    File("a.TXT");
+    File("B.txt");
+    Folder("zeta");
+    File("zeta/z1");
+    Folder("Alpha/inner");
+    File("Alpha/al");
+    File("Alpha/inner/deep");
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    TAddDiscResult r = AddDisc(tree, Root(), "Disc", icons);
+    EXPECT_EQ(Outline(tree), "Disc\n  a.TXT\n  B.txt\n  Alpha\n    al\n    inner\n      deep\n  zeta\n    z1\n");
+    EXPECT_EQ(r.disc, tree.Items().Item(0));
+    EXPECT_EQ(r.fileCount, 5);
+    EXPECT_EQ(r.fileTypes.Items(), (std::vector<std::string>{"", ".TXT"}));
+    // Icons: folders plain/open, files generic.
+    EXPECT_EQ(tree.Items().Item(3)->ImageIndex(), kIconFolder);
+    EXPECT_EQ(tree.Items().Item(3)->SelectedIndex(), kIconFolderOpen);
+    EXPECT_EQ(tree.Items().Item(1)->ImageIndex(), kIconGenericFile);
+    EXPECT_EQ(tree.Items().Item(0)->ImageIndex(), kIconFolder);
+    EXPECT_EQ(tree.Items().UpdateCount(), 0);
+}
+
+TEST_F(ScanTree, HiddenFoldersAreSkippedHiddenFilesKept)
+{
+    File(".profile");
+    Folder(".cache");
+    File(".cache/inside");
+    Folder("docs/.git");
+    File("docs/.git/config");
+    File("docs/readme");
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    AddDisc(tree, Root(), "D", icons);
+    EXPECT_EQ(Outline(tree), "D\n  .profile\n  docs\n    readme\n");
+}
+
+TEST_F(ScanTree, SymbolicLinksAreFilesAndNeverFollowed)
+{
+    Folder("real");
+    File("real/file");
+    Link("..", "real/up");    // a loop back to the root
+    Link("real", "toReal");   // a link to a folder
+    Link("missing", "broken"); // a dangling link
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    TAddDiscResult r = AddDisc(tree, Root(), "D", icons);
+    EXPECT_EQ(Outline(tree), "D\n  broken\n  toReal\n  real\n    file\n    up\n");
+    EXPECT_FALSE(tree.Items().Item(2)->HasChildren());
+    EXPECT_EQ(r.fileCount, 4);
+}
+
+TEST_F(ScanTree, NamesDifferingOnlyInCaseAreAllKept)
+{
+    File("readme");
+    File("README");
+    File("ReadMe");
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    AddDisc(tree, Root(), "D", icons);
+    EXPECT_EQ(Outline(tree), "D\n  README\n  ReadMe\n  readme\n");
+}
+
+TEST_F(ScanTree, MissingRootGivesADiscWithoutEntries)
+{
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    TAddDiscResult r = AddDisc(tree, Root() + "does-not-exist/", "", icons);
+    EXPECT_EQ(tree.Items().Count(), 1);
+    EXPECT_EQ(tree.Items().Item(0)->Text(), "");
+    EXPECT_EQ(r.fileCount, 1);
+    EXPECT_EQ(r.fileTypes.Items(), std::vector<std::string>{""});
+}
+
+TEST_F(ScanTree, UnreadableFolderYieldsNoEntries)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not restrict root";
+    Folder("locked");
+    File("locked/secret");
+    ASSERT_EQ(::chmod(dir.filePath("locked").toLocal8Bit().constData(), 0), 0);
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    AddDisc(tree, Root(), "D", icons);
+    ::chmod(dir.filePath("locked").toLocal8Bit().constData(), 0755);
+    EXPECT_EQ(Outline(tree), "D\n  locked\n");
+}
+
+TEST_F(ScanTree, SecondDiscUnderAnExistingNameIsAppended)
+{
+    File("f");
+    TCatalogTree tree;
+    TPlainIconLookup icons;
+    AddDisc(tree, Root(), "Same", icons);
+    TAddDiscResult r = AddDisc(tree, Root(), "Same", icons);
+    EXPECT_EQ(Outline(tree), "Same\n  f\nSame\n  f\n");
+    EXPECT_EQ(r.fileCount, 2) << "counts the files of every disc";
+}
+
+TEST_F(ScanTree, ScannerEventsPathsAndMask)
+{
+    File("x.txt", "12345");
+    File("y.doc");
+    File("Makefile");
+    Folder("sub");
+    File("sub/z.TXT");
+    std::vector<std::string> events;
+    TTreeScanner scanner;
+    scanner.InitialDirectory = dir.path().toStdString() + "///";
+    const std::string root = Root();
+    auto rel = [&](const std::string &p) { return p.substr(root.size() - 1); };
+    scanner.OnDirectoryFound = [&](TTreeScanner &s) {
+        EXPECT_TRUE(s.SearchInProgress());
+        events.push_back("dir " + rel(s.FileFound()));
+    };
+    scanner.OnFileFound = [&](TTreeScanner &s) {
+        events.push_back("file " + rel(s.FileFound()) + " " + std::to_string(s.FileSize()));
+    };
+    scanner.OnDirectoryDone = [&](TTreeScanner &s) { events.push_back("done " + rel(s.FileFound())); };
+    scanner.Scan();
+    EXPECT_FALSE(scanner.SearchInProgress());
+    EXPECT_EQ(events, (std::vector<std::string>{"dir /", "file /Makefile 0", "file /x.txt 5",
+                                                "file /y.doc 0", "dir /sub/", "file /sub/z.TXT 0",
+                                                "done /sub/", "done /"}));
+
+    events.clear();
+    scanner.FileMask = "*.txt";
+    scanner.Recursive = false;
+    scanner.Scan();
+    EXPECT_EQ(events, (std::vector<std::string>{"dir /", "file /x.txt 5", "dir /sub/", "done /"}));
+}

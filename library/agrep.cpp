@@ -1,0 +1,391 @@
+// AGREP: the approximate kind.  A pattern of m bytes with k allowed
+// differences becomes m fields of w bits in a row of bit vectors; reading a
+// line byte by byte, field j counts (mismatches or agreements) for the
+// alignment whose pattern position j lies on the current byte, so the top
+// field holds the count of the whole pattern ending there.  Counting the
+// rarer event keeps w small: mismatches when 2k <= m, agreements (at least
+// m - k) otherwise.  Each field's top bit is a sticky overflow flag that
+// keeps a count from wrapping into its neighbour.  With no errors allowed
+// the kind is a plain substring search.
+#include <cstdlib>
+#include <cstring>
+
+#include "ansi_case.h"
+#include "bitlist.h"
+#include "quarn32.h"
+#include "quarn_private.h"
+#include "subst.h"
+
+namespace quarn {
+
+namespace {
+
+enum SearchMode : int32_t {
+    kNotCompiled = -1,
+    kMatchCounting = 0,
+    kMismatchCounting = 1,
+    kExact = 2,
+};
+
+// Counters live in fewer than this many bits.
+constexpr int32_t kMaxTotalBits = 512;
+
+int32_t Fail(QuarnPattern *p, int32_t code, const char *text)
+{
+    p->errorCode = code;
+    ShowErrorBox(text, gCaptionApprox);
+    return code;
+}
+
+void ClearMatches(QuarnPattern *p)
+{
+    for (int i = 0; i < QUARN_MAX_TAGS; ++i) {
+        p->matchStart[i] = nullptr;
+        p->matchEnd[i] = nullptr;
+    }
+}
+
+QuarnBitList *StateVectors(QuarnApproxBody &a, int i)
+{
+    // Release order of AGrepEmpty.
+    QuarnBitList *const vectors[] = {&a.valueMask,    &a.overflowMask,  &a.threshold,
+                                     &a.counterState, &a.overflowState, &a.scratch};
+    return vectors[i];
+}
+
+constexpr int kStateVectorCount = 6;
+
+// 1 + the smallest c with 2^c >= limit + 1: room for the limit plus the
+// overflow bit.
+int32_t FieldWidth(int32_t limit)
+{
+    int32_t c = 0;
+    while ((int64_t{1} << c) < int64_t{limit} + 1)
+        ++c;
+    return c + 1;
+}
+
+// Marks, for every pattern position, whether byte `pattern[j]` agrees:
+// sets (match counting) or clears (mismatch counting) the lowest bit of
+// field j in that byte's mask.
+void WalkPattern(QuarnApproxBody &a, QuarnBitList *marker, const char *pattern, bool counting)
+{
+    BitClear(marker);
+    BitSet(marker, 0);
+    for (const unsigned char *s = reinterpret_cast<const unsigned char *>(pattern); *s; ++s) {
+        if (counting)
+            BitOrInto(&a.charMask[*s], marker);
+        else
+            BitAndNotInto(&a.charMask[*s], marker);
+        BitShiftLeft(marker, a.fieldWidth);
+    }
+}
+
+bool Holds(const QuarnBitList &v, int32_t words)
+{
+    return v.holdsStorage == 1 && v.words != nullptr && v.wordCount == words;
+}
+
+// True when the record's vectors all have the size its field width and
+// total bits promise; anything else (never compiled, emptied, a failed or
+// foreign record) must not be matched with.
+bool BitParallelReady(QuarnApproxBody &a)
+{
+    if (a.fieldWidth < 1 || a.totalBits < a.fieldWidth || a.totalBits >= kMaxTotalBits ||
+        a.totalBits % a.fieldWidth != 0)
+        return false;
+    const int32_t words = (a.totalBits + 31) / 32;
+    for (int i = 0; i < kStateVectorCount; ++i)
+        if (!Holds(*StateVectors(a, i), words))
+            return false;
+    for (const QuarnBitList &mask : a.charMask)
+        if (!Holds(mask, words))
+            return false;
+    return true;
+}
+
+int32_t CountExact(const char *line, QuarnPattern *p)
+{
+    QuarnApproxBody &a = p->body.approx;
+    const size_t patternLength = strnlen(a.exactText, QUARN_PATTERN_TEXT_SIZE);
+    if (patternLength == 0 || patternLength == QUARN_PATTERN_TEXT_SIZE)
+        return -1;
+    const char *haystack = line;
+    char *copy = nullptr;
+    if (p->option == 0) {
+        const size_t lineLength = std::strlen(line);
+        copy = static_cast<char *>(std::malloc(lineLength + 1));
+        if (copy == nullptr) {
+            Fail(p, kNoMemory, "not enough memory");
+            return -1;
+        }
+        std::memcpy(copy, line, lineLength + 1);
+        AnsiUpperString(copy);
+        haystack = copy;
+    }
+    int32_t count = 0;
+    for (const char *hit = std::strstr(haystack, a.exactText); hit != nullptr;
+         hit = std::strstr(hit + 1, a.exactText)) {
+        // Same offsets in the caller's line as in the upper-cased copy.
+        const char *at = line + (hit - haystack);
+        if (count < QUARN_MAX_TAGS) {
+            p->matchStart[count] = at;
+            p->matchEnd[count] = at + patternLength;
+        }
+        ++count;
+    }
+    std::free(copy);
+    return count;
+}
+
+int32_t CountBitParallel(const char *line, QuarnPattern *p)
+{
+    QuarnApproxBody &a = p->body.approx;
+    const int32_t w = a.fieldWidth;
+    const int32_t m = a.totalBits / w;
+    const bool mismatches = a.searchMode == kMismatchCounting;
+    QuarnBitList *counters = &a.counterState;
+    QuarnBitList *overflow = &a.overflowState;
+    QuarnBitList *scratch = &a.scratch;
+
+    if (mismatches) {
+        // Every field starts out "more than k differences": an alignment
+        // that begins before the line can never match.
+        BitCopy(counters, &a.valueMask);
+        BitAndNotInto(counters, &a.overflowMask);
+        BitCopy(overflow, &a.overflowMask);
+    } else {
+        BitClear(counters);
+        BitClear(overflow);
+    }
+
+    int32_t count = 0;
+    auto record = [&](int64_t i) {
+        if (count < QUARN_MAX_TAGS) {
+            // An alignment that begins before the line (match counting)
+            // is recorded from the line's first byte.
+            const int64_t start = i - (m - 1);
+            p->matchStart[count] = line + (start < 0 ? 0 : start);
+            p->matchEnd[count] = line + i + 1;
+        }
+        ++count;
+    };
+    const unsigned char *s = reinterpret_cast<const unsigned char *>(line);
+
+    if (counters->wordCount == 1) {
+        // Patterns of up to 32 counter bits (most of them): the same steps
+        // on plain words, kept in registers.
+        uint32_t c = counters->words[0], o = overflow->words[0], x = scratch->words[0];
+        const uint32_t value = a.valueMask.words[0], top = a.overflowMask.words[0];
+        const uint32_t threshold = a.threshold.words[0];
+        for (int64_t i = 0; s[i] != '\0'; ++i) {
+            c = ((c << w) + a.charMask[s[i]].words[0]) & value;
+            x = c & top;
+            o = ((o << w) | x) & value;
+            c &= ~top;
+            x = c | o;
+            if (mismatches ? x < threshold : x >= threshold)
+                record(i);
+        }
+        counters->words[0] = c;
+        overflow->words[0] = o;
+        scratch->words[0] = x;
+        return count;
+    }
+
+    for (int64_t i = 0; s[i] != '\0'; ++i) {
+        BitShiftLeft(counters, w);
+        BitAddInto(counters, &a.charMask[s[i]]);
+        BitAndInto(counters, &a.valueMask);
+        BitShiftLeft(overflow, w);
+        BitAnd(scratch, counters, &a.overflowMask);
+        BitOrInto(overflow, scratch);
+        BitAndInto(overflow, &a.valueMask);
+        BitAndNotInto(counters, &a.overflowMask);
+        BitOr(scratch, counters, overflow);
+        const int cmp = BitCompare(scratch, &a.threshold);
+        const bool match = mismatches ? cmp < 0 : cmp >= 0;
+        if (match)
+            record(i);
+    }
+    return count;
+}
+
+} // namespace
+
+} // namespace quarn
+
+using namespace quarn;
+
+extern "C" {
+
+int32_t QUARN_API AGrepInit(QuarnPattern *p)
+{
+    if (p == nullptr)
+        return 1;
+    QuarnApproxBody &a = p->body.approx;
+    p->errorCode = 1;
+    p->option = 1;
+    ClearMatches(p);
+    a.searchMode = kNotCompiled;
+    a.fieldWidth = -1;
+    a.totalBits = -1;
+    a.exactText[0] = '\0';
+    for (int i = 0; i < kStateVectorCount; ++i)
+        *StateVectors(a, i) = QuarnBitList{};
+    for (QuarnBitList &mask : a.charMask) {
+        mask = QuarnBitList{};
+        BitAllocZeroed(&mask, 1); // a failure leaves the mask empty, which is fine
+    }
+    return 1;
+}
+
+int32_t QUARN_API AGrepEmpty(QuarnPattern *p)
+{
+    if (p == nullptr)
+        return 1;
+    QuarnApproxBody &a = p->body.approx;
+    for (QuarnBitList &mask : a.charMask)
+        if (!BitRelease(&mask))
+            return 0;
+    // Released whatever the search mode: a record compiled bit-parallel and
+    // then exact still holds these.
+    for (int i = 0; i < kStateVectorCount; ++i)
+        if (!BitRelease(StateVectors(a, i)))
+            return 0;
+    p->errorCode = 1;
+    a.searchMode = kNotCompiled;
+    return 1;
+}
+
+int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag,
+                               QuarnPattern *p)
+{
+    if (p == nullptr)
+        return kNoPattern;
+    const size_t length = pattern == nullptr ? 0 : std::strlen(pattern);
+    if (length >= QUARN_PATTERN_TEXT_SIZE)
+        return Fail(p, kPatternTooLong, "pattern too long");
+    if (length == 0)
+        return Fail(p, kNoPattern, "no pattern");
+    QuarnApproxBody &a = p->body.approx;
+    std::memcpy(p->patternText, pattern, length + 1);
+    p->option = caseFlag;
+    const int32_t m = static_cast<int32_t>(length);
+    const int32_t k = errors < 0 ? 0 : (errors > m ? m : errors);
+
+    if (k == 0) {
+        a.searchMode = kExact;
+        std::memcpy(a.exactText, p->patternText, length + 1);
+        if (caseFlag == 0)
+            AnsiUpperString(a.exactText);
+        p->errorCode = kOk;
+        return kOk;
+    }
+
+    const bool mismatches = 2 * k <= m;
+    const int32_t limit = mismatches ? k : m - k;
+    const int32_t w = FieldWidth(limit);
+    const int64_t totalBits = int64_t{w} * m;
+    a.searchMode = mismatches ? kMismatchCounting : kMatchCounting;
+    a.fieldWidth = w;
+    a.totalBits = static_cast<int32_t>(totalBits); // below 2^18: m < 512, w <= 10
+    if (totalBits >= kMaxTotalBits)
+        return Fail(p, kPatternTooLong, "pattern too long");
+    const int32_t T = a.totalBits;
+
+    bool ok = true;
+    for (int i = 0; i < kStateVectorCount; ++i)
+        if (i != 0 && i != 1) // value and overflow masks are built below
+            ok = BitAllocZeroed(StateVectors(a, i), T) && ok;
+    if (!ok)
+        return Fail(p, kNoMemory, "not enough memory");
+
+    // Threshold: the limit in the top field; k + 1 when counting mismatches
+    // so that "below the threshold" means "at most k".
+    a.threshold.words[0] = static_cast<uint32_t>(limit);
+    BitShiftLeft(&a.threshold, w * (m - 1));
+    if (mismatches) {
+        BitClear(&a.scratch);
+        BitSet(&a.scratch, w * (m - 1));
+        BitAddInto(&a.threshold, &a.scratch);
+    }
+
+    if (!BitAllocZeroed(&a.overflowMask, T))
+        return Fail(p, kNoMemory, "not enough memory");
+    for (int32_t j = 0; j < m; ++j) {
+        BitShiftLeft(&a.overflowMask, w);
+        BitSet(&a.overflowMask, w - 1);
+    }
+
+    // Character masks: match counting starts from "no position agrees",
+    // mismatch counting from "every position differs" (lowest bit of every
+    // field set, made in the scratch vector).
+    BitCopy(&a.scratch, &a.overflowMask);
+    BitShiftRight(&a.scratch, w - 1);
+    for (QuarnBitList &mask : a.charMask) {
+        ok = mismatches ? BitAllocCopy(&mask, &a.scratch, T) : BitAllocZeroed(&mask, T);
+        if (!ok)
+            return Fail(p, kNoMemory, "not enough memory");
+    }
+
+    QuarnBitList marker{};
+    if (!BitAllocZeroed(&marker, T))
+        return Fail(p, kNoMemory, "not enough memory");
+    if (caseFlag != 0) {
+        WalkPattern(a, &marker, p->patternText, !mismatches);
+    } else {
+        // Both case forms of every pattern byte agree.
+        char *copy = static_cast<char *>(std::malloc(length + 1));
+        if (copy == nullptr) {
+            BitRelease(&marker);
+            return Fail(p, kNoMemory, "not enough memory");
+        }
+        std::memcpy(copy, pattern, length + 1);
+        AnsiLowerString(copy);
+        WalkPattern(a, &marker, copy, !mismatches);
+        AnsiUpperString(copy);
+        WalkPattern(a, &marker, copy, !mismatches);
+        std::free(copy);
+    }
+
+    // All ones plus the marker, which now stands at bit T (or was shifted
+    // out of the words), leaves exactly bits 0 .. T-1 set.
+    if (!BitAllocOnes(&a.valueMask, T)) {
+        BitRelease(&marker);
+        return Fail(p, kNoMemory, "not enough memory");
+    }
+    BitAddInto(&a.valueMask, &marker);
+    BitRelease(&marker);
+    p->errorCode = kOk;
+    return kOk;
+}
+
+int32_t QUARN_API AGrep(const char *line, QuarnPattern *p)
+{
+    if (p == nullptr || line == nullptr || p->errorCode != kOk)
+        return -1;
+    QuarnApproxBody &a = p->body.approx;
+    if (a.searchMode == kExact) {
+        ClearMatches(p);
+        return CountExact(line, p);
+    }
+    if ((a.searchMode != kMatchCounting && a.searchMode != kMismatchCounting) ||
+        !BitParallelReady(a))
+        return -1;
+    ClearMatches(p);
+    return CountBitParallel(line, p);
+}
+
+int32_t QUARN_API AGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p)
+{
+    return SubsBuild({gCaptionApprox, "no pattern", false}, tmpl, dest, capacity, p);
+}
+
+int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
+                                  QuarnPattern *p)
+{
+    return Substitute({gCaptionApprox, "no pattern", false}, line, tmpl, dest, capacity, p);
+}
+
+} // extern "C"

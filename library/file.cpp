@@ -1,0 +1,226 @@
+// FILE: grep-style search of one file at a time with the library-held
+// patterns.  Each search call reads lines until one is selected and hands
+// it back, with optional name, block and line-number prefixes, in a static
+// 1024-byte result buffer.  The file is read as raw bytes on every
+// platform; text mode's CR LF -> LF translation is done here, so a file
+// gives the same lines and the same block numbers everywhere.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "quarn32.h"
+#include "quarn_private.h"
+#include "wrap.h"
+
+namespace quarn {
+
+namespace {
+
+constexpr int kBufferSize = 1024;
+
+// Settings (SFileSetFlags).
+int32_t gNameFlag = 0;
+int32_t gBlockFlag = 0;
+int32_t gLineNumberFlag = 0;
+int32_t gCountOnly = 0;
+int32_t gSkipValue = 0;
+int32_t gTextMode = 1;
+
+// The open file.
+std::FILE *gFile = nullptr;
+bool gTranslateCrLf = false; // opened while the text-mode flag was 1
+char gFileName[kBufferSize];
+long gLineCount = 0;
+long gSelectedCount = 0;
+
+char gLine[kBufferSize];
+char gNumber[kBufferSize];
+char gResult[kBufferSize];
+
+using Matcher = int32_t (*)(const char *, QuarnPattern *);
+
+// The line reader: up to 1023 bytes, ending after a line feed.  In text
+// mode a carriage return directly followed by a line feed is read as one
+// line feed.  False at the end of the file when nothing was read.
+bool ReadTextLine()
+{
+    int stored = 0;
+    while (stored < kBufferSize - 1) {
+        int c = std::fgetc(gFile);
+        if (c == EOF)
+            break;
+        if (c == '\r' && gTranslateCrLf) {
+            int next = std::fgetc(gFile);
+            if (next == '\n')
+                c = '\n';
+            else if (next != EOF)
+                std::ungetc(next, gFile);
+        }
+        gLine[stored++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    gLine[stored] = '\0';
+    return stored > 0;
+}
+
+// The byte reader: up to 1023 bytes, ending after a line feed or a 0 byte
+// (consumed with the line); carriage returns stay.
+bool ReadBinaryLine()
+{
+    int stored = 0;
+    while (stored < kBufferSize - 1) {
+        int c = std::fgetc(gFile);
+        if (c == EOF)
+            break;
+        gLine[stored++] = static_cast<char>(c);
+        if (c == '\n' || c == '\0')
+            break;
+    }
+    gLine[stored] = '\0';
+    return stored > 0;
+}
+
+// Appends `text` to the result, never past its last byte.
+void Append(size_t &length, const char *text)
+{
+    for (; *text != '\0' && length < kBufferSize - 1; ++text)
+        gResult[length++] = *text;
+    gResult[length] = '\0';
+}
+
+void AppendNumber(size_t &length, long value)
+{
+    std::snprintf(gNumber, sizeof gNumber, "%ld:", value);
+    Append(length, gNumber);
+}
+
+char *Search(bool text, Matcher match, QuarnPattern *pattern)
+{
+    gResult[0] = '\0';
+    if (gFile == nullptr)
+        return nullptr;
+    for (;;) {
+        if (!(text ? ReadTextLine() : ReadBinaryLine()))
+            return nullptr;
+        ++gLineCount;
+        if (match(gLine, pattern) == gSkipValue)
+            continue;
+        ++gSelectedCount;
+        if (gCountOnly != 0)
+            continue;
+        size_t length = 0;
+        if (gNameFlag != 0) {
+            Append(length, gFileName);
+            Append(length, ":");
+        }
+        if (gBlockFlag != 0) {
+            // The 512-byte block that holds the line's last byte.
+            const long position = std::ftell(gFile);
+            AppendNumber(length, (position - 1) / 512);
+        }
+        if (gLineNumberFlag != 0)
+            AppendNumber(length, gLineCount);
+        Append(length, gLine);
+        return gResult;
+    }
+}
+
+} // namespace
+
+} // namespace quarn
+
+using namespace quarn;
+
+extern "C" {
+
+int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag,
+                                int32_t countOnly, int32_t skipValue, int32_t textMode)
+{
+    gNameFlag = nameFlag;
+    gBlockFlag = blockFlag;
+    gLineNumberFlag = lineNumberFlag;
+    gCountOnly = countOnly;
+    gSkipValue = skipValue;
+    gTextMode = textMode;
+    return SAGrepInit();
+}
+
+int32_t QUARN_API SFileOpen(const char *name)
+{
+    // A stream left open by an earlier SFileOpen is closed, not lost.
+    if (gFile != nullptr) {
+        std::fclose(gFile);
+        gFile = nullptr;
+    }
+    if (name == nullptr)
+        return 0;
+    // Always binary: the CR LF translation of text mode is ours (see top).
+    std::FILE *file = std::fopen(name, "rb");
+    if (file == nullptr)
+        return 0;
+    gFile = file;
+    gTranslateCrLf = gTextMode == 1;
+    CopyBounded(gFileName, name, kBufferSize);
+    gLineCount = 0;
+    gSelectedCount = 0;
+    return 1;
+}
+
+char *QUARN_API SFileTextRGrep(void)
+{
+    return Search(true, RGrep, HeldRegex());
+}
+
+char *QUARN_API SFileTextSGrep(void)
+{
+    return Search(true, SGrep, HeldSoundex());
+}
+
+char *QUARN_API SFileTextAGrep(void)
+{
+    return Search(true, AGrep, HeldApprox());
+}
+
+char *QUARN_API SFileBinaryRGrep(void)
+{
+    return Search(false, RGrep, HeldRegex());
+}
+
+char *QUARN_API SFileBinarySGrep(void)
+{
+    return Search(false, SGrep, HeldSoundex());
+}
+
+char *QUARN_API SFileBinaryAGrep(void)
+{
+    return Search(false, AGrep, HeldApprox());
+}
+
+char *QUARN_API SFileRGrep(void)
+{
+    return gTextMode != 0 ? SFileTextRGrep() : SFileBinaryRGrep();
+}
+
+char *QUARN_API SFileSGrep(void)
+{
+    return gTextMode != 0 ? SFileTextSGrep() : SFileBinarySGrep();
+}
+
+char *QUARN_API SFileAGrep(void)
+{
+    return gTextMode != 0 ? SFileTextAGrep() : SFileBinaryAGrep();
+}
+
+int32_t QUARN_API SFileClose(void)
+{
+    SAGrepEmpty();
+    if (gFile == nullptr)
+        return 0;
+    std::fclose(gFile);
+    gFile = nullptr;
+    const long selected = gSelectedCount;
+    return selected > INT32_MAX ? INT32_MAX : static_cast<int32_t>(selected);
+}
+
+} // extern "C"

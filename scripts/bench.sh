@@ -1,0 +1,16 @@
+#!/bin/sh
+# Builds the benchmarks (release) and runs them against the peers on
+# deterministic generated data kept under build/bench-data (never committed).
+#   scripts/bench.sh [RUNS]
+set -eu
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+scripts/install-deps.sh --bench
+data=build/bench-data
+mkdir -p "$data"
+[ -s "$data/names.txt" ] || python3 ../shared/bench/gen_names.py 1000000 1 > "$data/names.txt"
+[ -s "$data/text.txt" ] || python3 ../shared/bench/gen_text.py "$data/text.txt" 100 2>/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$(nproc)"
+build/bench/bench/regex_bench "$data/names.txt" "$data/text.txt" "$runs"
+[ -x build/bench/bench/catalog_bench ] && build/bench/bench/catalog_bench "$data/names.txt" 1000000 "$runs"
