@@ -52,6 +52,10 @@ QIcon ApplicationIcon()
 
 int main(int argc, char **argv)
 {
+    // The window was laid out for the classic Windows controls, whose group
+    // boxes draw their caption on the frame line; the Windows style gives
+    // the same room on every desktop.
+    QApplication::setStyle(QStringLiteral("Windows"));
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tslcat"));
     QApplication::setDesktopFileName(QStringLiteral("tslcat"));

@@ -340,7 +340,9 @@ void TForm1::BuildControls()
         QString caption = QLatin1String(kItems[i]);
         auto *item = new QRadioButton(caption, TypeRadioGroup);
         item->setObjectName(QStringLiteral("TypeRadioItem%1").arg(i));
-        item->setGeometry(8 + (i / 2) * 100, 15 + (i % 2) * 16, i / 2 ? 112 : 96, 16);
+        // The second column starts a little left of the middle so that
+        // "Filename & Folder" fits whole in wider fonts.
+        item->setGeometry(i / 2 ? 96 : 8, 15 + (i % 2) * 16, i / 2 ? 117 : 86, 16);
         TypeRadioButtons->addButton(item, i);
     }
     TypeRadioButtons->button(2)->setChecked(true);
