@@ -515,7 +515,13 @@ void TForm1::FormShow()
 
 void TForm1::FormResize()
 {
+    // Processing events here can deliver the next resize; that one finds
+    // this one still running and leaves the work to it.
+    if (m_inResize)
+        return;
+    m_inResize = true;
     ProcessEventsSlice(true);
+    m_inResize = false;
     if (m_loadPending) {
         m_loadPending = false;
         LoadCatalog();
@@ -564,8 +570,10 @@ void TForm1::ProcessEventsSlice(bool force)
     } else if (!force && m_sliceClock.elapsed() < 16) {
         return;
     }
-    m_sliceStats.longestGapMs = qMax(m_sliceStats.longestGapMs, m_sliceClock.elapsed());
-    ++m_sliceStats.slices;
+    if (Working()) {
+        m_sliceStats.longestGapMs = qMax(m_sliceStats.longestGapMs, m_sliceClock.elapsed());
+        ++m_sliceStats.slices;
+    }
     if (m_progress->pendingPosition >= 0 && LoadGauge->isVisible()) {
         LoadGauge->setValue(m_progress->pendingPosition);
         m_progress->pendingPosition = -1;

@@ -186,6 +186,7 @@ private:
 
     bool m_loadPending = false;
     bool m_shown = false;
+    bool m_inResize = false;
     bool m_loadFailed = false;    // the file on disk holds more than the tree
     bool m_quitPending = false;
     int m_working = 0;
