@@ -2,6 +2,10 @@
 
 #include "catalog_names.h"
 
+#include <QThreadPool>
+
+#include <memory>
+
 namespace tslcat {
 
 TResultListModel::TResultListModel(QObject *parent)
@@ -12,8 +16,17 @@ TResultListModel::TResultListModel(QObject *parent)
 void TResultListModel::SetRows(std::vector<TResultRow> rows)
 {
     beginResetModel();
+    std::vector<TResultRow> old;
+    old.swap(m_rows);
     m_rows = std::move(rows);
     endResetModel();
+    // Freeing a million rows takes longer than a search's time slice; the
+    // rows are plain strings, so a pool thread can free them while the
+    // window goes on.
+    if (old.size() >= kFreeInBackground) {
+        auto garbage = std::make_shared<std::vector<TResultRow>>(std::move(old));
+        QThreadPool::globalInstance()->start([garbage] { std::vector<TResultRow>().swap(*garbage); });
+    }
 }
 
 void TResultListModel::Clear()

@@ -17,7 +17,10 @@ class TResultListModel final : public QAbstractTableModel
 public:
     explicit TResultListModel(QObject *parent = nullptr);
 
+    // Replaces the rows.  The old ones are freed on a pool thread when there
+    // are many of them.
     void SetRows(std::vector<TResultRow> rows);
+    static constexpr size_t kFreeInBackground = 10000;
     void Clear();
     const TResultRow *Row(int row) const;  // nullptr outside the list
     int Count() const { return int(m_rows.size()); }

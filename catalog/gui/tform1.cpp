@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QTableView>
 #include <QTreeView>
 
 #include "anchors.h"
@@ -155,21 +156,6 @@ private:
     bool m_cursor = false;
 };
 
-class TForm1::SearchObserver final : public ISearchObserver
-{
-public:
-    explicit SearchObserver(TForm1 &form) : m_form(form) {}
-    void Hit(const TResultRow &, int64_t, const std::string &foundText) override
-    {
-        // Shown at the next event slice: a label repaint per hit would cost
-        // more than the search itself on a catalog with many hits.
-        m_form.m_pendingFoundText = QString::fromStdString(foundText);
-    }
-
-private:
-    TForm1 &m_form;
-};
-
 // Marks long work for its lifetime: actions are refused meanwhile, and a
 // request to leave is carried out when it ends.
 class TForm1::WorkScope
@@ -269,20 +255,25 @@ void TForm1::BuildControls()
     CatalogTree1->setModel(m_treeModel);
     form->Place(CatalogTree1, QRect(8, 16, 313, 449), akLeft | akTop | akBottom);
 
-    ListView1 = new QTreeView(this);
+    // A table view: its rows cost nothing until shown, so a search with a
+    // million hits is displayed at once.
+    ListView1 = new QTableView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     m_resultModel = new TResultListModel(this);
     ListView1->setModel(m_resultModel);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
+    ListView1->setShowGrid(false);
+    ListView1->setWordWrap(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setAllColumnsShowFocus(true);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsMovable(false);
+    ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 3);
+    ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ListView1->horizontalHeader()->setHighlightSections(false);
+    ListView1->horizontalHeader()->setStretchLastSection(false);
+    ListView1->horizontalHeader()->setSectionsMovable(false);
     ListView1->setColumnWidth(0, 230);
     ListView1->setColumnWidth(1, 220);
     ListView1->setColumnWidth(2, 500);
@@ -565,6 +556,10 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::ProcessEventsSlice(bool force)
 {
+    // Reading the clock costs more than a node of a search, so it is read
+    // only every 64th call.
+    if (!force && (++m_sliceCalls & 63) != 0)
+        return;
     if (!m_sliceClock.isValid()) {
         m_sliceClock.start();
     } else if (!force && m_sliceClock.elapsed() < 16) {
@@ -578,9 +573,9 @@ void TForm1::ProcessEventsSlice(bool force)
         LoadGauge->setValue(m_progress->pendingPosition);
         m_progress->pendingPosition = -1;
     }
-    if (!m_pendingFoundText.isEmpty()) {
-        FoundLabel->setText(m_pendingFoundText);
-        m_pendingFoundText.clear();
+    if (m_runningSearch && m_runningSearch->hitCount != m_shownHits) {
+        m_shownHits = m_runningSearch->hitCount;
+        FoundLabel->setText(QString::fromStdString(FoundText(m_searchKind, m_shownHits)));
     }
     QCoreApplication::processEvents();
     m_sliceClock.restart();
@@ -747,24 +742,52 @@ void TForm1::SearchButtonClick()
 
     FoundLabel->setText(QString());
     FoundLabel->show();
-    m_pendingFoundText.clear();
     m_resultModel->Clear();
     m_resultModel->SetNameColumnCaption(Text(ResultColumnCaption(request.kind)));
 
-    SearchObserver observer(*this);
-    TSearchOutcome outcome;
+    // The core's search routine on a context of the window's own, so the
+    // running hit count is read at each event slice instead of being
+    // reported (and formatted) at every hit.
+    std::vector<TResultRow> rows;
+    int64_t hits = 0;
+    bool noMatches = true;
     try {
-        outcome = RunSearch(*m_tree, request, m_progress.get(), &observer);
+        TBusyScope busy(*m_tree);
+        struct ProgressScope {
+            Progress &progress;
+            const TSearchContext *&running;
+            ~ProgressScope()
+            {
+                running = nullptr;
+                progress.SetBusy(false);
+                progress.SetStatusText("");
+                progress.ShowGauge(false);
+            }
+        } scope{*m_progress, m_runningSearch};
+        m_progress->ShowGauge(true);
+        m_progress->SetStatusText(texts::kSearching);
+        if (m_tree->Items().Count() > 0)
+            m_progress->SetGaugeMaximum(m_tree->Items().Count() - 1);
+        m_progress->SetBusy(true);
+        TSearchContext search(*m_tree, request.expression, request.caseSensitive);
+        search.progress = m_progress.get();
+        search.fileTypeFilter = request.fileTypeFilter;
+        m_searchKind = request.kind;
+        m_shownHits = 0;
+        m_runningSearch = &search;
+        RunSearchRoutine(search, request.kind);
+        rows = std::move(search.rows);
+        hits = search.hitCount;
+        noMatches = search.noMatches;
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
         return;
     }
-    m_pendingFoundText.clear();
-    m_resultModel->SetRows(std::move(outcome.rows));
-    FoundLabel->setText(QString::fromStdString(outcome.foundText));
+    m_resultModel->SetRows(std::move(rows));
+    FoundLabel->setText(hits > 0 ? QString::fromStdString(FoundText(request.kind, hits)) : QString());
     LoadGauge->hide();
-    if (outcome.noMatches)
+    if (noMatches)
         m_services.messages->ShowText(Text(texts::kNoMatches));
     else
         m_services.messages->Beep();

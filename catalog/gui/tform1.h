@@ -35,6 +35,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTableView;
 class QTreeView;
 
 namespace tslcat {
@@ -73,7 +74,7 @@ public:
     QLabel *DBLabel;
     QLabel *Label3;
     TCatalogTreeView *CatalogTree1;
-    QTreeView *ListView1;
+    QTableView *ListView1;
     QGroupBox *AddGroupBox;
     QPushButton *GetNameButton;
     QLineEdit *CDNameEdit;
@@ -154,10 +155,8 @@ protected:
 
 private:
     class Progress;
-    class SearchObserver;
     class WorkScope;
     friend class Progress;
-    friend class SearchObserver;
     friend class WorkScope;
 
     void BuildControls();
@@ -192,7 +191,10 @@ private:
     int m_working = 0;
     int m_loadCount = 0;
     std::string m_scannedLabel;   // bytes of the last volume label read
-    QString m_pendingFoundText;   // "Found: ..." not yet shown
+    const TSearchContext *m_runningSearch = nullptr;  // while a search walks the tree
+    int64_t m_shownHits = 0;                           // the count FoundLabel shows
+    TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
+    unsigned m_sliceCalls = 0;
     QElapsedTimer m_sliceClock;
     TEventSliceStats m_sliceStats;
 };

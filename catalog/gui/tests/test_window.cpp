@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -264,7 +265,7 @@ void TestWindow::controlsHaveTheirNamesCaptionsAndInitialState()
     QCOMPARE(f.CDDriveComboBox->currentText(), QStringLiteral("/media/cd/"));
     QCOMPARE(ComboItems(f.CDDriveComboBox), (QStringList{"/media/cd/", "/"}));
 
-    const QHeaderView *header = f.ListView1->header();
+    const QHeaderView *header = f.ListView1->horizontalHeader();
     QCOMPARE(f.ResultModel().headerData(0, Qt::Horizontal).toString(), QStringLiteral("On CD"));
     QCOMPARE(f.ResultModel().headerData(1, Qt::Horizontal).toString(), QStringLiteral("Filename/Folder"));
     QCOMPARE(f.ResultModel().headerData(2, Qt::Horizontal).toString(), QStringLiteral("FullPath"));
