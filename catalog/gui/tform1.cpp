@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStorageInfo>
 #include <QTimer>
 #include <QTableView>
 #include <QTreeView>
@@ -51,20 +52,24 @@ QString Text(const char *utf8) { return QString::fromUtf8(utf8); }
 std::string PathBytes(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
 // A drive root that is a plain folder rather than a mounted volume still
-// serves as one: its label is the folder's name.  The drive box accepts
-// any folder typed in.
+// serves as one (the drive box accepts any folder typed in): its label is
+// the folder's name.  A mounted volume keeps its own label, empty or not.
 class TFolderVolumeQuery final : public IVolumeQuery
 {
 public:
     explicit TFolderVolumeQuery(IVolumeQuery &volumes) : m_volumes(volumes) {}
     bool QueryVolume(const std::string &root, std::string &label) override
     {
-        if (m_volumes.QueryVolume(root, label))
-            return true;
+        const bool ready = m_volumes.QueryVolume(root, label);
         const QFileInfo folder(QFile::decodeName(QByteArray::fromStdString(root)));
-        if (root.empty() || !folder.isDir() || !folder.isReadable())
+        if (root.empty() || !folder.isDir())
+            return ready;
+        const QString path = QDir::cleanPath(folder.absoluteFilePath());
+        if (ready && QDir::cleanPath(QStorageInfo(path).rootPath()) == path)
+            return true;
+        if (!ready && !folder.isReadable())
             return false;
-        label = QFile::encodeName(QDir(folder.absoluteFilePath()).dirName()).toStdString();
+        label = QFile::encodeName(QDir(path).dirName()).toStdString();
         return true;
     }
 

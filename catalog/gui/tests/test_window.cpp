@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStorageInfo>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -726,6 +727,26 @@ void TestWindow::scanAndAddADiscFromAFolder()
     QVERIFY(f.CDNameEdit->isEnabled());
     QVERIFY(f.AddNewButton->isEnabled());
     QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc"));  // a folder offers its name
+
+    // The same through the system's volume query, which answers for any
+    // readable folder but knows no label for it.
+    {
+        TSystemVolumeQuery system;
+        std::string label;
+        QVERIFY(system.QueryVolume(QFile::encodeName(root + QLatin1Char('/')).toStdString(), label));
+        QVERIFY(label.empty());
+        w.volumes.mounted[QFile::encodeName(root + QLatin1Char('/')).toStdString()] = "";
+        f.CDNameEdit->clear();
+        f.GetNameButton->click();
+        QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc"));
+        // A mounted volume's own label, even an empty one, is kept.
+        w.volumes.mounted["/"] = "";
+        f.CDDriveComboBox->setEditText(QStringLiteral("/"));
+        f.GetNameButton->click();
+        if (QStorageInfo(QStringLiteral("/")).rootPath() == QLatin1String("/"))
+            QCOMPARE(f.CDNameEdit->text(), QString());
+        f.CDDriveComboBox->setEditText(root + QLatin1Char('/'));
+    }
 
     f.CDNameEdit->setText(QStringLiteral("New Disc"));
     f.AddNewButton->click();
