@@ -274,7 +274,8 @@ void TForm1::BuildControls()
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     ListView1->verticalHeader()->hide();
     ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 3);
+    ListView1->verticalHeader()->setMinimumSectionSize(1);
+    ListView1->verticalHeader()->setDefaultSectionSize(qMax(16, ListView1->fontMetrics().height() + 2));
     ListView1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ListView1->horizontalHeader()->setHighlightSections(false);
     ListView1->horizontalHeader()->setStretchLastSection(false);
