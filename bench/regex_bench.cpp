@@ -185,7 +185,7 @@ int main(int argc, char **argv)
     }
     const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
     RunSet(Load(argv[1], ~size_t{0}), runs);
-    if (argc > 2)
+    if (argc > 2 && argv[2][0] != '\0')
         RunSet(Load(argv[2], ~size_t{0}), runs);
     return 0;
 }

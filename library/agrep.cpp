@@ -7,11 +7,13 @@
 // m - k) otherwise.  Each field's top bit is a sticky overflow flag that
 // keeps a count from wrapping into its neighbour.  With no errors allowed
 // the kind is a plain substring search.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include "ansi_case.h"
 #include "bitlist.h"
+#include "byte_scan.h"
 #include "quarn32.h"
 #include "quarn_private.h"
 #include "subst.h"
@@ -47,10 +49,9 @@ void ClearMatches(QuarnPattern *p)
 
 QuarnBitList *StateVectors(QuarnApproxBody &a, int i)
 {
-    // Release order of AGrepEmpty.
-    QuarnBitList *const vectors[] = {&a.valueMask,    &a.overflowMask,  &a.threshold,
-                                     &a.counterState, &a.overflowState, &a.scratch};
-    return vectors[i];
+    // Release order of AGrepEmpty; the six vectors lie one after the other.
+    static_assert(offsetof(QuarnApproxBody, scratch) == 5 * sizeof(QuarnBitList), "state vectors in a row");
+    return &a.valueMask + i;
 }
 
 constexpr int kStateVectorCount = 6;
@@ -98,10 +99,10 @@ bool BitParallelReady(QuarnApproxBody &a)
     for (int i = 0; i < kStateVectorCount; ++i)
         if (!Holds(*StateVectors(a, i), words))
             return false;
-    for (const QuarnBitList &mask : a.charMask)
-        if (!Holds(mask, words))
-            return false;
-    return true;
+    // A successful compile allocates every character mask or fails with a
+    // code; the first and last stand for all 256 so that the check stays
+    // constant-time per line.
+    return Holds(a.charMask[0], words) && Holds(a.charMask[255], words);
 }
 
 int32_t CountExact(const char *line, QuarnPattern *p)
@@ -138,6 +139,98 @@ int32_t CountExact(const char *line, QuarnPattern *p)
     return count;
 }
 
+
+// Counting mismatches, does byte c agree with pattern position j?  The
+// character masks say so: the lowest bit of field j is clear.
+inline bool Agrees(const QuarnApproxBody &a, unsigned char c, int32_t j)
+{
+    const int32_t bit = j * a.fieldWidth;
+    return ((a.charMask[c].words[bit >> 5] >> (bit & 31)) & 1u) == 0;
+}
+
+// A window with at most k differing bytes leaves at least one of k + 1
+// disjoint pieces of the pattern intact.  When a line holds none of the
+// pieces anywhere, no byte of it can end a match and the bit-parallel pass
+// is skipped.  The compiler prepares the filter in the exact-pattern field,
+// which only the exact mode uses: a marker, the pieces' length and count,
+// and the distinct bytes that can begin a piece.
+enum PieceField {
+    kPieceMarker = 0, // 'P' when the filter below is valid
+    kPieceLength = 1,
+    kPieceCount = 2,
+    kPieceFirstCount = 3,
+    kPieceFirst = 4, // up to 8 bytes
+};
+
+void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
+{
+    QuarnApproxBody &a = p->body.approx;
+    a.exactText[kPieceMarker] = '\0';
+    const int32_t pieces = k + 1;
+    const int32_t length = m / pieces;
+    if (length < 2 || pieces > 4)
+        return; // pieces too short to filter anything
+    unsigned char first[8];
+    int count = 0;
+    for (int32_t q = 0; q < pieces; ++q) {
+        const unsigned char c = static_cast<unsigned char>(p->patternText[q * length]);
+        const unsigned char forms[2] = {p->option != 0 ? c : AnsiLower(c), p->option != 0 ? c : AnsiUpper(c)};
+        for (unsigned char f : forms) {
+            bool known = false;
+            for (int i = 0; i < count; ++i)
+                known = known || first[i] == f;
+            if (!known)
+                first[count++] = f;
+        }
+    }
+    a.exactText[kPieceLength] = static_cast<char>(length);
+    a.exactText[kPieceCount] = static_cast<char>(pieces);
+    a.exactText[kPieceFirstCount] = static_cast<char>(count);
+    std::memcpy(a.exactText + kPieceFirst, first, static_cast<size_t>(count));
+    a.exactText[kPieceMarker] = 'P';
+}
+
+// True when the line certainly holds no match (see PreparePieces).
+bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
+{
+#if defined(__SSE2__)
+    const unsigned char *f = reinterpret_cast<const unsigned char *>(a.exactText);
+    if (f[kPieceMarker] != 'P')
+        return false;
+    const int32_t length = f[kPieceLength];
+    const int32_t pieces = f[kPieceCount];
+    const int count = f[kPieceFirstCount];
+    if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 || length * pieces > a.totalBits / a.fieldWidth)
+        return false;
+    __m128i bytes[8];
+    for (int i = 0; i < count; ++i)
+        bytes[i] = scan::Splat(f[kPieceFirst + i]);
+    auto hits = [&](__m128i v, const unsigned char *) {
+        __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
+        for (int i = 1; i < count; ++i)
+            any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
+        return scan::Mask(any);
+    };
+    auto occurs = [&](const unsigned char *at) {
+        for (int32_t q = 0; q < pieces; ++q) {
+            const int32_t j0 = q * length;
+            int32_t n = 0;
+            // The NUL agrees with no position, so this stops at the line's end.
+            while (n < length && Agrees(a, at[n], j0 + n))
+                ++n;
+            if (n == length)
+                return true;
+        }
+        return false;
+    };
+    return scan::ScanText(line, hits, occurs) == nullptr;
+#else
+    (void)line;
+    (void)a;
+    return false;
+#endif
+}
+
 int32_t CountBitParallel(const char *line, QuarnPattern *p)
 {
     QuarnApproxBody &a = p->body.approx;
@@ -147,6 +240,13 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
     QuarnBitList *counters = &a.counterState;
     QuarnBitList *overflow = &a.overflowState;
     QuarnBitList *scratch = &a.scratch;
+
+    // Counting mismatches, a match needs m bytes of the line: a shorter line
+    // has none, whatever the state would go through.
+    if (mismatches && strnlen(line, static_cast<size_t>(m)) < static_cast<size_t>(m))
+        return 0;
+    if (mismatches && NoPieceOccurs(reinterpret_cast<const unsigned char *>(line), a))
+        return 0;
 
     if (mismatches) {
         // Every field starts out "more than k differences": an alignment
@@ -171,6 +271,33 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
         ++count;
     };
     const unsigned char *s = reinterpret_cast<const unsigned char *>(line);
+
+    if (counters->wordCount == 2) {
+        // 33 to 64 counter bits: one 64-bit word.
+        auto load = [](const QuarnBitList &v) {
+            return uint64_t{v.words[0]} | (uint64_t{v.words[1]} << 32);
+        };
+        uint64_t c = load(*counters), o = load(*overflow), x = load(*scratch);
+        const uint64_t value = load(a.valueMask), top = load(a.overflowMask);
+        const uint64_t threshold = load(a.threshold);
+        for (int64_t i = 0; s[i] != '\0'; ++i) {
+            c = ((c << w) + load(a.charMask[s[i]])) & value;
+            x = c & top;
+            o = ((o << w) | x) & value;
+            c &= ~top;
+            x = c | o;
+            if (mismatches ? x < threshold : x >= threshold)
+                record(i);
+        }
+        auto store = [](QuarnBitList *v, uint64_t bits) {
+            v->words[0] = static_cast<uint32_t>(bits);
+            v->words[1] = static_cast<uint32_t>(bits >> 32);
+        };
+        store(counters, c);
+        store(overflow, o);
+        store(scratch, x);
+        return count;
+    }
 
     if (counters->wordCount == 1) {
         // Patterns of up to 32 counter bits (most of them): the same steps
@@ -357,6 +484,10 @@ int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t case
     }
     BitAddInto(&a.valueMask, &marker);
     BitRelease(&marker);
+    if (mismatches)
+        PreparePieces(p, m, k);
+    else
+        a.exactText[0] = '\0';
     p->errorCode = kOk;
     return kOk;
 }

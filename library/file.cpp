@@ -37,7 +37,67 @@ char gLine[kBufferSize];
 char gNumber[kBufferSize];
 char gResult[kBufferSize];
 
-using Matcher = int32_t (*)(const char *, QuarnPattern *);
+using Matcher = int32_t(QUARN_API *)(const char *, QuarnPattern *);
+
+// The open file is read in large blocks; lines are cut from the block with
+// memchr instead of a call per byte.  `gOffset` counts the raw bytes taken
+// from the file, which is the stream position the block numbers are
+// computed from.
+constexpr size_t kReadSize = 1 << 16;
+unsigned char gBlock[kReadSize];
+size_t gBlockPos = 0;
+size_t gBlockLength = 0;
+long long gOffset = 0;
+
+void ResetReader()
+{
+    gBlockPos = gBlockLength = 0;
+    gOffset = 0;
+}
+
+// Makes at least one unread byte available; false at the end of the file.
+bool Refill()
+{
+    if (gBlockPos < gBlockLength)
+        return true;
+    gBlockPos = 0;
+    gBlockLength = std::fread(gBlock, 1, kReadSize, gFile);
+    return gBlockLength > 0;
+}
+
+// Takes up to `limit` bytes from the block into gLine at `stored`, stopping
+// after the first byte equal to `stop1` or `stop2`, or before a carriage
+// return when `stopBeforeCr`.  Returns how it ended.
+enum class Took { kLimit, kStop, kCr };
+
+Took Take(int &stored, size_t limit, unsigned char stop1, unsigned char stop2, bool stopBeforeCr)
+{
+    const unsigned char *start = gBlock + gBlockPos;
+    size_t avail = gBlockLength - gBlockPos;
+    if (avail > limit)
+        avail = limit;
+    size_t take = avail;
+    Took how = Took::kLimit;
+    if (const void *hit = std::memchr(start, stop1, take)) {
+        take = static_cast<size_t>(static_cast<const unsigned char *>(hit) - start) + 1;
+        how = Took::kStop;
+    }
+    if (stop2 != stop1)
+        if (const void *hit = std::memchr(start, stop2, take)) {
+            take = static_cast<size_t>(static_cast<const unsigned char *>(hit) - start) + 1;
+            how = Took::kStop;
+        }
+    if (stopBeforeCr)
+        if (const void *hit = std::memchr(start, '\r', take)) {
+            take = static_cast<size_t>(static_cast<const unsigned char *>(hit) - start);
+            how = Took::kCr;
+        }
+    std::memcpy(gLine + stored, start, take);
+    stored += static_cast<int>(take);
+    gBlockPos += take;
+    gOffset += static_cast<long long>(take);
+    return how;
+}
 
 // The line reader: up to 1023 bytes, ending after a line feed.  In text
 // mode a carriage return directly followed by a line feed is read as one
@@ -45,20 +105,23 @@ using Matcher = int32_t (*)(const char *, QuarnPattern *);
 bool ReadTextLine()
 {
     int stored = 0;
-    while (stored < kBufferSize - 1) {
-        int c = std::fgetc(gFile);
-        if (c == EOF)
+    while (stored < kBufferSize - 1 && Refill()) {
+        const Took how = Take(stored, static_cast<size_t>(kBufferSize - 1 - stored), '\n', '\n', gTranslateCrLf);
+        if (how == Took::kStop)
             break;
-        if (c == '\r' && gTranslateCrLf) {
-            int next = std::fgetc(gFile);
-            if (next == '\n')
-                c = '\n';
-            else if (next != EOF)
-                std::ungetc(next, gFile);
+        if (how == Took::kCr) {
+            // Consume the carriage return; with a line feed behind it the
+            // pair becomes one line feed that ends the line.
+            ++gBlockPos;
+            ++gOffset;
+            if (Refill() && gBlock[gBlockPos] == '\n') {
+                ++gBlockPos;
+                ++gOffset;
+                gLine[stored++] = '\n';
+                break;
+            }
+            gLine[stored++] = '\r';
         }
-        gLine[stored++] = static_cast<char>(c);
-        if (c == '\n')
-            break;
     }
     gLine[stored] = '\0';
     return stored > 0;
@@ -69,14 +132,9 @@ bool ReadTextLine()
 bool ReadBinaryLine()
 {
     int stored = 0;
-    while (stored < kBufferSize - 1) {
-        int c = std::fgetc(gFile);
-        if (c == EOF)
+    while (stored < kBufferSize - 1 && Refill())
+        if (Take(stored, static_cast<size_t>(kBufferSize - 1 - stored), '\n', '\0', false) == Took::kStop)
             break;
-        gLine[stored++] = static_cast<char>(c);
-        if (c == '\n' || c == '\0')
-            break;
-    }
     gLine[stored] = '\0';
     return stored > 0;
 }
@@ -116,8 +174,7 @@ char *Search(bool text, Matcher match, QuarnPattern *pattern)
         }
         if (gBlockFlag != 0) {
             // The 512-byte block that holds the line's last byte.
-            const long position = std::ftell(gFile);
-            AppendNumber(length, (position - 1) / 512);
+            AppendNumber(length, static_cast<long>((gOffset - 1) / 512));
         }
         if (gLineNumberFlag != 0)
             AppendNumber(length, gLineCount);
@@ -160,6 +217,7 @@ int32_t QUARN_API SFileOpen(const char *name)
     if (file == nullptr)
         return 0;
     gFile = file;
+    ResetReader();
     gTranslateCrLf = gTextMode == 1;
     CopyBounded(gFileName, name, kBufferSize);
     gLineCount = 0;

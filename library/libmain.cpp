@@ -1,6 +1,9 @@
 // LIBMAIN: version and debug queries, and the start-up step shared by every
 // platform (loading the three captions from the string table).  How the
 // platform runs that step at load time lives in platform_*.cpp.
+#include <cstddef>
+#include <cstdint>
+
 #include "quarn32.h"
 #include "quarn_private.h"
 
@@ -52,3 +55,28 @@ int32_t QUARN_API QuarnIsDebug(void)
 }
 
 } // extern "C"
+
+// Callers on 32-bit Windows allocate records by these numbers (the catalog
+// program allocates 1964 bytes for a regular expression), so a change of the
+// record's layout must not build there.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(QuarnPattern, errorCode) == 0, "record layout");
+static_assert(offsetof(QuarnPattern, patternText) == 4, "record layout");
+static_assert(offsetof(QuarnPattern, matchStart) == 516, "record layout");
+static_assert(offsetof(QuarnPattern, matchEnd) == 556, "record layout");
+static_assert(offsetof(QuarnPattern, option) == 596, "record layout");
+static_assert(offsetof(QuarnPattern, body) == 600, "record layout");
+static_assert(offsetof(QuarnPattern, body.regex.program) == 600, "record layout");
+static_assert(offsetof(QuarnPattern, body.regex.branchCount) == 1656, "record layout");
+static_assert(offsetof(QuarnPattern, body.regex.branchStart) == 1660, "record layout");
+static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) == 1700, "record layout");
+static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) <= 1964,
+              "a regular expression must fit the catalog's 1964-byte record");
+static_assert(sizeof(QuarnApproxBody) >= sizeof(QuarnRegexBody) &&
+                  sizeof(QuarnApproxBody) >= sizeof(QuarnSoundexBody),
+              "the approximate body is the largest");
+static_assert(offsetof(QuarnPattern, next) == offsetof(QuarnPattern, body) + sizeof(QuarnApproxBody),
+              "chain fields follow the largest body");
+static_assert(offsetof(QuarnPattern, kind) == offsetof(QuarnPattern, next) + 4, "record layout");
+static_assert(sizeof(QuarnPattern) == offsetof(QuarnPattern, kind) + 4, "record layout");
+#endif

@@ -14,6 +14,7 @@
 #include "quarn_private.h"
 #include "rgrep_private.h"
 #include "rgrep_program.h"
+#include "byte_scan.h"
 
 namespace quarn {
 
@@ -784,43 +785,9 @@ struct ScanSpec {
 };
 
 #if defined(__SSE2__)
-// Walks the text from s in aligned 16-byte blocks.  `hits(v, block)` gives
-// the mask of candidate bytes of a block; `found(at)` is called for each
-// candidate before the terminating NUL, in order, until it accepts one.
-// Aligned blocks may extend past the NUL but never past its page, which the
-// address sanitizer cannot know.
-template <class Hits, class Found>
-__attribute__((no_sanitize_address)) const unsigned char *ScanText(const unsigned char *s, Hits hits, Found found)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const uintptr_t misalign = reinterpret_cast<uintptr_t>(s) & 15;
-    const unsigned char *block = s - misalign;
-    unsigned skip = (0xffffu << misalign) & 0xffffu;
-    for (;; block += 16, skip = 0xffffu) {
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
-        const unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & skip;
-        unsigned hit = hits(v, block) & skip;
-        if (nul != 0)
-            hit &= (nul & (0u - nul)) - 1; // candidates before the NUL only
-        for (; hit != 0; hit &= hit - 1) {
-            const unsigned char *at = block + __builtin_ctz(hit);
-            if (found(at))
-                return at;
-        }
-        if (nul != 0)
-            return nullptr;
-    }
-}
-
-inline unsigned Mask(__m128i v)
-{
-    return static_cast<unsigned>(_mm_movemask_epi8(v));
-}
-
-inline __m128i Splat(unsigned char c)
-{
-    return _mm_set1_epi8(static_cast<char>(c));
-}
+using scan::Mask;
+using scan::ScanText;
+using scan::Splat;
 
 // Runs `found` on every position whose byte is in `spec`.
 template <class Found>
@@ -998,6 +965,61 @@ int BranchStarts(QuarnPattern *p, const unsigned char *starts[QUARN_MAX_BRANCHES
     return found;
 }
 
+
+// Tries the alternatives at one position, in order; the end of the first
+// that matches, or null.
+inline const unsigned char *MatchAt(Matcher &m, const unsigned char *at, const unsigned char *const *starts,
+                                    int branches)
+{
+    for (int b = 0; b < branches; ++b) {
+        // An alternative whose first character differs fails at once.
+        const unsigned char *pc = starts[b];
+        if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
+            continue;
+        if (const unsigned char *end = m.Program(at, pc))
+            return end;
+    }
+    return nullptr;
+}
+
+// Only positions whose byte can begin an alternative are tried, plus the
+// text's start for alternatives anchored there.  The line start stays at
+// the text's start: either no element reads it or no separator is enabled.
+const unsigned char *MatchHinted(QuarnPattern *p, const unsigned char *base, const unsigned char *const *starts,
+                                 int branches, int32_t options, const ScanSpec &spec, bool anchored, bool none,
+                                 const unsigned char **end)
+{
+    Matcher m{p, 0, 0, options};
+    if (anchored || *base == '\0') {
+        if ((*end = MatchAt(m, base, starts, branches)) != nullptr)
+            return base;
+        if (*base == '\0' || none)
+            return nullptr;
+    }
+    return ScanCandidates(anchored ? base + 1 : base, spec, [&](const unsigned char *at) {
+        return (*end = MatchAt(m, at, starts, branches)) != nullptr;
+    });
+}
+
+// Every position in turn, moving the line start past each separator that the
+// options enable.
+__attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *p, const unsigned char *base,
+                                                                  const unsigned char *const *starts, int branches,
+                                                                  int32_t options, const unsigned char **end)
+{
+    Matcher m{p, 0, 0, options};
+    for (const unsigned char *s = base;;) {
+        for (int b = 0; b < branches; ++b)
+            if ((*end = m.Program(s, starts[b])) != nullptr)
+                return s;
+        if (*s == '\0')
+            return nullptr;
+        const unsigned char passed = *s++;
+        if ((passed == '\n' && (options & QUARN_OPT_LF)) || (passed == '\r' && (options & QUARN_OPT_CR)))
+            gLineStart = s;
+    }
+}
+
 } // namespace
 
 } // namespace quarn
@@ -1046,57 +1068,28 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
         return 1;
     }
 
-    const unsigned char *starts[QUARN_MAX_BRANCHES];
-    const int branches = BranchStarts(p, starts);
-    Matcher m{p, 0, 0, gOptions};
+    const unsigned char *local[QUARN_MAX_BRANCHES];
+    const unsigned char *const *starts = local;
+    int branches = p->body.regex.branchCount;
+    if (branches >= 1 && branches <= QUARN_MAX_BRANCHES && p->body.regex.branchStart[0] == program)
+        starts = p->body.regex.branchStart;
+    else
+        branches = BranchStarts(p, local);
 
+    const int32_t options = gOptions;
     ScanSpec spec;
     bool anchored = false, none = false;
-    if (ReadHints(p->body.regex, m.options, &spec, &anchored, &none)) {
-        // Only positions whose byte can begin an alternative are tried, plus
-        // the text's start for alternatives anchored there.  The line start
-        // stays at the text's start: either no element reads it or no
-        // separator is enabled.
-        const unsigned char *matchEnd = nullptr;
-        auto tryAt = [&](const unsigned char *at) {
-            for (int b = 0; b < branches; ++b) {
-                // An alternative whose first character differs fails at once.
-                const unsigned char *pc = starts[b];
-                if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
-                    continue;
-                if ((matchEnd = m.Program(at, pc)) != nullptr)
-                    return true;
-            }
-            return false;
-        };
-        const unsigned char *s = base;
-        const unsigned char *at = nullptr;
-        if ((anchored || *s == '\0') && tryAt(s))
-            at = s;
-        else if (*s != '\0' && !none)
-            at = ScanCandidates(anchored ? s + 1 : s, spec, tryAt);
-        if (at == nullptr)
-            return 0;
-        p->matchStart[0] = reinterpret_cast<const char *>(at);
-        p->matchEnd[0] = reinterpret_cast<const char *>(matchEnd);
-        return 1;
-    }
-
-    for (const unsigned char *s = base;; ) {
-        for (int b = 0; b < branches; ++b) {
-            const unsigned char *end = m.Program(s, starts[b]);
-            if (end != nullptr) {
-                p->matchStart[0] = reinterpret_cast<const char *>(s);
-                p->matchEnd[0] = reinterpret_cast<const char *>(end);
-                return 1;
-            }
-        }
-        if (*s == '\0')
-            return 0;
-        const unsigned char passed = *s++;
-        if ((passed == '\n' && (m.options & QUARN_OPT_LF)) || (passed == '\r' && (m.options & QUARN_OPT_CR)))
-            gLineStart = s;
-    }
+    const unsigned char *at;
+    const unsigned char *end = nullptr;
+    if (ReadHints(p->body.regex, options, &spec, &anchored, &none))
+        at = MatchHinted(p, base, starts, branches, options, spec, anchored, none, &end);
+    else
+        at = MatchEveryPosition(p, base, starts, branches, options, &end);
+    if (at == nullptr)
+        return 0;
+    p->matchStart[0] = reinterpret_cast<const char *>(at);
+    p->matchEnd[0] = reinterpret_cast<const char *>(end);
+    return 1;
 }
 
 void QUARN_API InitWordCharTable(void)

@@ -3,11 +3,19 @@
 # quiet: packages already present are not fetched again.  Run as root.
 set -eu
 packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
-case "${1:-}" in
---gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
---bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
---fuzz) packages="$packages clang libclang-rt-14-dev" ;;
-esac
+for option in "$@"; do
+    case $option in
+    --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
+    --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
+    --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    # Cross-building QUARN32.dll (i686, x86_64) and running its tests under Wine.
+    --windows)
+        packages="$packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
+        packages="$packages binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64"
+        ;;
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+    esac
+done
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

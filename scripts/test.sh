@@ -8,3 +8,6 @@ scripts/install-deps.sh
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan -j "$(nproc)"
 ctest --preset asan-ubsan -j "$(nproc)"
+# QUARN32.dll for Windows: cross-built, export tables checked, x86_64 tests
+# under Wine.
+scripts/test-windows.sh

@@ -136,6 +136,9 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     if (kinds > 1)
         throw UsageError{"search: give at most one of --files, --folders, --both, --discs"};
     if (p.isSet("type")) {
+        // Only the file search reads the filter, so --type alone means --files.
+        if (kinds == 0)
+            request.kind = TSearchKind::Files;
         if (request.kind != TSearchKind::Files)
             throw UsageError{"search: --type applies to --files only"};
         request.fileTypeFilter = bytesOf(p.value("type"));

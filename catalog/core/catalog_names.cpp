@@ -52,8 +52,11 @@ int CompareNamesCaseInsensitive(std::string_view a, std::string_view b)
 {
     if (a == b)
         return 0;
-    const QString qa = DecodeName(a);
-    const QString qb = DecodeName(b);
+    return CompareDecodedNamesCaseInsensitive(DecodeName(a), DecodeName(b));
+}
+
+int CompareDecodedNamesCaseInsensitive(const QString &qa, const QString &qb)
+{
     const int folded = qa.compare(qb, Qt::CaseInsensitive);
     if (folded == 0)
         return 0;

@@ -24,5 +24,8 @@ std::string EncodeName(const QString &text);
 // list and the scanner's per-folder sort.  Returns <0, 0 or >0.  Two names
 // that differ only in letter case compare equal.
 int CompareNamesCaseInsensitive(std::string_view a, std::string_view b);
+// The same order on names already decoded with DecodeName (sorting decodes
+// each name once instead of at every comparison).
+int CompareDecodedNamesCaseInsensitive(const QString &a, const QString &b);
 
 } // namespace tslcat

@@ -27,7 +27,7 @@ constexpr size_t kPatternLength = 50;
 
 bool isCandidate(const TCatalogNode &node, TSearchKind kind)
 {
-    const bool disc = node.Level() == 0;
+    const bool disc = node.Parent() == nullptr; // Level 0, without walking up
     switch (kind) {
     case TSearchKind::Files:
         return !disc && !node.HasChildren();
@@ -107,7 +107,8 @@ TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expres
     std::memset(record_, 0, kRecordSize);
     std::memset(matchBuffer_, 0, sizeof matchBuffer_);
     std::memset(patternBuffer_, 0, sizeof patternBuffer_);
-    std::memcpy(patternBuffer_, expression.data(), std::min(expression.size(), kPatternLength));
+    if (!expression.empty())
+        std::memcpy(patternBuffer_, expression.data(), std::min(expression.size(), kPatternLength));
     compileResult_ = CompileRGrep(patternBuffer_, caseSensitive ? 1 : 0,
                                   static_cast<QuarnPattern *>(record_));
 }
@@ -124,7 +125,8 @@ bool TSearchContext::Matches(std::string_view name)
         bigName_.resize(name.size() + 1);
         buffer = bigName_.data();
     }
-    std::memcpy(buffer, name.data(), name.size());
+    if (!name.empty()) // an empty name may have no storage at all
+        std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
     return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1;
 }

@@ -29,8 +29,10 @@ bool TFileTypeList::Add(std::string_view extension)
 {
     // Most file nodes repeat an extension already met in exactly this form;
     // they cost one hash lookup and no collation.
-    if (!seen_.emplace(extension).second)
+    std::string key(extension); // short: no allocation
+    if (seen_.count(key))
         return false;
+    seen_.insert(std::move(key));
     auto it = std::lower_bound(items_.begin(), items_.end(), extension,
                                [](const std::string &entry, std::string_view value) {
                                    return CompareNamesCaseInsensitive(entry, value) < 0;
@@ -76,7 +78,7 @@ int64_t RefreshDiscIconsAndCount(TCatalogTree &tree, IIconLookup &icons, TFileTy
         }
         TCatalogNode *node = nodes.Item(i);
         if (node->HasChildren()) {
-            if (node->Level() == 0)
+            if (!node->Parent()) // a disc
                 node->SetIcons(FolderIcon(icons, node->Text(), false),
                                FolderIcon(icons, node->Text(), true));
         } else {

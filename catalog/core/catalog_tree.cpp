@@ -194,6 +194,25 @@ ICatalogTreeObserver *TCatalogNodes::observer() const
     return tree_->observer_;
 }
 
+// Loads and scans add every node at the end of the depth-first order, and
+// the window's expand handler reads AbsoluteIndex while a load runs: keeping
+// the index through such appends avoids a rebuild per expanded node.
+void TCatalogNodes::noteAppended(TCatalogNode *node)
+{
+    if (!flatValid_)
+        return;
+    const TCatalogNode *parent = node->parent_;
+    bool atEnd = parent == root_.get();
+    for (const TCatalogNode *n = flat_.empty() ? nullptr : flat_.back(); !atEnd && n; n = n->parent_)
+        atEnd = n == parent;
+    if (!atEnd) {
+        dropFlatIndex();
+        return;
+    }
+    node->absoluteIndex_ = static_cast<uint32_t>(flat_.size());
+    flat_.push_back(node);
+}
+
 void TCatalogNodes::buildFlatIndex() const
 {
     flat_.clear();
@@ -246,7 +265,7 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
     p->children_.push_back(node.get());
     TCatalogNode *added = node.release();
     ++count_;
-    dropFlatIndex();
+    noteAppended(added);
     if (auto *o = observer())
         o->NodeInserted(added);
     return added;
@@ -323,9 +342,9 @@ void TCatalogNodes::Clear()
         root_->children_.pop_back();
     }
     selection_.clear();
-    dropFlatIndex();
     flat_.clear();
     flat_.shrink_to_fit();
+    flatValid_ = true; // the empty tree's index; appends extend it
     if (auto *o = observer())
         o->Cleared();
 }

@@ -242,8 +242,11 @@ public:
     int Count() const { return count_; }
     // The node at absolute index i (depth-first pre-order).  Throws
     // EListError "List index out of bounds (%d)" outside 0..Count()-1.
-    // O(1) after the flat index is built; any insertion, deletion or clear
-    // drops it, so a loop alternating AddChild and Item rebuilds it each time.
+    // O(1) after the flat index is built.  A node added at the end of the
+    // depth-first order (a new disc, or a child of the last node or of one of
+    // its ancestors: every node a load or a scan adds) extends the index;
+    // any other insertion and every deletion drops it, and the next read
+    // rebuilds it in O(Count).
     TCatalogNode *Item(int i) const;
 
     // Appends a node as the last child of `parent`; with nullptr, a new last
@@ -296,6 +299,7 @@ private:
 
     explicit TCatalogNodes(TCatalogTree *tree);
     void dropFlatIndex() { flatValid_ = false; }
+    void noteAppended(TCatalogNode *node);
     void buildFlatIndex() const;
     ICatalogTreeObserver *observer() const;
     void freeSubtree(TCatalogNode *node, bool raiseDeletion);
@@ -306,7 +310,7 @@ private:
     int updateCount_ = 0;
     std::vector<TCatalogNode *> selection_;
     mutable std::vector<TCatalogNode *> flat_;
-    mutable bool flatValid_ = false;
+    mutable bool flatValid_ = true; // an empty tree's index is complete
 };
 
 // The tree: the collection, the current node, the events and the file

@@ -57,8 +57,10 @@ struct Collected {
 // in byte order among themselves.
 void sortEntries(std::vector<Collected> &entries)
 {
+    for (Collected &e : entries)
+        e.key = DecodeName(e.name);
     std::stable_sort(entries.begin(), entries.end(), [](const Collected &a, const Collected &b) {
-        int r = CompareNamesCaseInsensitive(a.name, b.name);
+        int r = CompareDecodedNamesCaseInsensitive(a.key, b.key);
         return r != 0 ? r < 0 : a.name < b.name;
     });
 }

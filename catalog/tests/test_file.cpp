@@ -471,3 +471,20 @@ TEST(CatalogFile, FailedSaveLeavesThePreviousFileIntact)
     back.LoadFromFile(path);
     EXPECT_EQ(back.Items().Count(), 2001);
 }
+
+// A display adapter may reset its model around one load: the whole load is
+// one update, with the clear and the insertions inside it.
+TEST(CatalogFile, LoadIsOneUpdateForTheDisplay)
+{
+    TCatalogTree tree;
+    tree.Items().AddChild(nullptr, "old");
+    RecordingObserver obs;
+    tree.SetObserver(&obs);
+    LoadFromBytes(tree, BackupExampleFile());
+    ASSERT_GE(obs.events.size(), 4u);
+    EXPECT_EQ(obs.events.front(), "update-begun");
+    EXPECT_EQ(obs.events[1], "about-clear");
+    EXPECT_EQ(obs.events.back(), "update-ended");
+    EXPECT_EQ(std::count(obs.events.begin(), obs.events.end(), "update-begun"), 1);
+    EXPECT_EQ(std::count(obs.events.begin(), obs.events.end(), "inserted a.txt"), 1);
+}

@@ -13,6 +13,7 @@
 #include "catalog_tree.h"
 #include "icon_lookup.h"
 #include "test_support.h"
+#include "platform.h"
 #include "tree_scanner.h"
 
 using namespace tslcat;
@@ -168,4 +169,19 @@ TEST_F(ScanTree, ScannerEventsPathsAndMask)
     scanner.Recursive = false;
     scanner.Scan();
     EXPECT_EQ(events, (std::vector<std::string>{"dir /", "file /x.txt 5", "dir /sub/", "done /"}));
+}
+
+TEST(PlatformListing, AnythingButAFolderListsNothing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteFile(dir.filePath("file"), "x"));
+    std::vector<platform::TFolderEntry> entries{{"stale", false, false, 0}};
+    EXPECT_FALSE(platform::ListFolder(dir.filePath("file").toStdString() + "/", entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_FALSE(platform::ListFolder(dir.filePath("missing").toStdString() + "/", entries));
+    EXPECT_TRUE(platform::ListFolder(dir.path().toStdString() + "/", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "file");
+    EXPECT_EQ(entries[0].size, 1u);
+    EXPECT_FALSE(entries[0].isFolder);
 }

@@ -189,3 +189,14 @@ TEST(CatalogSearch, ColumnCaptions)
     EXPECT_STREQ(ResultColumnCaption(TSearchKind::FilesAndFolders), "Filename/Folder");
     EXPECT_STREQ(ResultColumnCaption(TSearchKind::Discs), "");
 }
+
+// An empty name has no storage; copying it into the match buffer passed a
+// null pointer to memcpy (found by fuzz_catalog).
+TEST(CatalogSearch, EmptyNamesAreMatchedAsEmptyText)
+{
+    TCatalogTree tree;
+    TCatalogNode *d = tree.Items().AddChild(nullptr, "");
+    tree.Items().AddChild(d, "");
+    EXPECT_EQ(RunSearch(tree, {"^$", false, TSearchKind::FilesAndFolders, ""}).rows.size(), 1u);
+    EXPECT_EQ(RunSearch(tree, {".", false, TSearchKind::Discs, ""}).rows.size(), 0u);
+}

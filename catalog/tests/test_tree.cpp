@@ -293,3 +293,80 @@ TEST(CatalogTree, VeryDeepChainNeedsNoRecursion)
     tree.Items().Clear();
     EXPECT_EQ(tree.Items().Count(), 0);
 }
+
+namespace {
+
+void NaivePreOrder(TCatalogNode *node, std::vector<TCatalogNode *> &out)
+{
+    out.push_back(node);
+    for (int i = 0; i < node->Count(); ++i)
+        NaivePreOrder(node->Child(i), out);
+}
+
+} // namespace
+
+// The flat index is extended by appends and dropped by everything else; a
+// naive pre-order walk must agree with it after any mix of operations.
+TEST(CatalogTree, FlatIndexAgreesWithANaiveWalkUnderRandomEdits)
+{
+    TCatalogTree tree;
+    TCatalogNodes &n = tree.Items();
+    uint32_t seed = 12345;
+    auto next = [&](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    for (int step = 0; step < 3000; ++step) {
+        const uint32_t op = next(10);
+        if (n.Count() == 0 || op == 0) {
+            n.AddChild(nullptr, "disc");
+        } else if (op <= 6) {
+            // Mostly appends at the end, sometimes into the middle.
+            TCatalogNode *parent = op <= 4 ? n.Item(n.Count() - 1) : n.Item(static_cast<int>(next(static_cast<uint32_t>(n.Count()))));
+            if (op == 3 && parent->Parent())
+                parent = parent->Parent();
+            n.AddChild(parent, "x");
+        } else if (op == 7 && n.Count() > 50) {
+            n.Delete(n.Item(static_cast<int>(next(static_cast<uint32_t>(n.Count())))));
+        } else {
+            // Read through the index, as the window's expand handler does.
+            n.Item(static_cast<int>(next(static_cast<uint32_t>(n.Count()))))->AbsoluteIndex();
+        }
+        if (step % 100 == 99 || step < 50) {
+            std::vector<TCatalogNode *> expected;
+            for (int i = 0; i < n.TopLevelCount(); ++i)
+                NaivePreOrder(n.TopLevel(i), expected);
+            ASSERT_EQ(static_cast<int>(expected.size()), n.Count()) << "step " << step;
+            for (size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_EQ(n.Item(static_cast<int>(i)), expected[i]) << "step " << step;
+                ASSERT_EQ(expected[i]->AbsoluteIndex(), static_cast<int>(i)) << "step " << step;
+            }
+        }
+    }
+}
+
+TEST(CatalogTree, LoadingKeepsTheFlatIndexForExpandHandlers)
+{
+    TCatalogTree source;
+    TCatalogNodes &s = source.Items();
+    for (int d = 0; d < 3; ++d) {
+        TCatalogNode *disc = s.AddChild(nullptr, "disc");
+        for (int f = 0; f < 3; ++f) {
+            TCatalogNode *folder = s.AddChild(disc, "folder");
+            s.AddChild(folder, "file");
+            s.AddChild(folder, "file");
+            folder->SetExpanded(true);
+        }
+    }
+    // The handler sees the node's absolute index and its next node while
+    // the load runs.
+    TCatalogTree tree;
+    std::vector<int> seen;
+    tree.OnExpanding = [&](TCatalogTree &t, TCatalogNode *node, bool &) {
+        const int i = node->AbsoluteIndex();
+        seen.push_back(i);
+        EXPECT_EQ(t.Items().Item(i + 1)->Parent(), node);
+    };
+    tslcat_test::LoadFromBytes(tree, tslcat_test::SaveToBytes(source));
+    EXPECT_EQ(seen, (std::vector<int>{1, 4, 7, 11, 14, 17, 21, 24, 27}));
+}

@@ -447,3 +447,48 @@ TEST(AGrep, ExactModeRecordsPositionsInTheCallersLine)
 }
 
 } // namespace
+
+// Lines without any intact piece of the pattern skip the bit-parallel pass
+// (k + 1 pieces, at least one survives k differences).  Patterns and error
+// counts where that filter applies, with lines that often hold pieces or
+// near-copies, must still agree with the naive model.
+TEST(AGrepProperty, PieceFilterNeverHidesAMatch)
+{
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<int> percent(0, 99);
+    ApproxRecord r;
+    QuarnMessages(0);
+    int matched = 0;
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        const int m = std::uniform_int_distribution<int>(4, 24)(rng);
+        const int errors = std::uniform_int_distribution<int>(1, std::min(3, m / 2))(rng);
+        std::string pattern = RandomText(rng, m);
+        if (pattern.find('\0') != std::string::npos)
+            continue;
+        const bool caseSensitive = percent(rng) < 50;
+        std::string line = RandomText(rng, std::uniform_int_distribution<int>(0, 30)(rng));
+        const int pieces = errors + 1;
+        const int length = m / pieces;
+        if (percent(rng) < 50) {
+            // Plant one piece, or a copy with a few bytes changed.
+            const int q = std::uniform_int_distribution<int>(0, pieces - 1)(rng);
+            std::string planted = percent(rng) < 50 ? pattern.substr(static_cast<size_t>(q * length), static_cast<size_t>(length))
+                                                    : pattern;
+            for (char &c : planted)
+                if (percent(rng) < 15)
+                    c = static_cast<char>(RandomText(rng, 1)[0]);
+            line.insert(std::uniform_int_distribution<size_t>(0, line.size())(rng), planted);
+        }
+        if (line.find('\0') != std::string::npos)
+            continue;
+        const Expected want = Reference(pattern, errors, caseSensitive, line);
+        ASSERT_EQ(CompileAGrep(pattern.c_str(), errors, caseSensitive ? 1 : 0, r.get()), 0);
+        const int got = AGrep(line.c_str(), r.get());
+        ASSERT_EQ(got, want.count) << "pattern '" << ::testing::PrintToString(pattern) << "' errors " << errors
+                                   << " line '" << ::testing::PrintToString(line) << "'";
+        ASSERT_EQ(Recorded(line.c_str(), r.get()), want.windows);
+        matched += got > 0;
+    }
+    QuarnMessages(1);
+    EXPECT_GT(matched, 500);
+}

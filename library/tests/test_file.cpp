@@ -37,7 +37,7 @@ private:
 };
 
 // Every result of one search call until NULL.
-std::vector<std::string> All(char *(*search)(void))
+std::vector<std::string> All(char *(QUARN_API *search)(void))
 {
     std::vector<std::string> out;
     for (const char *r; (r = search()) != nullptr;)
@@ -183,7 +183,7 @@ TEST_F(FileSearch, CarriageReturnsByMode)
     const Lines raw{"a1\r\n", "b2\r\n", "c\rd\r\n", "\r\n"};
     const struct {
         int textMode;
-        char *(*search)(void);
+        char *(QUARN_API *search)(void);
         const Lines &lines;
     } cases[] = {
         {1, SFileRGrep, translated}, // CR LF read as LF, a lone CR stays
@@ -272,6 +272,9 @@ TEST_F(FileSearch, ResultNeverExceedsItsBuffer)
 {
     // A path of more than 1023 characters: the prefixes alone fill the
     // result, which is cut at 1023.
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI file functions open no path longer than MAX_PATH";
+#endif
     fs::path dir = fs::temp_directory_path() / ("quarn_long_" + std::to_string(getpid()));
     fs::path deep = dir;
     for (int i = 0; i < 5; ++i)

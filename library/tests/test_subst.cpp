@@ -14,8 +14,8 @@ using quarn_test::ReportCapture;
 
 namespace {
 
-using BuildFn = int32_t (*)(const char *, char *, int32_t, QuarnPattern *);
-using SubstituteFn = int32_t (*)(char *, const char *, char *, int32_t, QuarnPattern *);
+using BuildFn = int32_t(QUARN_API *)(const char *, char *, int32_t, QuarnPattern *);
+using SubstituteFn = int32_t(QUARN_API *)(char *, const char *, char *, int32_t, QuarnPattern *);
 
 struct Kind {
     const char *name;
