@@ -127,6 +127,8 @@ int main(int argc, char **argv)
         {"files '\\.zip$' case", {"\\.zip$", true, TSearchKind::Files, ""}},
         {"files '.' type .jpg", {".", false, TSearchKind::Files, ".jpg"}},
         {"folders '^[a-c].*[0-9]$'", {"^[a-c].*[0-9]$", false, TSearchKind::Folders, ""}},
+        {"both 'qqqzzz' (walk only)", {"qqqzzz", false, TSearchKind::FilesAndFolders, ""}},
+        {"both '.' (every name)", {".", false, TSearchKind::FilesAndFolders, ""}},
     };
     std::vector<double> searchBest(std::size(queries), 1e9);
     std::vector<int64_t> hits(std::size(queries), 0);

@@ -4,6 +4,7 @@
 #include "catalog_search.h"
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "quarn32.h"
@@ -80,23 +81,39 @@ std::string FoundText(TSearchKind kind, int64_t count)
 
 TResultRow MakeResultRow(const TCatalogNode &node)
 {
-    TResultRow row;
+    // The path from the disc down, gathered once; the strings are then built
+    // in order at their final sizes (a search may make a million rows).
+    const TCatalogNode *stack[64];
+    std::vector<const TCatalogNode *> deep;
+    size_t depth = 0;
     const TCatalogNode *n = &node;
-    while (n->Parent()) {
-        row.components.emplace_back(n->Text());
-        n = n->Parent();
+    for (; n->Parent(); n = n->Parent()) {
+        if (depth < std::size(stack))
+            stack[depth] = n;
+        else
+            deep.push_back(n);
+        ++depth;
     }
-    row.discName = std::string(n->Text());
-    if (row.components.empty())
+    auto at = [&](size_t i) { return i < std::size(stack) ? stack[i] : deep[i - std::size(stack)]; };
+
+    TResultRow row;
+    row.discName.assign(n->Text());
+    if (depth == 0)
         return row;
-    std::reverse(row.components.begin(), row.components.end());
-    row.nodeName = row.components.back();
+    size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
+    for (size_t i = 0; i < depth; ++i)
+        length += at(i)->Text().size();
+    row.components.reserve(depth);
+    row.fullPath.reserve(length);
     row.fullPath = texts::kFullPathPrefix;
-    for (size_t i = 0; i < row.components.size(); ++i) {
+    for (size_t i = depth; i-- > 0;) {
+        const std::string_view name = at(i)->Text();
+        row.components.emplace_back(name);
+        row.fullPath.append(name);
         if (i)
-            row.fullPath += '\\';
-        row.fullPath += row.components[i];
+            row.fullPath.push_back('\\');
     }
+    row.nodeName.assign(node.Text());
     return row;
 }
 

@@ -35,8 +35,10 @@ public:
     virtual void SetGaugePosition(int position) { (void)position; }
     // Hourglass cursor and the find-folder animation on / off.
     virtual void SetBusy(bool busy) { (void)busy; }
-    // Let the front end process its pending events (repaint, input).  The
-    // tree is marked busy (TCatalogTree::IsBusy) while this can be called.
+    // Let the front end process its pending events (repaint, input).  Long
+    // walks call it once per node (a million times for a large catalog), so
+    // a front end may process events only when some milliseconds have passed.
+    // The tree is marked busy (TCatalogTree::IsBusy) while this can be called.
     virtual void ProcessEvents() {}
 };
 

@@ -200,3 +200,21 @@ TEST(CatalogSearch, EmptyNamesAreMatchedAsEmptyText)
     EXPECT_EQ(RunSearch(tree, {"^$", false, TSearchKind::FilesAndFolders, ""}).rows.size(), 1u);
     EXPECT_EQ(RunSearch(tree, {".", false, TSearchKind::Discs, ""}).rows.size(), 0u);
 }
+
+TEST(CatalogSearch, RowsOfDeepNodesHoldTheWholePath)
+{
+    TCatalogTree tree;
+    TCatalogNode *n = tree.Items().AddChild(nullptr, "D");
+    std::string expected = "[ ]:\\";
+    for (int i = 0; i < 100; ++i) {
+        n = tree.Items().AddChild(n, "f" + std::to_string(i));
+        expected += (i ? "\\f" : "f") + std::to_string(i);
+    }
+    TResultRow row = MakeResultRow(*n);
+    EXPECT_EQ(row.fullPath, expected);
+    ASSERT_EQ(row.components.size(), 100u);
+    EXPECT_EQ(row.components[0], "f0");
+    EXPECT_EQ(row.components[99], "f99");
+    EXPECT_EQ(row.nodeName, "f99");
+    EXPECT_EQ(row.discName, "D");
+}
