@@ -75,6 +75,12 @@ void TBoxMessages::Error(const QString &text)
     ShowBox(m_owner, QMessageBox::Critical, QStringLiteral("Tessaly-Catalog"), text);
 }
 
+bool TBoxMessages::Confirm(const QString &text)
+{
+    return QMessageBox::question(m_owner, QStringLiteral("Tessaly-Catalog"), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void TBoxMessages::Beep()
 {
     QApplication::beep();

@@ -22,6 +22,7 @@ public:
     virtual void Warning(const QString &caption, const QString &text) = 0;  // the library's reports
     virtual void Error(const QString &text) = 0;                            // failed load or save
     virtual void Beep() = 0;                                                // a search found something
+    virtual bool Confirm(const QString &text) = 0;                          // Yes/No question, true for Yes
 
     void ShowMessage(const std::string &text) final;
 };
@@ -35,6 +36,7 @@ public:
     void Warning(const QString &caption, const QString &text) override;
     void Error(const QString &text) override;
     void Beep() override;
+    bool Confirm(const QString &text) override;
 
 private:
     QWidget *m_owner;  // non-owning: the window owns us

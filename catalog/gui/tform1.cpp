@@ -657,6 +657,18 @@ void TForm1::KeepDamagedCatalog()
 void TForm1::SaveCatalog()
 {
     if (m_loadFailed) {
+        // The file on disk holds more than the tree: never replace it
+        // without the user's say, and keep it beside the new one.
+        const QString question =
+            QStringLiteral("The catalog file '%1' could not be read completely, so the tree holds only part of "
+                           "it.\rSaving replaces the file with what was read; the old file is kept as "
+                           "'%1.damaged'.\rSave the catalog now?")
+                .arg(DatabaseFileName());
+        if (!m_services.messages->Confirm(question)) {
+            m_services.messages->Error(
+                QStringLiteral("Not saved: '%1' was not read completely.").arg(DatabaseFileName()));
+            return;
+        }
         KeepDamagedCatalog();
         if (m_loadFailed) {
             m_services.messages->Error(QStringLiteral("Cannot create file %1.damaged").arg(DatabaseFileName()));

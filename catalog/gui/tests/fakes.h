@@ -39,6 +39,13 @@ struct FakeMessages final : tslcat::TMessages {
     }
     void Error(const QString &text) override { errors << text; }
     void Beep() override { ++beeps; }
+    QStringList questions;
+    bool confirmAnswer = false;  // what the user answers to a Yes/No question
+    bool Confirm(const QString &text) override
+    {
+        questions << text;
+        return confirmAnswer;
+    }
 };
 
 struct FakeLauncher final : tslcat::ILauncher {

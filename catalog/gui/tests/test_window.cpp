@@ -392,8 +392,26 @@ void TestWindow::failedLoadKeepsTheFileBeforeTheNextSave()
     QVERIFY(w.form->LoadGauge->isHidden());
     QCOMPARE(w.form->TreeModel().rowCount(), w.form->CatalogTree().Items().TopLevelCount());
 
-    // The next change saves the partial tree, but the damaged file is kept.
+    // The next change would save the partial tree: refused unless the user
+    // agrees, and then the damaged file is kept beside the new one.
+    const int before = w.form->CatalogTree().Items().Count();
+    w.messages.confirmAnswer = false;
+    w.form->CatalogTree().SetSelected(w.form->CatalogTree().Items().TopLevel(0));
+    w.form->DeleteTreeClick();
+    QCOMPARE(w.messages.questions.size(), 1);
+    QVERIFY(w.messages.questions[0].contains(QStringLiteral("could not be read completely")));
+    QCOMPARE(w.messages.errors.last(), QStringLiteral("Not saved: 'mdb.dat' was not read completely."));
+    QVERIFY(!QFile::exists(QStringLiteral("mdb.dat.damaged")));
+    {
+        QFile untouched(QStringLiteral("mdb.dat"));
+        QVERIFY(untouched.open(QIODevice::ReadOnly));
+        QCOMPARE(untouched.readAll(), bytes.left(bytes.size() - 40));
+    }
+    QVERIFY(w.form->CatalogTree().Items().Count() <= before);
+
+    w.messages.confirmAnswer = true;
     w.form->RemoveAllClick();
+    QCOMPARE(w.messages.questions.size(), 2);
     QFile kept(QStringLiteral("mdb.dat.damaged"));
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), bytes.left(bytes.size() - 40));
