@@ -5,7 +5,7 @@ set -eu
 packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
 for option in "$@"; do
     case $option in
-    --gui) packages="$packages xvfb xauth" ;;
+    --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
     --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     # Cross-building QUARN32.dll (i686, x86_64) and running its tests under Wine.

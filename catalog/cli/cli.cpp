@@ -142,6 +142,10 @@ int commandSearch(Catalog &catalog, const QStringList &args)
         if (request.kind != TSearchKind::Files)
             throw UsageError{"search: --type applies to --files only"};
         request.fileTypeFilter = bytesOf(p.value("type"));
+        // Every non-empty extension begins with its dot, so "zip" can only
+        // mean ".zip".
+        if (!request.fileTypeFilter.empty() && request.fileTypeFilter[0] != '.')
+            request.fileTypeFilter.insert(0, 1, '.');
     }
     if (p.positionalArguments().size() != 1)
         throw UsageError{"search: expects one expression"};

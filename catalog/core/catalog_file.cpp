@@ -392,6 +392,7 @@ public:
             readRecord(in, rec);
             TCatalogNode *node = nodes.AddChild(into, rec.name);
             applyRecord(nodes, node, rec);
+            loadTick(nodes);
             if (rec.children > 0) {
                 if (depth >= kMaxNestingDepth)
                     throw ECatalogFormatError("Stream read error: nesting deeper than " +
@@ -414,6 +415,15 @@ public:
         tree.selected_ = node;
         if (auto *o = nodes.observer())
             o->CurrentChanged(node);
+    }
+
+    // Lets a front end keep its window alive during a long read: the tree's
+    // OnLoadProgress runs once every 4096 nodes read.
+    static void loadTick(TCatalogNodes &nodes)
+    {
+        TCatalogTree &tree = nodes.Tree();
+        if (tree.OnLoadProgress && (++tree.loadTicks_ & 4095) == 0)
+            tree.OnLoadProgress();
     }
 
     static void readBinary(QIODevice &stream, TCatalogNodes &nodes)
@@ -589,6 +599,7 @@ public:
                 continue;
             }
             TCatalogNode *node = nodes.AddChild(frame.parent, line);
+            loadTick(nodes);
             while (*cursor == '\t' || *cursor == ' ') {
                 ++cursor;
                 ++indent;

@@ -134,7 +134,17 @@ TLoadResult LoadCatalog(TCatalogTree &tree, const QString &fileName, IIconLookup
             progress->SetStatusText(texts::kLoadingDatabase);
             progress->ProcessEvents();
         }
-        tree.LoadFromFile(fileName);
+        {
+            // Events are processed during the read too, not only after it.
+            struct Hook {
+                TCatalogTree &tree;
+                std::function<void()> previous;
+                ~Hook() { tree.OnLoadProgress = std::move(previous); }
+            } hook{tree, tree.OnLoadProgress};
+            if (progress)
+                tree.OnLoadProgress = [progress] { progress->ProcessEvents(); };
+            tree.LoadFromFile(fileName);
+        }
         if (progress) {
             progress->ShowGauge(true);
             progress->SetStatusText(texts::kPreparingTreeNodes);

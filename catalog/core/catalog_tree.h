@@ -341,6 +341,10 @@ public:
     std::function<void(TCatalogTree &, TCatalogNode *)> OnExpanded;
     std::function<void(TCatalogTree &, TCatalogNode *)> OnCollapsed;
     std::function<void(TCatalogTree &, TCatalogNode *)> OnDeletion;
+    // Called every few thousand nodes while a file or stream is read, so a
+    // front end can process its events during a long load.  It must not
+    // change the tree.
+    std::function<void()> OnLoadProgress;
 
     // Reads the file: EFOpenError "Cannot open file %s" when it cannot be
     // opened (tree untouched), else as LoadFromStream.
@@ -375,6 +379,7 @@ private:
 
     std::unique_ptr<TCatalogNodes> items_;
     TCatalogNode *selected_ = nullptr;
+    uint32_t loadTicks_ = 0; // nodes read, for OnLoadProgress
     ICatalogTreeObserver *observer_ = nullptr;
     int busy_ = 0;
 };

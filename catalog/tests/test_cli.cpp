@@ -76,6 +76,8 @@ TEST_F(Cli, AddListStatsSearch)
          "Found: 1 file(s)\n"},
         {{"search", "--discs", "^T"}, 0, "Tools\n", "Found: 1 CD(s)\n"},
         {{"search", "--type", ".TXT", "t"}, 0, "Tools\tnotes.TXT\t[ ]:\\notes.TXT\n", "Found: 1 file(s)\n"},
+        {{"search", "--type", "TXT", "t"}, 0, "Tools\tnotes.TXT\t[ ]:\\notes.TXT\n", "Found: 1 file(s)\n"},
+        {{"search", "--type", "txt", "t"}, 0, "Tools\treadme.txt\t[ ]:\\setup\\readme.txt\n", "Found: 1 file(s)\n"},
         {{"search", "--both", "--type", ".TXT", "t"}, 2, "", "tslcat-cli: search: --type applies to --files only\n"},
         {{"search", "nothing"}, 1, "", "Found: 0 file(s)/folder(s)\n"},
         {{"search", "\\("}, 2, "", "Regular Expression Error: Unmatched \\(\n"},

@@ -132,6 +132,44 @@ TEST(CatalogStore, EmptyCatalogLoadsWithoutComplaint)
         EXPECT_NE(entry.rfind("max", 0), 0u) << "gauge range set for an empty catalog";
 }
 
+// A long read kept the window frozen: events must be processed while the
+// file is being read, not only in the pass after it.
+TEST(CatalogStore, EventsAreProcessedDuringTheRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mdb.dat");
+    {
+        TCatalogTree big;
+        for (int d = 0; d < 4; ++d) {
+            TCatalogNode *disc = big.Items().AddChild(nullptr, "disc" + std::to_string(d));
+            for (int i = 0; i < 5000; ++i)
+                big.Items().AddChild(disc, "file" + std::to_string(i) + ".txt");
+        }
+        big.SaveToFile(path);
+    }
+    struct SeeingProgress : ProgressLog {
+        TCatalogTree *tree = nullptr;
+        int partial = 0; // calls that saw a tree still being read
+        void ProcessEvents() override
+        {
+            ProgressLog::ProcessEvents();
+            const int count = tree->Items().Count();
+            partial += count > 0 && count < 20004;
+        }
+    } progress;
+    TCatalogTree tree;
+    progress.tree = &tree;
+    int earlierHookCalls = 0;
+    tree.OnLoadProgress = [&] { ++earlierHookCalls; };
+    TPlainIconLookup icons;
+    TLoadResult r = LoadCatalog(tree, path, icons, &progress);
+    EXPECT_EQ(r.fileCount, 20000);
+    EXPECT_GE(progress.partial, 4) << "no events while the file was read";
+    ASSERT_TRUE(tree.OnLoadProgress) << "the front end's own hook must be put back";
+    tree.OnLoadProgress();
+    EXPECT_EQ(earlierHookCalls, 1);
+}
+
 TEST(CatalogStore, FailedLoadKeepsEarlierNodesAndLiftsTheSuspension)
 {
     QTemporaryDir dir;

@@ -1,0 +1,157 @@
+#include "desktopservices.h"
+
+#include "catalog_names.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+namespace tslcat {
+
+namespace {
+
+// The program words its messages with carriage returns and aligns columns
+// with tabs; Qt's labels break lines at line feeds and give tabs no fixed
+// stops, so tabbed texts are shown in a fixed-pitch font with the tabs
+// expanded to 8-column stops.
+QString TextForDisplay(const QString &text, bool *tabbed)
+{
+    QString lines = text;
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    *tabbed = lines.contains(QLatin1Char('\t'));
+    if (!*tabbed)
+        return lines;
+    QString out;
+    int column = 0;
+    for (const QChar c : lines) {
+        if (c == QLatin1Char('\t')) {
+            const int spaces = 8 - column % 8;
+            out.append(QString(spaces, QLatin1Char(' ')));
+            column += spaces;
+        } else {
+            out.append(c);
+            column = c == QLatin1Char('\n') ? 0 : column + 1;
+        }
+    }
+    return out;
+}
+
+void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &caption, const QString &text)
+{
+    bool tabbed = false;
+    QMessageBox box(icon, caption, TextForDisplay(text, &tabbed), QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    if (tabbed) {
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+            label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    }
+    box.exec();
+}
+
+}  // namespace
+
+void TMessages::ShowMessage(const std::string &text)
+{
+    ShowText(DecodeName(text));
+}
+
+void TBoxMessages::ShowText(const QString &text)
+{
+    ShowBox(m_owner, QMessageBox::NoIcon, QStringLiteral("Tessaly-Catalog"), text);
+}
+
+void TBoxMessages::Warning(const QString &caption, const QString &text)
+{
+    ShowBox(m_owner, QMessageBox::Warning, caption, text);
+}
+
+void TBoxMessages::Error(const QString &text)
+{
+    ShowBox(m_owner, QMessageBox::Critical, QStringLiteral("Tessaly-Catalog"), text);
+}
+
+bool TBoxMessages::Confirm(const QString &text)
+{
+    return QMessageBox::question(m_owner, QStringLiteral("Tessaly-Catalog"), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TBoxMessages::Beep()
+{
+    QApplication::beep();
+}
+
+void TDesktopLauncher::OpenWithDefault(const std::string &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+void TDesktopLauncher::OpenInEditor(const std::string &path)
+{
+    const QStringList command = TextEditorCommand(QFile::decodeName(QByteArray::fromStdString(path)));
+    if (!command.isEmpty())
+        QProcess::startDetached(command.first(), command.mid(1));
+}
+
+QStringList ExpandExecLine(const QString &exec, const QString &path)
+{
+    // Desktop entry quoting: arguments split at unquoted blanks; inside
+    // double quotes a backslash escapes the next character.
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    bool quoted = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec[i];
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
+                word.append(exec[++i]);
+            } else {
+                word.append(c);
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+            inWord = true;
+        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (inWord)
+                words.append(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word.append(c);
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.append(word);
+
+    QStringList args;
+    bool placed = false;
+    for (const QString &w : std::as_const(words)) {
+        if (w == QLatin1String("%f") || w == QLatin1String("%F") || w == QLatin1String("%u")
+            || w == QLatin1String("%U")) {
+            if (!placed)
+                args.append(path);
+            placed = true;
+            continue;
+        }
+        // Other field codes (%i, %c, %k, deprecated ones) have no value here.
+        if (w.size() == 2 && w[0] == QLatin1Char('%') && w[1] != QLatin1Char('%'))
+            continue;
+        QString expanded = w;
+        expanded.replace(QLatin1String("%%"), QLatin1String("%"));
+        args.append(expanded);
+    }
+    if (!placed && !args.isEmpty())
+        args.append(path);
+    return args;
+}
+
+}  // namespace tslcat

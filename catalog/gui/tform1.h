@@ -1,0 +1,202 @@
+// TForm1: the main window of tslcat.  It lays out the controls, turns user
+// actions into calls on the catalog core (load, save, add a disc, search,
+// result actions) and shows what the core reports.  The catalog's rules
+// live in the core; what is here is the window's side of them.
+//
+// Long work (loading, adding a disc, searching) runs on the window's thread
+// and lets the window process events in time slices of about 16 ms, so it
+// repaints and the gauge moves without slowing a large catalog down.  While
+// such work runs, every action that would change the catalog or start
+// another long operation is refused (it does nothing); leaving the program
+// is deferred until the work ends.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "catalog_search.h"
+#include "catalog_store.h"
+#include "catalog_tree.h"
+#include "drives.h"
+#include "result_actions.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class QTreeView;
+
+namespace tslcat {
+
+class SystemIconList;
+class TBusyAnimation;
+class TCatalogTreeModel;
+class TCatalogTreeView;
+class TMessages;
+class TResultListModel;
+
+// What the window needs from the system, replaceable by tests.  Null
+// members get the real implementations.
+struct TFormServices {
+    TMessages *messages = nullptr;
+    ILauncher *launcher = nullptr;
+    IVolumeQuery *volumes = nullptr;
+    IFileProbe *files = nullptr;
+    std::function<VolumeRoots()> listRoots;
+};
+
+// Timing of the event processing during long work, for the benchmark.
+struct TEventSliceStats {
+    qint64 longestGapMs = 0;  // longest time between two event-processing points
+    qint64 slices = 0;        // how often events were processed
+};
+
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TForm1(TFormServices services = {}, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // --- controls, by their designer names ---
+    QLabel *DBLabel;
+    QLabel *Label3;
+    TCatalogTreeView *CatalogTree1;
+    QTableView *ListView1;
+    QGroupBox *AddGroupBox;
+    QPushButton *GetNameButton;
+    QLineEdit *CDNameEdit;
+    QPushButton *AddNewButton;
+    QGroupBox *SettingsGroupBox;
+    QLabel *NewCDLabel;
+    QComboBox *CDDriveComboBox;
+    QGroupBox *SearchGroupBox;
+    QLabel *SearchStringLabel;
+    QLineEdit *SearchStringEdit;
+    QCheckBox *cboxMatchCase;
+    QGroupBox *TypeRadioGroup;
+    QButtonGroup *TypeRadioButtons;  // ids 0..3: Filename, Folder, Filename && Folder, CD
+    QPushButton *SearchButton;
+    QPushButton *HelpButton;
+    QLabel *Label4;
+    QComboBox *ExtComboBox;
+    QLabel *FoundLabel;
+    QGroupBox *GroupBox1;
+    QLabel *ProgressLabel;
+    QProgressBar *LoadGauge;
+    QPushButton *GHelpButton;
+    QPushButton *QuitButton;
+    TBusyAnimation *Animate1;
+    QMenu *TreePopupMenu;
+    QAction *DeleteTree;
+    QAction *RemoveAll;
+    QMenu *ListViewPopupMenu;
+    QAction *RunPop;
+    QAction *OpenNotePad;
+    QAction *BrowseFolderPop;
+
+    // --- handlers ---
+    void FormCreate();
+    void FormShow();
+    void FormResize();
+    void LoadCatalog();
+    void SaveCatalog();
+    void GetNameButtonClick();
+    void AddNewButtonClick();
+    void SearchButtonClick();
+    void SearchStringEditClick();
+    void TypeRadioGroupClick();
+    void HelpButtonClick();
+    void GHelpButtonClick();
+    void QuitButtonClick();
+    void CatalogTree1Editing(TCatalogNode *node, bool &allowEdit);
+    void CatalogTree1Edited(TCatalogNode *node, const std::string &text);
+    void CatalogTree1Expanding(TCatalogNode *node, bool &allowExpansion);
+    void CatalogTree1Change(TCatalogNode *node);
+    void DeleteTreeClick();
+    void RemoveAllClick();
+    void RunPopClick();
+    void OpenNotePadClick();
+    void BrowseFolderPopClick();
+    void ListView1SelectItem(int row, bool selected);
+    void ListView1DblClick();
+
+    // --- state, for tests and the benchmark ---
+    TCatalogTree &CatalogTree() { return *m_tree; }
+    TCatalogTreeModel &TreeModel() { return *m_treeModel; }
+    TResultListModel &ResultModel() { return *m_resultModel; }
+    SystemIconList &SystemIcons() { return *m_icons; }
+    bool LoadPending() const { return m_loadPending; }
+    bool Working() const { return m_working > 0; }
+    int LoadCount() const { return m_loadCount; }
+    const TEventSliceStats &SliceStats() const { return m_sliceStats; }
+    void ResetSliceStats() { m_sliceStats = {}; }
+    static QString ExamplesText();
+    // The database file, "mdb.dat" in the working directory.
+    static QString DatabaseFileName();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    class Progress;
+    class WorkScope;
+    friend class Progress;
+    friend class WorkScope;
+
+    void BuildControls();
+    void ConnectHandlers();
+    void RunResultAction(TResultAction action);
+    const TResultRow *FirstSelectedRow() const;
+    void SyncViewWithTree();
+    void ProcessEventsSlice(bool force);
+    void ShowFileTypes(const TFileTypeList &types);
+    void KeepDamagedCatalog();
+    static void LibraryMessageSink(const char *text, const char *caption);
+
+    // Services and their real stand-ins.
+    TFormServices m_services;
+    std::unique_ptr<TMessages> m_ownMessages;
+    std::unique_ptr<ILauncher> m_ownLauncher;
+    std::unique_ptr<IVolumeQuery> m_ownVolumes;
+    std::unique_ptr<IFileProbe> m_ownFiles;
+    std::unique_ptr<IVolumeQuery> m_folderVolumes;  // accepts plain folders as drives
+
+    std::unique_ptr<TCatalogTree> m_tree;
+    std::unique_ptr<SystemIconList> m_icons;
+    TCatalogTreeModel *m_treeModel = nullptr;
+    TResultListModel *m_resultModel = nullptr;
+    std::unique_ptr<Progress> m_progress;
+
+    bool m_loadPending = false;
+    bool m_shown = false;
+    bool m_inResize = false;
+    bool m_loadFailed = false;    // the file on disk holds more than the tree
+    bool m_quitPending = false;
+    int m_working = 0;
+    int m_loadCount = 0;
+    std::string m_scannedLabel;   // bytes of the last volume label read
+    const TSearchContext *m_runningSearch = nullptr;  // while a search walks the tree
+    int64_t m_shownHits = 0;                           // the count FoundLabel shows
+    TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
+    unsigned m_sliceCalls = 0;
+    QElapsedTimer m_sliceClock;
+    TEventSliceStats m_sliceStats;
+};
+
+}  // namespace tslcat

@@ -1,0 +1,2 @@
+#!/bin/sh
+tar cf backup.tar "$HOME"
