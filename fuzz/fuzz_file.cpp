@@ -38,7 +38,7 @@ const std::string &FilePath(bool deep)
 }
 
 struct Entry {
-    char *(*search)(void);
+    char *(QUARN_API *search)(void);
     int kind; // 0 regular expression, 1 Soundex, 2 approximate
 };
 

@@ -47,8 +47,8 @@ private:
     size_t size_;
 };
 
-using Build = int32_t (*)(const char *, char *, int32_t, QuarnPattern *);
-using Substitute = int32_t (*)(char *, const char *, char *, int32_t, QuarnPattern *);
+using Build = int32_t(QUARN_API *)(const char *, char *, int32_t, QuarnPattern *);
+using Substitute = int32_t(QUARN_API *)(char *, const char *, char *, int32_t, QuarnPattern *);
 
 } // namespace
 

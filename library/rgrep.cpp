@@ -3,6 +3,7 @@
 // over one line with a leftmost-first backtracking matcher whose recursion
 // depth is bounded by the number of repeaters; the word-character table for
 // \< and \> lives here too.  Substitution for this kind is in rgrep_subst.cpp.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -542,14 +543,38 @@ namespace {
 // Where the current line of the running RGrep call begins.
 const unsigned char *gLineStart = nullptr;
 
+// Backtracking over k repeaters can cost n^k steps ("x.*.*.*.*y" against a
+// long line without y).  When one call has retried the rest of a repeater
+// many times, and the program has no tags or back references (so that the
+// rest's outcome depends only on where it starts), failures are remembered
+// per (repeater, position) and never tried twice.  That bounds the work by
+// repeaters x positions and changes no result.  The memo lives in static
+// storage like the rest of the matcher's state.
+namespace memo {
+constexpr size_t kBits = size_t{1} << 16;  // 8 KiB
+constexpr unsigned kAfterCalls = 4096;     // retries before the memo starts
+uint64_t gBits[kBits / 64];
+uint16_t gRests[QUARN_PROGRAM_SIZE / 3]; // program offsets of the rests, ascending
+} // namespace memo
+
 struct Matcher {
     QuarnPattern *p;
     unsigned tagsStarted = 0; // bit n: TAG_START n passed during this call
     unsigned tagsEnded = 0;   // bit n: TAG_END n passed during this call
     int32_t options;
+    const unsigned char *text = nullptr; // start of the text being searched
+
+    enum MemoState : unsigned char { kMemoNotYet, kMemoOn, kMemoOff };
+    MemoState memoState = kMemoNotYet;
+    unsigned restCalls = 0;
+    int memoRests = 0;
+    size_t memoStride = 0;
+    const unsigned char *memoLineStart = nullptr;
 
     const unsigned char *Program(const unsigned char *s, const unsigned char *pc);
     const unsigned char *Repeat(const unsigned char *s, const unsigned char *pc);
+    const unsigned char *Rest(const unsigned char *s, const unsigned char *rest);
+    void StartMemo();
 };
 
 inline bool IsMember(const unsigned char *set, unsigned char c)
@@ -727,29 +752,29 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     const unsigned char *r;
     if (*pc == OPTIONAL) {
         if (*operand == ANY) {
-            if ((r = Program(s, rest)) != nullptr)
+            if ((r = Rest(s, rest)) != nullptr)
                 return r;
-            return *s != '\0' ? Program(s + 1, rest) : nullptr;
+            return *s != '\0' ? Rest(s + 1, rest) : nullptr;
         }
-        if (*s != '\0' && MatchOne(operand, *s) && (r = Program(s + 1, rest)) != nullptr)
+        if (*s != '\0' && MatchOne(operand, *s) && (r = Rest(s + 1, rest)) != nullptr)
             return r;
-        return Program(s, rest);
+        return Rest(s, rest);
     }
 
     if (*operand == ANY) {
         // `.*` is matched shortest first.
         const unsigned char *q = s;
         for (; *q != '\0'; ++q)
-            if ((r = Program(q, rest)) != nullptr)
+            if ((r = Rest(q, rest)) != nullptr)
                 return r;
-        if ((r = Program(q, rest)) != nullptr)
+        if ((r = Rest(q, rest)) != nullptr)
             return r;
         // The backward pass retries the positions already tried; it can only
         // come out differently when the rest reads or writes tags.
         if (!TouchesTags(rest))
             return nullptr;
         while (q > s)
-            if ((r = Program(--q, rest)) != nullptr)
+            if ((r = Rest(--q, rest)) != nullptr)
                 return r;
         return nullptr;
     }
@@ -758,7 +783,7 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     while (*q != '\0' && MatchOne(operand, *q))
         ++q;
     for (;;) {
-        if ((r = Program(q, rest)) != nullptr)
+        if ((r = Rest(q, rest)) != nullptr)
             return r;
         if (q == s)
             return nullptr;
@@ -768,6 +793,77 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
 
 
 // ---------------------------------------------------------------------------
+// Decides once per call whether the failure memo can and should be used.
+void Matcher::StartMemo()
+{
+    memoState = kMemoOff;
+    const unsigned char *program = p->body.regex.program;
+    int rests = 0;
+    for (const unsigned char *pc = program; pc < program + QUARN_PROGRAM_SIZE && *pc != END;) {
+        switch (*pc) {
+        case TAG_START:
+        case TAG_END:
+        case BACKREF:
+            return; // outcomes depend on tag positions: no memo
+        case CHAR_ANYCASE:
+        case CHAR:
+            pc += 2;
+            break;
+        case CLASS:
+        case NOT_CLASS:
+            pc += 1 + kSetBytes;
+            break;
+        case STAR:
+        case OPTIONAL: {
+            const int restOffset = static_cast<int>(pc - program) + 1 + OperandSize(pc[1]) + 1;
+            if (rests == static_cast<int>(sizeof memo::gRests / sizeof *memo::gRests))
+                return;
+            memo::gRests[rests++] = static_cast<uint16_t>(restOffset);
+            pc = program + restOffset;
+            break;
+        }
+        default:
+            ++pc;
+            break;
+        }
+    }
+    const size_t stride = std::strlen(reinterpret_cast<const char *>(text)) + 1;
+    if (rests == 0 || stride > memo::kBits / static_cast<size_t>(rests))
+        return; // too long a text for the memo: plain backtracking
+    std::memset(memo::gBits, 0, (static_cast<size_t>(rests) * stride + 63) / 64 * sizeof(uint64_t));
+    memoRests = rests;
+    memoStride = stride;
+    memoLineStart = gLineStart;
+    memoState = kMemoOn;
+}
+
+// The rest of a repeater's program from s, through the failure memo once it
+// is on.
+const unsigned char *Matcher::Rest(const unsigned char *s, const unsigned char *rest)
+{
+    if (memoState == kMemoNotYet && ++restCalls > memo::kAfterCalls)
+        StartMemo();
+    if (memoState != kMemoOn)
+        return Program(s, rest);
+    if (memoLineStart != gLineStart) {
+        // The line start moved (a separator was passed): earlier failures
+        // may not hold any more.
+        std::memset(memo::gBits, 0, (static_cast<size_t>(memoRests) * memoStride + 63) / 64 * sizeof(uint64_t));
+        memoLineStart = gLineStart;
+    }
+    const uint16_t offset = static_cast<uint16_t>(rest - p->body.regex.program);
+    const uint16_t *found = std::lower_bound(memo::gRests, memo::gRests + memoRests, offset);
+    if (found == memo::gRests + memoRests || *found != offset)
+        return Program(s, rest);
+    const size_t bit = static_cast<size_t>(found - memo::gRests) * memoStride + static_cast<size_t>(s - text);
+    if ((memo::gBits[bit >> 6] >> (bit & 63)) & 1u)
+        return nullptr;
+    const unsigned char *r = Program(s, rest);
+    if (r == nullptr)
+        memo::gBits[bit >> 6] |= uint64_t{1} << (bit & 63);
+    return r;
+}
+
 // Candidate scan: the next text position where a match may begin.
 //
 // A Scanner is prepared once per RGrep call from the compiler's summary (or
@@ -990,6 +1086,7 @@ const unsigned char *MatchHinted(QuarnPattern *p, const unsigned char *base, con
                                  const unsigned char **end)
 {
     Matcher m{p, 0, 0, options};
+    m.text = base;
     if (anchored || *base == '\0') {
         if ((*end = MatchAt(m, base, starts, branches)) != nullptr)
             return base;
@@ -1008,6 +1105,7 @@ __attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *
                                                                   int32_t options, const unsigned char **end)
 {
     Matcher m{p, 0, 0, options};
+    m.text = base;
     for (const unsigned char *s = base;;) {
         for (int b = 0; b < branches; ++b)
             if ((*end = m.Program(s, starts[b])) != nullptr)

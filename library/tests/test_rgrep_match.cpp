@@ -351,3 +351,82 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
     EXPECT_GT(compared, 50000);
     QuarnOptions(QUARN_OPT_MESSAGES);
 }
+
+// Nested repeaters once took n^k steps: "x.*.*.*.*.*7" against a line with
+// no 7 ran for minutes.  Failures are now remembered, so these finish.
+TEST(RGrep, NestedRepeatersDoNotBacktrackExponentially)
+{
+    auto p = quarn_test::NewPattern();
+    std::string line(1000, 'x');
+    ASSERT_EQ(CompileRGrep(".*.*.*.*.*7", 1, p.get()), 0);
+    EXPECT_EQ(RGrep(line.c_str(), p.get()), 0);
+    line += '7';
+    EXPECT_EQ(RGrep(line.c_str(), p.get()), 1);
+    EXPECT_EQ(Offset(line.c_str(), p->matchStart[0]), 0);
+    EXPECT_EQ(Offset(line.c_str(), p->matchEnd[0]), 1001);
+
+    ASSERT_EQ(CompileRGrep("x*x*x*x*x*x*y", 1, p.get()), 0);
+    EXPECT_EQ(RGrep(std::string(600, 'x').c_str(), p.get()), 0);
+    ASSERT_EQ(CompileRGrep("[a-z]*[a-z]*[a-z]*[a-z]*$", 1, p.get()), 0);
+    std::string letters(800, 'q');
+    letters += '!';
+    EXPECT_EQ(RGrep(letters.c_str(), p.get()), 1); // the empty match at the end
+    EXPECT_EQ(Offset(letters.c_str(), p->matchStart[0]), 801);
+
+    // With line separators the memo is reset whenever the line start moves.
+    QuarnOptions(QUARN_OPT_LF);
+    ASSERT_EQ(CompileRGrep("^a.*.*.*.*b", 1, p.get()), 0);
+    std::string lines;
+    for (int i = 0; i < 20; ++i)
+        lines += std::string(50, 'a') + "\n";
+    EXPECT_EQ(RGrep(lines.c_str(), p.get()), 0);
+    lines += "ab";
+    EXPECT_EQ(RGrep(lines.c_str(), p.get()), 1);
+    // `.` also matches the line feeds, so the first line's start wins.
+    EXPECT_EQ(Offset(lines.c_str(), p->matchStart[0]), 0);
+    EXPECT_EQ(Offset(lines.c_str(), p->matchEnd[0]), static_cast<long>(lines.size()));
+    QuarnOptions(QUARN_OPT_MESSAGES);
+}
+
+// The failure memo must never change a result.  A tag around the last
+// character turns the memo off without changing what matches, so the two
+// programs are compared on random patterns and long random lines.
+TEST(RGrep, FailureMemoNeverChangesTheResult)
+{
+    QuarnMessages(0);
+    std::mt19937 rng(99);
+    static const char *const atoms[] = {"x", "y", ".", "[xy]", "[^7]", "*", "+", "-", ".*", "x*", "$"};
+    auto memo = quarn_test::NewPattern();
+    auto plain = quarn_test::NewPattern();
+    int compared = 0, matched = 0;
+    for (int iter = 0; iter < 400; ++iter) {
+        // At most two repeaters keep the memo-less side polynomial.
+        std::string body;
+        int repeaters = 0;
+        for (int i = 0, n = 3 + static_cast<int>(rng() % 8); i < n; ++i) {
+            const std::string atom = atoms[rng() % (sizeof atoms / sizeof *atoms)];
+            const bool repeats = atom.find_first_of("*+-") != std::string::npos;
+            if (repeats && repeaters == 2)
+                continue;
+            repeaters += repeats;
+            body += atom;
+        }
+        if (CompileRGrep((body + "7").c_str(), 1, memo.get()) != 0 ||
+            CompileRGrep((body + "\\(7\\)").c_str(), 1, plain.get()) != 0)
+            continue;
+        for (int t = 0; t < 3; ++t) {
+            std::string text;
+            for (int i = 0, n = 120 + static_cast<int>(rng() % 150); i < n; ++i)
+                text += "xy7"[rng() % 100 < 97 ? rng() % 2 : 2];
+            const int a = RGrep(text.c_str(), memo.get());
+            ASSERT_EQ(a, RGrep(text.c_str(), plain.get())) << body << " on " << text;
+            ASSERT_EQ(Offset(text.c_str(), memo->matchStart[0]), Offset(text.c_str(), plain->matchStart[0])) << body;
+            ASSERT_EQ(Offset(text.c_str(), memo->matchEnd[0]), Offset(text.c_str(), plain->matchEnd[0])) << body;
+            ++compared;
+            matched += a;
+        }
+    }
+    QuarnMessages(1);
+    EXPECT_GT(compared, 500);
+    EXPECT_GT(matched, 100);
+}
