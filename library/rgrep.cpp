@@ -108,6 +108,8 @@ bool IsSpecial(unsigned char c)
     return c != '\0' && std::strchr(".|^$[\\*+-", c) != nullptr;
 }
 
+} // namespace
+
 int HexValue(unsigned char c)
 {
     if (c >= '0' && c <= '9')
@@ -118,6 +120,8 @@ int HexValue(unsigned char c)
         return c - 'a' + 10;
     return -1;
 }
+
+namespace {
 
 // Value of up to two hex digits at pat[*i]; advances *i past them.
 unsigned char ReadHex(const unsigned char *pat, size_t len, size_t *i)
@@ -304,15 +308,9 @@ void WriteHints(QuarnRegexBody &rx, int length)
     unsigned char flags = 0;
 
     // Which elements read the line start, anywhere in the program.
-    for (const unsigned char *pc = program; pc < program + length && *pc != END;) {
-        switch (*pc) {
-        case LINE_START: case WORD_START: case WORD_END: flags |= kHintReadsLineStart; ++pc; break;
-        case CHAR_ANYCASE: case CHAR: case TAG_START: case TAG_END: case BACKREF: pc += 2; break;
-        case CLASS: case NOT_CLASS: pc += 1 + kSetBytes; break;
-        case STAR: case OPTIONAL: pc += 1 + OperandSize(pc[1]) + 1; break;
-        default: ++pc; break;
-        }
-    }
+    for (const unsigned char *pc = program; pc < program + length && *pc != END; pc += ElementSize(pc))
+        if (*pc == LINE_START || *pc == WORD_START || *pc == WORD_END)
+            flags |= kHintReadsLineStart;
 
     // The union of what each alternative can begin with.  Leading word
     // boundaries are skipped (they consume nothing and have no side effect);
@@ -599,36 +597,12 @@ inline bool MatchOne(const unsigned char *el, unsigned char c)
 // holds an element whose outcome or side effects depend on tag state.
 bool TouchesTags(const unsigned char *pc)
 {
-    for (;;) {
-        switch (*pc) {
-        case END:
-        case BRANCH:
-            return false;
-        case TAG_START:
-        case TAG_END:
-        case BACKREF:
+    for (; *pc != END && *pc != BRANCH; pc += *pc == LITERAL || *pc == LITERAL_ANYCASE
+                                                 ? 2 + std::strlen(reinterpret_cast<const char *>(pc + 1))
+                                                 : ElementSize(pc))
+        if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF)
             return true;
-        case CHAR_ANYCASE:
-        case CHAR:
-            pc += 2;
-            break;
-        case CLASS:
-        case NOT_CLASS:
-            pc += 1 + kSetBytes;
-            break;
-        case STAR:
-        case OPTIONAL:
-            pc += 1 + OperandSize(pc[1]) + 1;
-            break;
-        case LITERAL:
-        case LITERAL_ANYCASE:
-            pc += 1 + std::strlen(reinterpret_cast<const char *>(pc + 1)) + 1;
-            break;
-        default:
-            ++pc;
-            break;
-        }
-    }
+    return false;
 }
 
 const unsigned char *Matcher::Program(const unsigned char *s, const unsigned char *pc)
@@ -799,32 +773,13 @@ void Matcher::StartMemo()
     memoState = kMemoOff;
     const unsigned char *program = p->body.regex.program;
     int rests = 0;
-    for (const unsigned char *pc = program; pc < program + QUARN_PROGRAM_SIZE && *pc != END;) {
-        switch (*pc) {
-        case TAG_START:
-        case TAG_END:
-        case BACKREF:
+    for (const unsigned char *pc = program; pc < program + QUARN_PROGRAM_SIZE && *pc != END; pc += ElementSize(pc)) {
+        if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF)
             return; // outcomes depend on tag positions: no memo
-        case CHAR_ANYCASE:
-        case CHAR:
-            pc += 2;
-            break;
-        case CLASS:
-        case NOT_CLASS:
-            pc += 1 + kSetBytes;
-            break;
-        case STAR:
-        case OPTIONAL: {
-            const int restOffset = static_cast<int>(pc - program) + 1 + OperandSize(pc[1]) + 1;
+        if (*pc == STAR || *pc == OPTIONAL) {
             if (rests == static_cast<int>(sizeof memo::gRests / sizeof *memo::gRests))
                 return;
-            memo::gRests[rests++] = static_cast<uint16_t>(restOffset);
-            pc = program + restOffset;
-            break;
-        }
-        default:
-            ++pc;
-            break;
+            memo::gRests[rests++] = static_cast<uint16_t>(pc - program + ElementSize(pc));
         }
     }
     const size_t stride = std::strlen(reinterpret_cast<const char *>(text)) + 1;
@@ -1049,15 +1004,9 @@ int BranchStarts(QuarnPattern *p, const unsigned char *starts[QUARN_MAX_BRANCHES
     const unsigned char *end = rx.program + QUARN_PROGRAM_SIZE;
     int found = 0;
     starts[found++] = pc;
-    while (pc < end && *pc != END && found < count) {
-        switch (*pc) {
-        case BRANCH: starts[found++] = ++pc; break;
-        case CHAR_ANYCASE: case CHAR: case TAG_START: case TAG_END: case BACKREF: pc += 2; break;
-        case CLASS: case NOT_CLASS: pc += 1 + kSetBytes; break;
-        case STAR: case OPTIONAL: pc += 1 + OperandSize(pc[1]) + 1; break;
-        default: ++pc; break;
-        }
-    }
+    for (; pc < end && *pc != END && found < count; pc += ElementSize(pc))
+        if (*pc == BRANCH)
+            starts[found++] = pc + 1;
     return found;
 }
 

@@ -50,4 +50,26 @@ inline int OperandSize(unsigned char op)
     }
 }
 
+// Size in bytes of the element at `pc` (opcode and operands) in a program
+// the compiler wrote; one place that knows every element's length.
+inline int ElementSize(const unsigned char *pc)
+{
+    switch (pc[0]) {
+    case CHAR_ANYCASE:
+    case CHAR:
+    case TAG_START:
+    case TAG_END:
+    case BACKREF:
+        return 2;
+    case CLASS:
+    case NOT_CLASS:
+        return 1 + kSetBytes;
+    case STAR:
+    case OPTIONAL:
+        return 1 + OperandSize(pc[1]) + 1;
+    default:
+        return 1;
+    }
+}
+
 } // namespace quarn::rgrep

@@ -9,21 +9,11 @@
 #include <cstring>
 
 #include "quarn_private.h"
+#include "rgrep_private.h"
 
 namespace quarn {
 
 namespace {
-
-int HexDigit(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 int32_t Fail(const SubstKind &kind, QuarnPattern *p, int32_t code, const char *text)
 {
@@ -102,10 +92,10 @@ int32_t SubsBuild(const SubstKind &kind, const char *tmpl, char *dest, int32_t c
             } else if (e == 'x' && kind.hexEscape) {
                 if (*t == '\0')
                     break; // "\x" at the end writes nothing
-                int high = HexDigit(*t);
+                int high = HexValue(*t);
                 ++t;
                 int value = high < 0 ? 0 : high;
-                int low = *t == '\0' ? -1 : HexDigit(*t);
+                int low = *t == '\0' ? -1 : HexValue(*t);
                 if (*t != '\0')
                     ++t; // the second byte is consumed, hex or not
                 if (low >= 0)
