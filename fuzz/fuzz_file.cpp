@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 #include "fuzz_input.h"
 #include "quarn32.h"
@@ -19,12 +19,15 @@ namespace {
 
 std::string MakeFolder(bool deep)
 {
-    std::string dir = "/tmp/quarn-fuzz-file-" + std::to_string(getpid());
-    mkdir(dir.c_str(), 0700);
+    std::error_code ignored; // a folder that cannot be made fails the file's creation later
+    std::string dir = (std::filesystem::temp_directory_path(ignored) /
+                       ("quarn-fuzz-file-" + std::to_string(getpid())))
+                          .string();
+    std::filesystem::create_directory(dir, ignored);
     if (deep) {
         for (int i = 0; i < 5; ++i) {
             dir += "/" + std::string(240, static_cast<char>('a' + i));
-            mkdir(dir.c_str(), 0700);
+            std::filesystem::create_directory(dir, ignored);
         }
     }
     return dir;

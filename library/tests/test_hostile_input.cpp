@@ -43,7 +43,7 @@ protected:
         SFileSetFlags(0, 0, 0, 0, 0, 1);
         QuarnMessages(1);
     }
-    std::vector<std::string> Collect(char *(*search)(void))
+    std::vector<std::string> Collect(char *(QUARN_API *search)(void))
     {
         std::vector<std::string> lines;
         EXPECT_EQ(SFileOpen(path_.string().c_str()), 1);
