@@ -140,14 +140,6 @@ int32_t CountExact(const char *line, QuarnPattern *p)
 }
 
 
-// Counting mismatches, does byte c agree with pattern position j?  The
-// character masks say so: the lowest bit of field j is clear.
-inline bool Agrees(const QuarnApproxBody &a, unsigned char c, int32_t j)
-{
-    const int32_t bit = j * a.fieldWidth;
-    return ((a.charMask[c].words[bit >> 5] >> (bit & 31)) & 1u) == 0;
-}
-
 // A window with at most k differing bytes leaves at least one of k + 1
 // disjoint pieces of the pattern intact.  When a line holds none of the
 // pieces anywhere, no byte of it can end a match and the bit-parallel pass
@@ -160,6 +152,7 @@ enum PieceField {
     kPieceCount = 2,
     kPieceFirstCount = 3,
     kPieceFirst = 4, // up to 8 bytes
+    kPieceForms = 12, // per pattern position j < pieces x length: the two bytes that agree
 };
 
 void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
@@ -170,6 +163,8 @@ void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
     const int32_t length = m / pieces;
     if (length < 2 || pieces > 4)
         return; // pieces too short to filter anything
+    if (kPieceForms + 2 * pieces * length > QUARN_PATTERN_TEXT_SIZE)
+        return;
     unsigned char first[8];
     int count = 0;
     for (int32_t q = 0; q < pieces; ++q) {
@@ -182,6 +177,13 @@ void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
             if (!known)
                 first[count++] = f;
         }
+    }
+    // The bytes that agree with each covered position, as the character
+    // masks have it: the pattern byte, or both its case forms.
+    for (int32_t j = 0; j < pieces * length; ++j) {
+        const unsigned char c = static_cast<unsigned char>(p->patternText[j]);
+        a.exactText[kPieceForms + 2 * j] = static_cast<char>(p->option != 0 ? c : AnsiLower(c));
+        a.exactText[kPieceForms + 2 * j + 1] = static_cast<char>(p->option != 0 ? c : AnsiUpper(c));
     }
     a.exactText[kPieceLength] = static_cast<char>(length);
     a.exactText[kPieceCount] = static_cast<char>(pieces);
@@ -200,8 +202,10 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     const int32_t length = f[kPieceLength];
     const int32_t pieces = f[kPieceCount];
     const int count = f[kPieceFirstCount];
-    if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 || length * pieces > a.totalBits / a.fieldWidth)
+    if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 || length * pieces > a.totalBits / a.fieldWidth ||
+        kPieceForms + 2 * pieces * length > QUARN_PATTERN_TEXT_SIZE)
         return false;
+    const unsigned char *forms = f + kPieceForms;
     __m128i bytes[8];
     for (int i = 0; i < count; ++i)
         bytes[i] = scan::Splat(f[kPieceFirst + i]);
@@ -216,7 +220,8 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
             const int32_t j0 = q * length;
             int32_t n = 0;
             // The NUL agrees with no position, so this stops at the line's end.
-            while (n < length && Agrees(a, at[n], j0 + n))
+            const unsigned char *form = forms + 2 * j0;
+            while (n < length && (at[n] == form[2 * n] || at[n] == form[2 * n + 1]))
                 ++n;
             if (n == length)
                 return true;

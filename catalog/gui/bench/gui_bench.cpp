@@ -34,6 +34,7 @@ struct QuietMessages final : TMessages {
     void Warning(const QString &, const QString &) override {}
     void Error(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
     void Beep() override {}
+    bool Confirm(const QString &) override { return false; }
 };
 
 // Discs of 100 folders of 99 files each (about 10,000 nodes per disc), the
