@@ -154,6 +154,11 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
     ctx.hitCount = 0;
     const int count = nodes.Count();
+    // Room for every node at once: growing the rows by doubling moved half a
+    // million of them in one step near the end of a search that hits
+    // everything, a pause the window could not break up.  Untouched capacity
+    // costs address space only.
+    ctx.rows.reserve(ctx.rows.size() + static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         if (ctx.progress) {
             ctx.progress->SetGaugePosition(i);
