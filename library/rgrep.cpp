@@ -92,12 +92,12 @@ const char *RegexMessage(int32_t code)
 
 namespace {
 
-void ClearHints(unsigned char *program);
+void ClearHints(QuarnRegexBody &rx);
 
 int32_t Fail(QuarnPattern *p, int32_t code)
 {
     p->body.regex.program[0] = END;
-    ClearHints(p->body.regex.program);
+    ClearHints(p->body.regex);
     p->errorCode = code;
     ShowErrorBox(RegexMessage(code), gCaptionRegex);
     return code;
@@ -264,10 +264,21 @@ enum HintField {
 };
 static_assert(kHintOffset + kHEnd <= QUARN_PROGRAM_SIZE, "hint block must fit");
 
-void ClearHints(unsigned char *program)
+// The summary is valid only while the last alternative slot, unused by a
+// program of fewer than ten alternatives, points at it.  The marker cannot
+// live in the program area itself: a long program owns those bytes.
+constexpr int kHintSlot = QUARN_MAX_BRANCHES - 1;
+
+void ClearHints(QuarnRegexBody &rx)
 {
-    program[kHintOffset + kHMagic0] = 0;
-    program[kHintOffset + kHMagic1] = 0;
+    if (rx.branchCount < QUARN_MAX_BRANCHES)
+        rx.branchStart[kHintSlot] = nullptr;
+}
+
+bool HintsMarked(const QuarnRegexBody &rx)
+{
+    return rx.branchCount >= 1 && rx.branchCount < QUARN_MAX_BRANCHES &&
+           rx.branchStart[kHintSlot] == rx.program + kHintOffset;
 }
 
 // Adds to `set` the bytes that the single-position element `el` can consume;
@@ -300,8 +311,8 @@ bool AddFirstBytes(const unsigned char *el, unsigned char *set)
 void WriteHints(QuarnRegexBody &rx, int length)
 {
     unsigned char *program = rx.program;
-    ClearHints(program);
-    if (length > kHintOffset)
+    ClearHints(rx);
+    if (length > kHintOffset || rx.branchCount >= QUARN_MAX_BRANCHES)
         return;
     unsigned char *h = program + kHintOffset;
     std::memset(h, 0, kHEnd);
@@ -358,6 +369,7 @@ void WriteHints(QuarnRegexBody &rx, int length)
     h[kHFlags] = flags;
     h[kHMagic0] = kHintMagic0;
     h[kHMagic1] = kHintMagic1;
+    rx.branchStart[kHintSlot] = program + kHintOffset;
 }
 
 bool IsRepeatable(unsigned char op)
@@ -379,7 +391,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
             out.Byte(pat[k]);
         out.Byte('\0');
         out.Terminate();
-        ClearHints(rx.program);
+        ClearHints(rx);
         p->errorCode = kOk;
         return kOk;
     }
@@ -906,7 +918,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
 bool ReadHints(const QuarnRegexBody &rx, int32_t options, ScanSpec *spec, bool *anchored, bool *none)
 {
     const unsigned char *h = rx.program + kHintOffset;
-    if (h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
+    if (!HintsMarked(rx) || h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
         return false;
     const int length = h[kHLengthLo] | (h[kHLengthHi] << 8);
     if (length < 1 || length > kHintOffset || rx.program[length - 1] != END)

@@ -320,11 +320,14 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
     auto hinted = quarn_test::NewPattern();
     auto plain = quarn_test::NewPattern();
     int compared = 0;
+    int withHints = 0; // records that carry a scan summary
     for (int iter = 0; iter < 40000; ++iter) {
         const std::string pattern = RandomPattern(rng);
         const int caseFlag = static_cast<int>(rng() % 2);
         if (CompileRGrep(pattern.c_str(), caseFlag, hinted.get()) != 0)
             continue;
+        withHints += hinted->body.regex.branchCount < QUARN_MAX_BRANCHES &&
+                     hinted->body.regex.branchStart[QUARN_MAX_BRANCHES - 1] == hinted->body.regex.program + kHintOffset;
         std::memcpy(plain.get(), hinted.get(), sizeof(QuarnPattern));
         std::memset(plain->body.regex.program + kHintOffset, 0, QUARN_PROGRAM_SIZE - kHintOffset);
         static const int optionChoices[] = {0, QUARN_OPT_LF, QUARN_OPT_CR | QUARN_OPT_LF};
@@ -349,6 +352,7 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
         QuarnOptions(0);
     }
     EXPECT_GT(compared, 50000);
+    EXPECT_GT(withHints, 2000);
     QuarnOptions(QUARN_OPT_MESSAGES);
 }
 
@@ -429,4 +433,20 @@ TEST(RGrep, FailureMemoNeverChangesTheResult)
     QuarnMessages(1);
     EXPECT_GT(compared, 500);
     EXPECT_GT(matched, 100);
+}
+
+// A program longer than the scan summary's room once lost two of its own
+// bytes to the summary's marker: the tab class at the end stopped matching.
+TEST(RGrep, LongProgramsKeepEveryByte)
+{
+    auto p = quarn_test::NewPattern();
+    std::string pattern;
+    for (int i = 0; i < 30; ++i)
+        pattern += "[a]";
+    pattern += "[\\t]"; // its set bytes lie where a short program's summary would
+    ASSERT_EQ(CompileRGrep(pattern.c_str(), 1, p.get()), 0);
+    const std::string text = "x" + std::string(30, 'a') + "\t";
+    EXPECT_EQ(RGrep(text.c_str(), p.get()), 1);
+    EXPECT_EQ(Offset(text.c_str(), p->matchStart[0]), 1);
+    EXPECT_EQ(RGrep((std::string(30, 'a') + " ").c_str(), p.get()), 0);
 }
