@@ -201,7 +201,10 @@ QuarnMessageSink QUARN_API QuarnSetMessageSink(QuarnMessageSink sink);
  *     long"); nothing is written past the record;
  *   - a `\` as the last pattern character compiles as the character `\`;
  *   - a NULL or empty pattern gives 6; a NULL record returns 6 and writes
- *     and reports nothing. */
+ *     and reports nothing;
+ *   - the program area after its END byte and the unused branchStart slots
+ *     hold the compiler's own data (a summary that lets RGrep skip text
+ *     positions); callers must not rely on their contents. */
 int32_t QUARN_API CompileRGrep(const char *pattern, int32_t caseFlag, QuarnPattern *p);
 
 /* Searches `text` for the leftmost match of `p`.  Returns 1 and records the
