@@ -174,6 +174,38 @@ int RunInChild(const std::function<int()> &body, int seconds)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+struct ChildScan {
+    int status;          // as RunInChild
+    std::string outline; // of the tree after the scan
+};
+
+// Scans `root` as disc "D" in a child process, as an ordinary user when
+// asked, within 60 seconds; a hang or crash cannot take the test run down.
+ChildScan ScanInChild(const std::string &root, bool asNobody)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {-1, {}};
+    const int status = RunInChild(
+        [&] {
+            if (asNobody)
+                BecomeNobody();
+            TCatalogTree tree;
+            TPlainIconLookup icons;
+            AddDisc(tree, root, "D", icons);
+            const std::string outline = Outline(tree);
+            return ::write(pipeFds[1], outline.data(), outline.size()) ==
+                           static_cast<ssize_t>(outline.size())
+                       ? 0
+                       : 1;
+        },
+        60);
+    ::close(pipeFds[1]);
+    ChildScan result{status, ReadAll(pipeFds[0])};
+    ::close(pipeFds[0]);
+    return result;
+}
+
 } // namespace
 
 // --- saving never loses the catalog -----------------------------------------
@@ -453,26 +485,9 @@ TEST_F(HostileScan, LinkLoopsAndAFifoNeitherLoopNorBlock)
     ASSERT_EQ(::symlink("ping", Path("pong").c_str()), 0);
     ASSERT_EQ(::symlink("../..", Path("sub/up").c_str()), 0);
     ASSERT_EQ(::mkfifo(Path("sub/pipe").c_str(), 0644), 0);
-    const std::string root = Root();
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const int status = RunInChild(
-        [&] {
-            TCatalogTree tree;
-            TPlainIconLookup icons;
-            AddDisc(tree, root, "D", icons);
-            const std::string outline = Outline(tree);
-            return ::write(pipeFds[1], outline.data(), outline.size()) ==
-                           static_cast<ssize_t>(outline.size())
-                       ? 0
-                       : 1;
-        },
-        60);
-    ::close(pipeFds[1]);
-    const std::string outline = ReadAll(pipeFds[0]);
-    ::close(pipeFds[0]);
-    ASSERT_EQ(status, 0) << "the scan blocked or failed";
-    EXPECT_EQ(outline, "D\n  ping\n  pong\n  self\n  sub\n    pipe\n    up\n");
+    const ChildScan scan = ScanInChild(Root(), false);
+    ASSERT_EQ(scan.status, 0) << "the scan blocked or failed";
+    EXPECT_EQ(scan.outline, "D\n  ping\n  pong\n  self\n  sub\n    pipe\n    up\n");
 }
 
 // A folder the scanning user may not read yields no entries; its readable
@@ -486,28 +501,10 @@ TEST_F(HostileScan, UnreadableFolderYieldsNoEntriesForAnOrdinaryUser)
     ASSERT_TRUE(WriteFile(dir.filePath("open/seen"), "s"));
     ASSERT_EQ(::chmod(Path("locked").c_str(), 0), 0);
     ASSERT_EQ(::chmod(Bytes(dir.path()).c_str(), 0755), 0);
-    const std::string root = Root();
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const int status = RunInChild(
-        [&] {
-            BecomeNobody();
-            TCatalogTree tree;
-            TPlainIconLookup icons;
-            AddDisc(tree, root, "D", icons);
-            const std::string outline = Outline(tree);
-            return ::write(pipeFds[1], outline.data(), outline.size()) ==
-                           static_cast<ssize_t>(outline.size())
-                       ? 0
-                       : 1;
-        },
-        60);
-    ::close(pipeFds[1]);
-    const std::string outline = ReadAll(pipeFds[0]);
-    ::close(pipeFds[0]);
+    const ChildScan scan = ScanInChild(Root(), true);
     ::chmod(Path("locked").c_str(), 0755);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(outline, "D\n  locked\n  open\n    seen\n");
+    ASSERT_EQ(scan.status, 0);
+    EXPECT_EQ(scan.outline, "D\n  locked\n  open\n    seen\n");
 }
 
 // File and folder names of 255 bytes, made of every byte a file name may
