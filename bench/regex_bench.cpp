@@ -21,34 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_lines.h"
 #include "quarn32.h"
 
 namespace {
 
-struct Lines {
-    std::string name;
-    std::vector<char> storage;
-    std::vector<const char *> lines;
-};
-
-Lines Load(const char *path, size_t maxLines)
-{
-    Lines out;
-    out.name = path;
-    std::ifstream in(path, std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    out.storage.assign(all.begin(), all.end());
-    out.storage.push_back('\n');
-    char *p = out.storage.data();
-    char *end = p + out.storage.size();
-    while (p < end && out.lines.size() < maxLines) {
-        char *nl = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        *nl = '\0';
-        out.lines.push_back(p);
-        p = nl + 1;
-    }
-    return out;
-}
+using quarn_bench::Lines;
+using quarn_bench::Load;
 
 struct Case {
     const char *quarn; // our dialect
