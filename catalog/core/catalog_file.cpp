@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "catalog_errors.h"
@@ -139,25 +141,43 @@ private:
 };
 
 // Buffered writing to a device; every short write is an EWriteError.
+// Records are serialised straight into one large buffer (Reserve, then
+// Commit), which reaches the device in a few big writes.  `flushed` runs
+// after every write with the device offset range just written; saving uses
+// it to start the disk writes early, so the final sync has less to wait for.
 class DeviceWriter {
 public:
-    explicit DeviceWriter(QIODevice &device) : device_(device) { buffer_.reserve(1 << 16); }
+    static constexpr size_t kBufferSize = size_t{1} << 20;
+
+    explicit DeviceWriter(QIODevice &device, std::function<void(qint64, qint64)> flushed = {})
+        : device_(device), buffer_(new unsigned char[kBufferSize]), flushed_(std::move(flushed))
+    {
+    }
+    // Room for `n` bytes (at most kBufferSize) at the returned address;
+    // Commit(n) then makes them part of the output.
+    unsigned char *Reserve(size_t n)
+    {
+        if (kBufferSize - used_ < n)
+            flush();
+        return buffer_.get() + used_;
+    }
+    void Commit(size_t n) { used_ += n; }
+
     void write(const void *src, size_t n)
     {
-        if (buffer_.size() + n > buffer_.capacity())
+        if (n > kBufferSize / 2) {
             flush();
-        if (n >= buffer_.capacity()) {
             writeThrough(src, n);
             return;
         }
-        auto *p = static_cast<const char *>(src);
-        buffer_.insert(buffer_.end(), p, p + n);
+        std::memcpy(Reserve(n), src, n);
+        Commit(n);
     }
     void flush()
     {
-        if (!buffer_.empty())
-            writeThrough(buffer_.data(), buffer_.size());
-        buffer_.clear();
+        if (used_ != 0)
+            writeThrough(buffer_.get(), used_);
+        used_ = 0;
     }
 
 private:
@@ -166,9 +186,15 @@ private:
         if (device_.write(static_cast<const char *>(src), static_cast<qint64>(n)) !=
             static_cast<qint64>(n))
             throw EWriteError();
+        if (flushed_)
+            flushed_(written_, static_cast<qint64>(n));
+        written_ += static_cast<qint64>(n);
     }
     QIODevice &device_;
-    std::vector<char> buffer_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    size_t used_ = 0;
+    qint64 written_ = 0;
+    std::function<void(qint64, qint64)> flushed_;
 };
 
 // Reads up to n bytes, looping over short reads of slow devices.
@@ -201,54 +227,64 @@ private:
 // Access to the private parts of nodes for the file code.
 class CatalogFileAccess {
 public:
-    static void writeRecord(DeviceWriter &out, const TCatalogNode &n)
+    static void writeRecord(DeviceWriter &out, const TCatalogNodes &nodes, const TCatalogNode &n)
     {
-        unsigned char rec[4 + kMaxRecordSize] = {};
         const size_t nameLength = std::min<size_t>(n.textLength_, kMaxNameLength);
         const int size = kRecordFixedSize + static_cast<int>(nameLength);
-        putInt32(rec, size);
-        unsigned char *r = rec + 4;
+        unsigned char *block = out.Reserve(4 + static_cast<size_t>(size));
+        std::memset(block, 0, 4 + kRecordFixedSize);
+        putInt32(block, size);
+        unsigned char *r = block + 4;
         putInt32(r + kOffImageIndex, n.imageIndex_);
         putInt32(r + kOffSelectedIndex, n.selectedIndex_);
-        putInt32(r + kOffStateIndex, n.stateIndex_);
-        putInt32(r + kOffOverlayIndex, n.overlayIndex_);
-        putInt32(r + kOffIntegralHeight, n.integralHeight_);
         r[kOffCheckState] = n.checkState_;
         r[kOffCheckType] = n.checkType_;
         r[kOffEnabled] = n.Enabled() ? 1 : 0;
         r[kOffExpanded] = n.Expanded() ? 1 : 0;
         r[kOffSelected] = n.IsSelected() ? 1 : 0;
-        putInt32(r + kOffData, static_cast<int32_t>(n.data_));
         putInt32(r + kOffChildCount, n.Count());
-        putInt32(r + kOffColor, n.color_);
         r[kOffParentColor] = n.ParentColor() ? 1 : 0;
         r[kOffParentFont] = n.ParentFont() ? 1 : 0;
-        if (!n.ParentFont() && n.font_) {
-            const TNodeFont &f = *n.font_;
-            putInt32(r + kOffFontHeight, f.height);
-            r[kOffFontPitch] = f.pitch;
-            r[kOffFontStyle] = f.style;
-            const size_t fontNameLength = std::min<size_t>(f.name.size(), kMaxFontNameLength);
-            r[kOffFontName] = static_cast<unsigned char>(fontNameLength);
-            std::memcpy(r + kOffFontName + 1, f.name.data(), fontNameLength);
-            putInt32(r + kOffFontColor, f.color);
+        if (n.flags_ & TCatalogNode::kHasExtras) {
+            const TNodeExtras &e = nodes.extras_.at(&n);
+            putInt32(r + kOffStateIndex, e.stateIndex);
+            putInt32(r + kOffOverlayIndex, e.overlayIndex);
+            putInt32(r + kOffIntegralHeight, e.integralHeight);
+            putInt32(r + kOffData, static_cast<int32_t>(e.data));
+            putInt32(r + kOffColor, e.color);
+            if (!n.ParentFont() && e.font) {
+                const TNodeFont &f = *e.font;
+                putInt32(r + kOffFontHeight, f.height);
+                r[kOffFontPitch] = f.pitch;
+                r[kOffFontStyle] = f.style;
+                const size_t fontNameLength = std::min<size_t>(f.name.size(), kMaxFontNameLength);
+                r[kOffFontName] = static_cast<unsigned char>(fontNameLength);
+                std::memcpy(r + kOffFontName + 1, f.name.data(), fontNameLength);
+                putInt32(r + kOffFontColor, f.color);
+            }
+        } else {
+            // The usual values: state 0, data 0, colour 0 are the zeros
+            // already there.
+            putInt32(r + kOffOverlayIndex, -1);
+            putInt32(r + kOffIntegralHeight, 1);
         }
         r[kOffNameLength] = static_cast<unsigned char>(nameLength);
         if (nameLength)
-            std::memcpy(r + kOffName, n.text_.get(), nameLength);
-        out.write(rec, 4 + static_cast<size_t>(size));
+            std::memcpy(r + kOffName, n.text_, nameLength);
+        out.Commit(4 + static_cast<size_t>(size));
     }
 
     // Pre-order walk writing every block of `first`'s subtree.
     static void writeSubtree(DeviceWriter &out, const TCatalogNode &first)
     {
+        const TCatalogNodes &nodes = first.Owner();
         std::vector<const TCatalogNode *> stack{&first};
         while (!stack.empty()) {
             const TCatalogNode *n = stack.back();
             stack.pop_back();
-            writeRecord(out, *n);
-            for (auto it = n->children_.rbegin(); it != n->children_.rend(); ++it)
-                stack.push_back(*it);
+            writeRecord(out, nodes, *n);
+            for (uint32_t i = n->childCount_; i-- > 0;)
+                stack.push_back(n->children_[i]);
         }
     }
 
@@ -296,30 +332,39 @@ public:
         const unsigned char *r = rec.bytes;
         node->imageIndex_ = getInt32(r + kOffImageIndex);
         node->selectedIndex_ = getInt32(r + kOffSelectedIndex);
-        node->stateIndex_ = getInt32(r + kOffStateIndex);
         node->checkType_ = r[kOffCheckType];
         node->checkState_ = r[kOffCheckState];
         node->setFlag(TCatalogNode::kEnabled, r[kOffEnabled] != 0);
         if (r[kOffSelected] != 0)
             selectLoaded(nodes, node);
-        node->overlayIndex_ = getInt32(r + kOffOverlayIndex);
-        node->integralHeight_ = getInt32(r + kOffIntegralHeight);
-        node->data_ = static_cast<uint32_t>(getInt32(r + kOffData));
+        // The attributes kept out of line, as the record gives them; the
+        // colour is read only for a node with its own colour.
+        TNodeExtras e;
+        e.stateIndex = getInt32(r + kOffStateIndex);
+        e.overlayIndex = getInt32(r + kOffOverlayIndex);
+        e.integralHeight = getInt32(r + kOffIntegralHeight);
+        e.data = static_cast<uint32_t>(getInt32(r + kOffData));
         node->setFlag(TCatalogNode::kParentColor, r[kOffParentColor] != 0);
-        if (r[kOffParentColor] == 0)
-            node->color_ = getInt32(r + kOffColor);
-        if (r[kOffParentFont] == 0) {
-            TNodeFont font;
-            font.height = getInt32(r + kOffFontHeight);
+        e.color = r[kOffParentColor] == 0 ? getInt32(r + kOffColor) : node->Color();
+        const bool parentFont = r[kOffParentFont] != 0;
+        if (!parentFont) {
+            auto font = std::make_unique<TNodeFont>();
+            font->height = getInt32(r + kOffFontHeight);
             const int fontNameLength = std::min<int>(r[kOffFontName], kMaxFontNameLength);
-            font.name.assign(reinterpret_cast<const char *>(r + kOffFontName + 1),
-                             static_cast<size_t>(fontNameLength));
-            font.pitch = r[kOffFontPitch];
-            font.style = r[kOffFontStyle];
-            font.color = getInt32(r + kOffFontColor);
-            node->SetFont(font);
-        } else {
-            node->SetParentFont();
+            font->name.assign(reinterpret_cast<const char *>(r + kOffFontName + 1),
+                              static_cast<size_t>(fontNameLength));
+            font->pitch = r[kOffFontPitch];
+            font->style = r[kOffFontStyle];
+            font->color = getInt32(r + kOffFontColor);
+            e.font = std::move(font);
+        }
+        node->setFlag(TCatalogNode::kParentFont, parentFont);
+        if (!e.IsUsual()) {
+            nodes.extras_[node] = std::move(e);
+            node->flags_ |= TCatalogNode::kHasExtras;
+        } else if (node->flags_ & TCatalogNode::kHasExtras) {
+            nodes.extras_.erase(node);
+            node->flags_ &= static_cast<uint8_t>(~TCatalogNode::kHasExtras);
         }
         if (auto *o = nodes.observer())
             o->NodeChanged(node);
@@ -399,11 +444,23 @@ public:
                                               std::to_string(kMaxNestingDepth) + " levels" +
                                               offsetText(rec.offset));
                 promise(rec.children, rec.offset, "child count");
+                reserveFromCount(in, node, rec.children);
                 stack.push_back({node, rec.children, rec.expanded});
             } else {
                 node->SetExpanded(rec.expanded); // no children: stays collapsed
             }
         }
+    }
+
+    // Sizes a child array from a count read from the file, but never beyond
+    // what the rest of the file can hold: the count is untrusted.
+    static void reserveFromCount(const DeviceReader &in, TCatalogNode *node, int32_t children)
+    {
+        const qint64 left = in.remaining();
+        if (left < 0)
+            return;
+        const qint64 fits = left / kMinBlockSize;
+        node->reserveChildren(static_cast<uint32_t>(std::min<qint64>(children, fits)));
     }
 
     // A node stored as selected joins the selection list and becomes the
@@ -463,17 +520,17 @@ public:
     {
         to.imageIndex_ = from.imageIndex_;
         to.selectedIndex_ = from.selectedIndex_;
-        to.stateIndex_ = from.stateIndex_;
-        to.overlayIndex_ = from.overlayIndex_;
-        to.integralHeight_ = from.integralHeight_;
+        to.SetStateIndex(from.StateIndex());
+        to.SetOverlayIndex(from.OverlayIndex());
+        to.SetIntegralHeight(from.IntegralHeight());
         to.checkState_ = from.checkState_;
         to.checkType_ = from.checkType_;
-        to.data_ = from.data_;
-        to.color_ = from.color_;
+        to.SetData(from.Data());
+        to.SetColor(from.Color());
         to.setFlag(TCatalogNode::kEnabled, from.Enabled());
         to.setFlag(TCatalogNode::kParentColor, from.ParentColor());
-        if (from.font_)
-            to.SetFont(*from.font_);
+        if (const TNodeFont *font = from.Font())
+            to.SetFont(*font);
         else
             to.SetParentFont();
     }
@@ -496,8 +553,8 @@ public:
             if (!top)
                 top = copy;
             copies.emplace_back(p.from, copy);
-            for (auto it = p.from->children_.rbegin(); it != p.from->children_.rend(); ++it)
-                stack.push_back({*it, copy});
+            for (uint32_t i = p.from->childCount_; i-- > 0;)
+                stack.push_back({p.from->children_[i], copy});
         }
         // Expanded once the children exist, under the usual rules.
         for (auto &[from, copy] : copies)
@@ -505,9 +562,8 @@ public:
         return top;
     }
 
-    static void writeBinary(QIODevice &stream, const TCatalogNodes &nodes)
+    static void writeBinary(DeviceWriter &out, const TCatalogNodes &nodes)
     {
-        DeviceWriter out(stream);
         unsigned char head[5];
         head[0] = nodes.RootCheckType();
         putInt32(head + 1, nodes.TopLevelCount());
@@ -517,9 +573,8 @@ public:
         out.flush();
     }
 
-    static void writeText(QIODevice &stream, const TCatalogNodes &nodes)
+    static void writeText(DeviceWriter &out, const TCatalogNodes &nodes)
     {
-        DeviceWriter out(stream);
         struct Item {
             const TCatalogNode *node;
             int depth;
@@ -535,8 +590,8 @@ public:
             line.append(item.node->Text());
             line.append("\r\n");
             out.write(line.data(), line.size());
-            for (auto it = item.node->children_.rbegin(); it != item.node->children_.rend(); ++it)
-                stack.push_back({*it, item.depth + 1});
+            for (uint32_t i = item.node->childCount_; i-- > 0;)
+                stack.push_back({item.node->children_[i], item.depth + 1});
         }
         out.flush();
     }
@@ -642,7 +697,8 @@ void TCatalogNode::ReadData(QIODevice &stream)
 
 void TCatalogNodes::WriteBinary(QIODevice &stream) const
 {
-    CatalogFileAccess::writeBinary(stream, *this);
+    DeviceWriter out(stream);
+    CatalogFileAccess::writeBinary(out, *this);
 }
 
 void TCatalogNodes::ReadBinary(QIODevice &stream)
@@ -652,7 +708,8 @@ void TCatalogNodes::ReadBinary(QIODevice &stream)
 
 void TCatalogNodes::WriteText(QIODevice &stream) const
 {
-    CatalogFileAccess::writeText(stream, *this);
+    DeviceWriter out(stream);
+    CatalogFileAccess::writeText(out, *this);
 }
 
 void TCatalogNodes::ReadText(QIODevice &stream)
@@ -688,27 +745,42 @@ void TCatalogTree::LoadFromStream(QIODevice &stream)
     }
 }
 
-void TCatalogTree::SaveToStream(QIODevice &stream, bool binary) const
+namespace {
+
+void writeForm(DeviceWriter &out, const TCatalogNodes &nodes, bool binary)
 {
     if (binary) {
-        if (stream.write(kCatalogSignature, sizeof kCatalogSignature) !=
-            static_cast<qint64>(sizeof kCatalogSignature))
-            throw EWriteError();
-        CatalogFileAccess::writeBinary(stream, *items_);
+        out.write(kCatalogSignature, sizeof kCatalogSignature);
+        CatalogFileAccess::writeBinary(out, nodes);
     } else {
-        CatalogFileAccess::writeText(stream, *items_);
+        CatalogFileAccess::writeText(out, nodes);
     }
+}
+
+} // namespace
+
+void TCatalogTree::SaveToStream(QIODevice &stream, bool binary) const
+{
+    DeviceWriter out(stream);
+    writeForm(out, *items_, binary);
 }
 
 void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
 {
     // A temporary file beside the target, flushed to disk, then renamed over
     // it: a crash or a full disk never leaves a half-written catalog.
+    // Unbuffered: the writer's large blocks go to the file as they are, and
+    // the disk starts on each one while the next is serialised, so the sync
+    // at the end waits for little more than the last block.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw EFCreateError(fileName.toStdString());
-    SaveToStream(file, binary); // on a throw the temporary file is discarded
-    if (!file.flush() || !platform::SyncFile(file.handle()))
+    const int handle = file.handle();
+    DeviceWriter out(file, [handle](qint64 offset, qint64 length) {
+        platform::StartWriteBack(handle, offset, length);
+    });
+    writeForm(out, *items_, binary); // on a throw the temporary file is discarded
+    if (!file.flush() || !platform::SyncFile(handle))
         throw EWriteError();
     if (!file.commit())
         throw EWriteError();

@@ -7,7 +7,9 @@
 #include "catalog_tree.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unordered_set>
 
 #include "catalog_errors.h"
@@ -19,32 +21,90 @@ namespace tslcat {
 // for catalogs of millions of files).
 class TCatalogRoot : public TCatalogNode {
 public:
-    explicit TCatalogRoot(TCatalogNodes *owner) : TCatalogNode(nullptr, {}), owner(owner) {}
+    explicit TCatalogRoot(TCatalogNodes *owner) : TCatalogNode(nullptr), owner(owner) {}
     TCatalogNodes *owner; // non-owning; the collection owns us
 };
 
 // --- TCatalogNode ---------------------------------------------------------
 
-TCatalogNode::TCatalogNode(TCatalogNode *parent, std::string_view text) : parent_(parent)
+// Children are freed by TCatalogNodes::freeSubtree, never from here, so a
+// deep tree does not recurse through destructors.  The node only owns its
+// array of child pointers.
+TCatalogNode::~TCatalogNode()
 {
-    assignText(text);
+    std::free(children_);
 }
 
-// Children are freed by TCatalogNodes::freeSubtree, never from here, so a
-// deep tree does not recurse through destructors.
-TCatalogNode::~TCatalogNode() = default;
-
-void TCatalogNode::assignText(std::string_view text)
+void TCatalogNode::reserveChildren(uint32_t n)
 {
-    if (text.empty()) {
-        text_.reset();
-        textLength_ = 0;
+    if (n <= childCapacity_)
         return;
+    void *grown = std::realloc(children_, size_t{n} * sizeof(TCatalogNode *));
+    if (!grown)
+        throw std::bad_alloc();
+    children_ = static_cast<TCatalogNode **>(grown);
+    childCapacity_ = n;
+}
+
+void TCatalogNode::pushChild(TCatalogNode *child)
+{
+    if (childCount_ == childCapacity_) {
+        if (childCount_ == UINT32_MAX / 2)
+            throw std::bad_alloc();
+        reserveChildren(childCapacity_ < 2 ? 2 : childCapacity_ * 2);
     }
-    std::unique_ptr<char[]> copy(new char[text.size()]);
-    std::memcpy(copy.get(), text.data(), text.size());
-    text_ = std::move(copy);
-    textLength_ = static_cast<uint32_t>(text.size());
+    children_[childCount_++] = child;
+}
+
+const TNodeExtras &TCatalogNode::extras() const
+{
+    static const TNodeExtras usual;
+    if (!(flags_ & kHasExtras))
+        return usual;
+    return Owner().extras_.at(this);
+}
+
+template <class Edit>
+void TCatalogNode::editExtras(Edit &&edit)
+{
+    auto &table = Owner().extras_;
+    TNodeExtras &e = table[this];
+    flags_ |= kHasExtras;
+    edit(e);
+    if (e.IsUsual()) {
+        table.erase(this);
+        flags_ &= static_cast<uint8_t>(~kHasExtras);
+    }
+}
+
+void TCatalogNode::SetStateIndex(int32_t v)
+{
+    if (v != StateIndex())
+        editExtras([v](TNodeExtras &e) { e.stateIndex = v; });
+}
+
+void TCatalogNode::SetOverlayIndex(int32_t v)
+{
+    if (v != OverlayIndex())
+        editExtras([v](TNodeExtras &e) { e.overlayIndex = v; });
+}
+
+void TCatalogNode::SetIntegralHeight(int32_t v)
+{
+    if (v != IntegralHeight())
+        editExtras([v](TNodeExtras &e) { e.integralHeight = v; });
+}
+
+void TCatalogNode::SetData(uint32_t v)
+{
+    if (v != Data())
+        editExtras([v](TNodeExtras &e) { e.data = v; });
+}
+
+void TCatalogNode::SetColor(int32_t v)
+{
+    if (v != Color())
+        editExtras([v](TNodeExtras &e) { e.color = v; });
 }
 
 const TCatalogNode *TCatalogNode::root() const
@@ -67,8 +127,9 @@ TCatalogTree &TCatalogNode::Tree() const
 
 void TCatalogNode::SetText(std::string_view text)
 {
-    assignText(text);
-    if (auto *o = Owner().observer())
+    TCatalogNodes &owner = Owner();
+    owner.setNodeText(this, text);
+    if (auto *o = owner.observer())
         o->NodeChanged(this);
 }
 
@@ -94,13 +155,15 @@ void TCatalogNode::SetIcons(int32_t imageIndex, int32_t selectedIndex)
 
 void TCatalogNode::SetFont(const TNodeFont &font)
 {
-    font_ = std::make_unique<TNodeFont>(font);
+    auto copy = std::make_unique<TNodeFont>(font);
+    editExtras([&](TNodeExtras &e) { e.font = std::move(copy); });
     setFlag(kParentFont, false);
 }
 
 void TCatalogNode::SetParentFont()
 {
-    font_.reset();
+    if (flags_ & kHasExtras)
+        editExtras([](TNodeExtras &e) { e.font.reset(); });
     setFlag(kParentFont, true);
 }
 
@@ -154,8 +217,8 @@ TCatalogNode *TCatalogNode::GetNextSibling() const
 {
     if (!parent_)
         return nullptr;
-    size_t next = size_t{index_} + 1;
-    return next < parent_->children_.size() ? parent_->children_[next] : nullptr;
+    const uint32_t next = index_ + 1;
+    return next < parent_->childCount_ ? parent_->children_[next] : nullptr;
 }
 
 int TCatalogNode::AbsoluteIndex() const
@@ -177,16 +240,57 @@ TCatalogNodes::TCatalogNodes(TCatalogTree *tree) : tree_(tree), root_(std::make_
 
 TCatalogNodes::~TCatalogNodes()
 {
-    // No events and no observer calls while the tree itself goes away.
-    std::vector<TCatalogNode *> all;
-    all.reserve(static_cast<size_t>(count_));
-    for (TCatalogNode *disc : root_->children_)
-        all.push_back(disc);
+    // No events and no observer calls while the tree itself goes away; the
+    // pool's slabs go with us, so only the nodes' child arrays need freeing.
+    std::vector<TCatalogNode *> all(root_->children_, root_->children_ + root_->childCount_);
     for (size_t i = 0; i < all.size(); ++i)
-        for (TCatalogNode *c : all[i]->children_)
-            all.push_back(c);
+        all.insert(all.end(), all[i]->children_, all[i]->children_ + all[i]->childCount_);
     for (TCatalogNode *n : all)
-        delete n;
+        n->~TCatalogNode();
+}
+
+void TCatalogNodes::destroyNode(TCatalogNode *node)
+{
+    if (node->flags_ & TCatalogNode::kHasExtras)
+        extras_.erase(node);
+    names_.Release(node->textLength_);
+    node->~TCatalogNode();
+    pool_.Free(node);
+}
+
+void TCatalogNodes::setNodeText(TCatalogNode *node, std::string_view text)
+{
+    const uint32_t old = node->textLength_;
+    if (text.size() <= old && old != 0) {
+        // Fits where the old name was: no new bytes.  The source may be this
+        // very name (a part of it), hence memmove.
+        if (!text.empty())
+            std::memmove(node->text_, text.data(), text.size());
+        names_.Release(old - text.size());
+        node->textLength_ = static_cast<uint32_t>(text.size());
+        return;
+    }
+    if (text.size() > UINT32_MAX)
+        throw std::bad_alloc();
+    char *stored = names_.Store(text);
+    names_.Release(old);
+    node->text_ = stored;
+    node->textLength_ = static_cast<uint32_t>(text.size());
+}
+
+// Copies every live name into a fresh store and drops the old one, whose
+// chunks are mostly names of deleted nodes by now.
+void TCatalogNodes::compactNames()
+{
+    TNameStore fresh;
+    std::vector<TCatalogNode *> stack(root_->children_, root_->children_ + root_->childCount_);
+    while (!stack.empty()) {
+        TCatalogNode *n = stack.back();
+        stack.pop_back();
+        n->text_ = fresh.Store(n->Text());
+        stack.insert(stack.end(), n->children_, n->children_ + n->childCount_);
+    }
+    names_ = std::move(fresh);
 }
 
 ICatalogTreeObserver *TCatalogNodes::observer() const
@@ -218,15 +322,15 @@ void TCatalogNodes::buildFlatIndex() const
     flat_.clear();
     flat_.reserve(static_cast<size_t>(count_));
     std::vector<TCatalogNode *> stack;
-    for (auto it = root_->children_.rbegin(); it != root_->children_.rend(); ++it)
-        stack.push_back(*it);
+    for (uint32_t i = root_->childCount_; i-- > 0;)
+        stack.push_back(root_->children_[i]);
     while (!stack.empty()) {
         TCatalogNode *n = stack.back();
         stack.pop_back();
         n->absoluteIndex_ = static_cast<uint32_t>(flat_.size());
         flat_.push_back(n);
-        for (auto it = n->children_.rbegin(); it != n->children_.rend(); ++it)
-            stack.push_back(*it);
+        for (uint32_t i = n->childCount_; i-- > 0;)
+            stack.push_back(n->children_[i]);
     }
     flatValid_ = true;
 }
@@ -244,31 +348,46 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
 {
     TCatalogNode *p = parent ? parent : root_.get();
     const int row = p->Count();
+    if (text.size() > UINT32_MAX)
+        throw std::bad_alloc();
     if (auto *o = observer())
         o->NodeAboutToBeInserted(parent, row);
-    std::unique_ptr<TCatalogNode> node(new TCatalogNode(p, text));
+    // Everything that can fail comes first, so a failure changes nothing.
+    if (p->childCount_ == p->childCapacity_)
+        p->reserveChildren(p->childCapacity_ < 2 ? 2 : p->childCapacity_ * 2);
+    if (flatValid_ && flat_.size() == flat_.capacity())
+        flat_.reserve(flat_.size() < 1024 ? 1024 : flat_.size() * 2);
+    char *stored = names_.Store(text);
+    TCatalogNode *node;
+    try {
+        node = new (pool_.Allocate()) TCatalogNode(p);
+    } catch (...) {
+        names_.Release(text.size());
+        throw;
+    }
+    node->text_ = stored;
+    node->textLength_ = static_cast<uint32_t>(text.size());
     node->index_ = static_cast<uint32_t>(row);
     switch (p->checkType_) {
     case 0:
-        node->stateIndex_ = 0;
-        break;
+        break; // 0, the usual value
     case 1:
     case 2:
-        node->stateIndex_ = 1;
+        node->SetStateIndex(1);
         break;
     case 3:
-        node->stateIndex_ = 5;
+        node->SetStateIndex(5);
         break;
     default:
+        node->SetStateIndex(-1);
         break;
     }
-    p->children_.push_back(node.get());
-    TCatalogNode *added = node.release();
+    p->pushChild(node);
     ++count_;
-    noteAppended(added);
+    noteAppended(node);
     if (auto *o = observer())
-        o->NodeInserted(added);
-    return added;
+        o->NodeInserted(node);
+    return node;
 }
 
 TCatalogNode *TCatalogNodes::Add(TCatalogNode *sibling, std::string_view text)
@@ -280,8 +399,7 @@ void TCatalogNodes::freeSubtree(TCatalogNode *node, bool raiseDeletion)
 {
     std::vector<TCatalogNode *> doomed{node};
     for (size_t i = 0; i < doomed.size(); ++i)
-        for (TCatalogNode *c : doomed[i]->children_)
-            doomed.push_back(c);
+        doomed.insert(doomed.end(), doomed[i]->children_, doomed[i]->children_ + doomed[i]->childCount_);
 
     TCatalogTree &tree = *tree_;
     if (raiseDeletion && tree.OnDeletion)
@@ -305,7 +423,7 @@ void TCatalogNodes::freeSubtree(TCatalogNode *node, bool raiseDeletion)
                          selection_.end());
     count_ -= static_cast<int>(doomed.size());
     for (TCatalogNode *n : doomed)
-        delete n;
+        destroyNode(n);
 }
 
 void TCatalogNodes::Delete(TCatalogNode *node)
@@ -318,13 +436,19 @@ void TCatalogNodes::Delete(TCatalogNode *node)
     if (auto *o = observer())
         o->NodeAboutToBeRemoved(shownParent, static_cast<int>(row));
     freeSubtree(node, true);
-    p->children_.erase(p->children_.begin() + static_cast<std::ptrdiff_t>(row));
-    for (size_t i = row; i < p->children_.size(); ++i)
-        p->children_[i]->index_ = static_cast<uint32_t>(i);
+    std::memmove(p->children_ + row, p->children_ + row + 1,
+                 (p->childCount_ - row - 1) * sizeof(TCatalogNode *));
+    --p->childCount_;
+    for (uint32_t i = static_cast<uint32_t>(row); i < p->childCount_; ++i)
+        p->children_[i]->index_ = i;
     dropFlatIndex();
+    if (count_ == 0)
+        releaseStorage();
+    else if (names_.WorthCompacting())
+        compactNames();
     if (auto *o = observer())
         o->NodeRemoved(shownParent, static_cast<int>(row));
-    if (shownParent && p->children_.empty() && p->Expanded()) {
+    if (shownParent && p->childCount_ == 0 && p->Expanded()) {
         p->setFlag(TCatalogNode::kExpanded, false);
         if (auto *o = observer())
             o->NodeExpandedChanged(p, false);
@@ -336,22 +460,35 @@ void TCatalogNodes::Clear()
     if (auto *o = observer())
         o->AboutToBeCleared();
     // Last disc first, as the display removes them.
-    while (!root_->children_.empty()) {
-        TCatalogNode *last = root_->children_.back();
+    while (root_->childCount_ != 0) {
+        TCatalogNode *last = root_->children_[root_->childCount_ - 1];
         freeSubtree(last, true);
-        root_->children_.pop_back();
+        --root_->childCount_;
     }
     selection_.clear();
     flat_.clear();
     flat_.shrink_to_fit();
+    releaseStorage();
     flatValid_ = true; // the empty tree's index; appends extend it
     if (auto *o = observer())
         o->Cleared();
 }
 
+// With no node left, the pool's slabs, the names and the root's child
+// array go back to the system.
+void TCatalogNodes::releaseStorage()
+{
+    pool_.Reset();
+    names_.Reset();
+    extras_.clear();
+    std::free(root_->children_);
+    root_->children_ = nullptr;
+    root_->childCount_ = root_->childCapacity_ = 0;
+}
+
 TCatalogNode *TCatalogNodes::GetFirstNode() const
 {
-    return root_->children_.empty() ? nullptr : root_->children_.front();
+    return root_->childCount_ == 0 ? nullptr : root_->children_[0];
 }
 
 int TCatalogNodes::TopLevelCount() const

@@ -36,7 +36,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "catalog_storage.h"
 
 class QIODevice;
 class QString;
@@ -66,6 +69,23 @@ struct TNodeFont {
     {
         return height == o.height && name == o.name && pitch == o.pitch && style == o.style &&
                color == o.color;
+    }
+};
+
+// Attributes that every node has but the catalog never changes from these
+// values.  A node keeps them out of line, in its collection, only while one
+// of them differs, so the millions of ordinary nodes do not pay for them.
+struct TNodeExtras {
+    int32_t stateIndex = 0;
+    int32_t overlayIndex = -1;
+    int32_t integralHeight = 1;
+    uint32_t data = 0;
+    int32_t color = 0;
+    std::unique_ptr<TNodeFont> font; // present exactly while ParentFont is false
+    bool IsUsual() const
+    {
+        return stateIndex == 0 && overlayIndex == -1 && integralHeight == 1 && data == 0 && color == 0 &&
+               !font;
     }
 };
 
@@ -116,7 +136,9 @@ public:
     ~TCatalogNode();
 
     // --- the name: raw bytes, any length in memory (the file keeps 255) ---
-    std::string_view Text() const { return {text_.get(), textLength_}; }
+    // The view stays valid until this node's text changes or nodes are
+    // deleted (a deletion may repack the names of the survivors).
+    std::string_view Text() const { return {text_, textLength_}; }
     void SetText(std::string_view text); // tells the display
 
     // --- icons (indexes into the icon list; -1 = none) ---
@@ -128,27 +150,30 @@ public:
     void SetIcons(int32_t imageIndex, int32_t selectedIndex);
 
     // --- attributes kept and stored, unused by the catalog ---
-    int32_t StateIndex() const { return stateIndex_; }
-    void SetStateIndex(int32_t v) { stateIndex_ = v; }
-    int32_t OverlayIndex() const { return overlayIndex_; }
-    void SetOverlayIndex(int32_t v) { overlayIndex_ = v; }
-    int32_t IntegralHeight() const { return integralHeight_; }
-    void SetIntegralHeight(int32_t v) { integralHeight_ = v; }
+    // (the int32/Data/Color/Font ones live out of line while unusual; their
+    // accessors walk up to the collection, O(depth))
+    int32_t StateIndex() const { return extras().stateIndex; }
+    void SetStateIndex(int32_t v);
+    int32_t OverlayIndex() const { return extras().overlayIndex; }
+    void SetOverlayIndex(int32_t v);
+    int32_t IntegralHeight() const { return extras().integralHeight; }
+    void SetIntegralHeight(int32_t v);
     uint8_t CheckState() const { return checkState_; }
     void SetCheckState(uint8_t v) { checkState_ = v; }
     uint8_t CheckType() const { return checkType_; }
     void SetCheckType(uint8_t v) { checkType_ = v; }
     bool Enabled() const { return flags_ & kEnabled; }
     void SetEnabled(bool v) { setFlag(kEnabled, v); }
-    uint32_t Data() const { return data_; }
-    void SetData(uint32_t v) { data_ = v; }
-    int32_t Color() const { return color_; }
-    void SetColor(int32_t v) { color_ = v; }
+    uint32_t Data() const { return extras().data; }
+    void SetData(uint32_t v);
+    int32_t Color() const { return extras().color; }
+    void SetColor(int32_t v);
     bool ParentColor() const { return flags_ & kParentColor; }
     void SetParentColor(bool v) { setFlag(kParentColor, v); }
     bool ParentFont() const { return flags_ & kParentFont; }
-    // nullptr while ParentFont() is true.
-    const TNodeFont *Font() const { return font_.get(); }
+    // nullptr while ParentFont() is true.  Valid until the font changes or
+    // the node is deleted.
+    const TNodeFont *Font() const { return extras().font.get(); }
     // Gives the node its own font and clears ParentFont.
     void SetFont(const TNodeFont &font);
     // Drops the own font and sets ParentFont.
@@ -163,11 +188,11 @@ public:
     void SetExpanded(bool expanded);
 
     // --- structure (all O(1) except Level, which is O(depth)) ---
-    bool HasChildren() const { return !children_.empty(); }
+    bool HasChildren() const { return childCount_ != 0; }
     // nullptr for a disc node.
     TCatalogNode *Parent() const;
     int Level() const;
-    int Count() const { return static_cast<int>(children_.size()); }
+    int Count() const { return static_cast<int>(childCount_); }
     // Throws EListError "List index out of bounds (%d)" outside 0..Count()-1.
     TCatalogNode *Child(int i) const;
     // The node after this one among its siblings, or nullptr.
@@ -191,7 +216,7 @@ public:
     void ReadData(QIODevice &stream);
 
 protected:
-    TCatalogNode(TCatalogNode *parent, std::string_view text);
+    explicit TCatalogNode(TCatalogNode *parent) : parent_(parent) {}
 
 private:
     friend class TCatalogNodes;
@@ -204,27 +229,30 @@ private:
         kParentFont = 8,
         kSelected = 16,
         kRoot = 32,
+        kHasExtras = 64, // an entry in the collection's extras table
     };
 
     void setFlag(uint8_t bit, bool on) { flags_ = on ? (flags_ | bit) : (flags_ & ~bit); }
-    void assignText(std::string_view text);
     const TCatalogNode *root() const;
+    const TNodeExtras &extras() const;
+    // Changes the out-of-line attributes through `edit`, then drops the
+    // table entry again when everything is back to the usual values.
+    template <class Edit>
+    void editExtras(Edit &&edit);
+    void pushChild(TCatalogNode *child);
+    void reserveChildren(uint32_t n);
 
-    // Field order keeps the node at 96 bytes on 64-bit systems.
+    // 56 bytes on 64-bit systems: loaded catalogs hold millions of nodes.
     TCatalogNode *parent_;               // non-owning; the root for disc nodes
-    std::vector<TCatalogNode *> children_; // owning
-    std::unique_ptr<char[]> text_;
-    std::unique_ptr<TNodeFont> font_;
+    TCatalogNode **children_ = nullptr;  // malloc'd array; the nodes belong to the collection
+    char *text_ = nullptr;               // in the collection's name store; nullptr when empty
     uint32_t textLength_ = 0;
-    uint32_t index_ = 0;             // row among the siblings
+    uint32_t childCount_ = 0;
+    uint32_t childCapacity_ = 0;
+    uint32_t index_ = 0;                 // row among the siblings
     mutable uint32_t absoluteIndex_ = 0; // valid while the flat index is built
     int32_t imageIndex_ = -1;
     int32_t selectedIndex_ = -1;
-    int32_t stateIndex_ = -1;
-    int32_t overlayIndex_ = -1;
-    int32_t integralHeight_ = 1;
-    uint32_t data_ = 0;
-    int32_t color_ = 0;
     uint8_t checkState_ = 0;
     uint8_t checkType_ = 0;
     uint8_t flags_ = kEnabled | kParentColor | kParentFont;
@@ -303,9 +331,17 @@ private:
     void buildFlatIndex() const;
     ICatalogTreeObserver *observer() const;
     void freeSubtree(TCatalogNode *node, bool raiseDeletion);
+    void destroyNode(TCatalogNode *node);
+    void setNodeText(TCatalogNode *node, std::string_view text);
+    void compactNames();
+    void releaseStorage();
 
     TCatalogTree *tree_; // non-owning; the tree owns us
     std::unique_ptr<TCatalogRoot> root_; // the invisible root, parent of the discs
+    // Every node but the root lives in `pool_`, every name in `names_`.
+    TSlabPool<TCatalogNode> pool_;
+    TNameStore names_;
+    std::unordered_map<const TCatalogNode *, TNodeExtras> extras_;
     int count_ = 0;
     int updateCount_ = 0;
     std::vector<TCatalogNode *> selection_;

@@ -39,4 +39,9 @@ bool QueryVolume(const std::string &root, std::string &label);
 // Flushes an open file's data to the storage device (fsync); true on success.
 bool SyncFile(int handle);
 
+// Asks the system to start writing the given byte range of an open file to
+// its device without waiting for it; a hint only (SyncFile still makes the
+// data durable), so it reports nothing and may do nothing.
+void StartWriteBack(int handle, int64_t offset, int64_t length);
+
 } // namespace tslcat::platform

@@ -97,4 +97,14 @@ bool SyncFile(int handle)
     return handle >= 0 && ::fsync(handle) == 0;
 }
 
+void StartWriteBack(int handle, int64_t offset, int64_t length)
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    if (handle >= 0)
+        ::sync_file_range(handle, offset, length, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)handle, (void)offset, (void)length;
+#endif
+}
+
 } // namespace tslcat::platform
