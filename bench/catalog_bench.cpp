@@ -1,24 +1,39 @@
 // catalog_bench.cpp - speed and memory of the catalog core on a large
-// generated catalog: save and load of "mdb.dat", the load pass with file
-// count and file-type list, and searches of every kind.
+// generated catalog, side by side with the tools a Linux user would use
+// instead: plocate for searching the same names, find for walking the same
+// folder tree.
 //
-//   catalog_bench NAMES [NODES] [RUNS]
+//   catalog_bench NAMES [NODES] [RUNS] [--scan DIR]
 //
 // NAMES holds one name per line (gen_names.py output); the tree is shaped
 // from them deterministically: one disc per 10,000 names, a name without an
 // extension opens a folder with probability 0.45 (depth at most 6), and after
 // each file the walk climbs one level with probability 0.07.  The catalog
 // file is written to a temporary folder and removed afterwards.
+//
+// plocate gets a database built (plocate-build --plaintext) from the full
+// paths of exactly the catalog's nodes below disc level, and is asked for
+// base names only (-b), so both sides search the same names and must find
+// the same number.  --scan DIR times TTreeScanner over DIR (a tree made by
+// gen_tree.py --mkdir) against `find DIR`, warm cache, same run.
+//
+// Every figure is the median of RUNS runs.  Target lines print our figure,
+// the peer's figure, the ratio and MET / NOT MET.
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <malloc.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -28,6 +43,7 @@
 #include "catalog_tree.h"
 #include "icon_lookup.h"
 #include "quarn32.h"
+#include "tree_scanner.h"
 
 using namespace tslcat;
 using Clock = std::chrono::steady_clock;
@@ -39,9 +55,32 @@ double Seconds(Clock::time_point since)
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+// Heap in use, also the blocks malloc maps directly (large arrays, slabs).
 size_t HeapInUse()
 {
-    return mallinfo2().uordblks;
+    const struct mallinfo2 mi = mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+}
+
+// Resident set size of this process.
+size_t ResidentBytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
 
 // Deterministic 64-bit generator (SplitMix64).
@@ -87,51 +126,171 @@ void BuildTree(TCatalogTree &tree, const std::vector<std::string> &names, size_t
     }
 }
 
+// "/DISC0/folder/name" for every node below disc level, one per line.
+bool WritePaths(const TCatalogTree &tree, const std::string &path)
+{
+    FILE *out = std::fopen(path.c_str(), "wb");
+    if (!out)
+        return false;
+    std::vector<std::string_view> parts;
+    const TCatalogNodes &nodes = tree.Items();
+    std::string line;
+    for (int i = 0; i < nodes.Count(); ++i) {
+        const TCatalogNode *n = nodes.Item(i);
+        if (!n->Parent())
+            continue;
+        parts.clear();
+        for (const TCatalogNode *p = n; p; p = p->Parent())
+            parts.push_back(p->Text());
+        line.clear();
+        for (size_t k = parts.size(); k-- > 0;) {
+            line.push_back('/');
+            line.append(parts[k]);
+        }
+        line.push_back('\n');
+        std::fwrite(line.data(), 1, line.size(), out);
+    }
+    return std::fclose(out) == 0;
+}
+
+// Runs a program (no shell) and returns its standard output; `seconds` gets
+// the wall time from start to exit, which includes reading the output.
+// posix_spawn, not fork: copying the page tables of this process, which
+// holds a million-node catalog, would be charged to the peer.
+std::string Run(const std::vector<std::string> &argv, double &seconds, int *status = nullptr)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    const auto t = Clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string out;
+    char buffer[1 << 16];
+    ssize_t got;
+    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<size_t>(got));
+    close(fds[0]);
+    int st = 127 << 8;
+    if (spawned == 0)
+        waitpid(pid, &st, 0);
+    seconds = Seconds(t);
+    if (status)
+        *status = st;
+    return out;
+}
+
+// Walking with `find DIR`: the peer prints every path; we count the lines,
+// as `| wc -l` would.
+size_t FindCount(const std::string &dir, double &seconds)
+{
+    const std::string out = Run({"find", dir}, seconds);
+    return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
+}
+
+const char *Verdict(bool met)
+{
+    return met ? "MET" : "NOT MET";
+}
+
+void Header()
+{
+    std::printf("  %-44s %12s | %12s | %8s   %s\n", "case", "ours", "peer", "ratio", "target");
+}
+
+// One line with a peer: ratio = ours / peer.
+void PeerLine(const char *label, double ours, double peer, const char *unit, const std::string &target = {},
+              bool met = false)
+{
+    std::printf("  %-44s %10.4f %s | %10.4f %s | %8.3f   %s%s%s\n", label, ours, unit, peer, unit,
+                peer > 0 ? ours / peer : 0.0, target.c_str(), target.empty() ? "" : "  ",
+                target.empty() ? "" : Verdict(met));
+}
+
+// One line against a fixed target: the peer column shows the target.
+void TargetLine(const char *label, double ours, double limit, const char *unit)
+{
+    std::printf("  %-44s %10.4f %s | %10.4f %s | %8.3f   <= %g %s  %s\n", label, ours, unit, limit, unit,
+                ours / limit, limit, unit, Verdict(ours <= limit));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: catalog_bench NAMES [NODES] [RUNS]\n");
+    std::vector<std::string> positional;
+    std::string scanDir;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--scan") == 0 && i + 1 < argc)
+            scanDir = argv[++i];
+        else
+            positional.emplace_back(argv[i]);
+    }
+    if (positional.empty()) {
+        std::fprintf(stderr, "usage: catalog_bench NAMES [NODES] [RUNS] [--scan DIR]\n");
         return 2;
     }
-    const size_t nodes = argc > 2 ? std::stoul(argv[2]) : 1000000;
-    const int runs = argc > 3 ? std::stoi(argv[3]) : 3;
+    const size_t nodes = positional.size() > 1 ? std::stoul(positional[1]) : 1000000;
+    const int runs = std::max(1, positional.size() > 2 ? std::stoi(positional[2]) : 3);
     std::vector<std::string> names;
     {
-        std::ifstream in(argv[1], std::ios::binary);
+        std::ifstream in(positional[0], std::ios::binary);
         std::string line;
         while (std::getline(in, line))
             names.push_back(line);
     }
     if (names.empty()) {
-        std::fprintf(stderr, "catalog_bench: no names in %s\n", argv[1]);
+        std::fprintf(stderr, "catalog_bench: no names in %s\n", positional[0].c_str());
         return 2;
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("mdb.dat");
     QuarnMessages(0);
 
-    double best[6] = {1e9, 1e9, 1e9, 1e9, 1e9, 1e9};
-    size_t bytesPerNode = 0;
+    enum { kBuild, kSaveToFile, kLoadFromFile, kFlatIndex, kLoadCatalog, kSaveCatalog, kPhases };
+    std::vector<double> phase[kPhases];
+    size_t heapPerNode = 0, residentPerNode = 0;
     int64_t files = 0;
     size_t fileTypes = 0;
     qint64 fileSize = 0;
     struct Query {
         const char *label;
         TSearchRequest request;
+        std::vector<std::string> plocateArgs; // empty: no peer case
     };
     const Query queries[] = {
-        {"both 'readme'", {"readme", false, TSearchKind::FilesAndFolders, ""}},
-        {"files '\\.zip$' case", {"\\.zip$", true, TSearchKind::Files, ""}},
-        {"files '.' type .jpg", {".", false, TSearchKind::Files, ".jpg"}},
-        {"folders '^[a-c].*[0-9]$'", {"^[a-c].*[0-9]$", false, TSearchKind::Folders, ""}},
-        {"both 'qqqzzz' (walk only)", {"qqqzzz", false, TSearchKind::FilesAndFolders, ""}},
-        {"both '.' (every name)", {".", false, TSearchKind::FilesAndFolders, ""}},
+        {"search literal 'readme' (files+folders)",
+         {"readme", false, TSearchKind::FilesAndFolders, ""},
+         {"-c", "-b", "-i", "readme"}},
+        {"search regex '\\.zip$' case (files+folders)",
+         {"\\.zip$", true, TSearchKind::FilesAndFolders, ""},
+         {"-c", "-b", "-r", "\\.zip$"}},
+        {"search regex '^[a-c].*[0-9]$' (files+folders)",
+         {"^[a-c].*[0-9]$", false, TSearchKind::FilesAndFolders, ""},
+         // Our bracket classes compare bytes exactly whatever the case flag;
+         // plocate -i would fold them, so it runs case-sensitive here.
+         {"-c", "-b", "-r", "^[a-c].*[0-9]$"}},
+        {"search files '\\.zip$' case", {"\\.zip$", true, TSearchKind::Files, ""}, {}},
+        {"search files '.' type .jpg", {".", false, TSearchKind::Files, ".jpg"}, {}},
+        {"search folders '^[a-c].*[0-9]$'", {"^[a-c].*[0-9]$", false, TSearchKind::Folders, ""}, {}},
+        {"search both 'qqqzzz' (walk only)", {"qqqzzz", false, TSearchKind::FilesAndFolders, ""}, {}},
+        {"search both '.' (every name)", {".", false, TSearchKind::FilesAndFolders, ""}, {}},
     };
-    std::vector<double> searchBest(std::size(queries), 1e9);
-    std::vector<int64_t> hits(std::size(queries), 0);
+    const size_t queryCount = std::size(queries);
+    std::vector<std::vector<double>> searchTimes(queryCount);
+    std::vector<int64_t> hits(queryCount, 0);
     int actualNodes = 0;
 
     for (int run = 0; run < runs; ++run) {
@@ -139,27 +298,34 @@ int main(int argc, char **argv)
             TCatalogTree tree;
             auto t = Clock::now();
             BuildTree(tree, names, nodes);
-            best[0] = std::min(best[0], Seconds(t));
+            phase[kBuild].push_back(Seconds(t));
             actualNodes = tree.Items().Count();
             t = Clock::now();
             tree.SaveToFile(path);
-            best[1] = std::min(best[1], Seconds(t));
+            phase[kSaveToFile].push_back(Seconds(t));
             fileSize = QFile(path).size();
         }
         {
-            const size_t before = HeapInUse();
+            // Memory of a loaded catalog: what the heap and the resident set
+            // grow by, from a trimmed heap.
+            malloc_trim(0);
+            const size_t heapBefore = HeapInUse();
+            const size_t residentBefore = ResidentBytes();
             TCatalogTree tree;
             auto t = Clock::now();
             tree.LoadFromFile(path);
-            best[2] = std::min(best[2], Seconds(t));
+            phase[kLoadFromFile].push_back(Seconds(t));
             t = Clock::now();
             tree.Items().Item(0); // the flat index, as every walk builds it
-            best[3] = std::min(best[3], Seconds(t));
-            bytesPerNode = (HeapInUse() - before) / static_cast<size_t>(actualNodes);
-            for (size_t q = 0; q < std::size(queries); ++q) {
+            phase[kFlatIndex].push_back(Seconds(t));
+            if (run == 0) {
+                heapPerNode = (HeapInUse() - heapBefore) / static_cast<size_t>(actualNodes);
+                residentPerNode = (ResidentBytes() - residentBefore) / static_cast<size_t>(actualNodes);
+            }
+            for (size_t q = 0; q < queryCount; ++q) {
                 t = Clock::now();
                 TSearchOutcome out = RunSearch(tree, queries[q].request);
-                searchBest[q] = std::min(searchBest[q], Seconds(t));
+                searchTimes[q].push_back(Seconds(t));
                 hits[q] = out.hitCount;
             }
         }
@@ -168,27 +334,137 @@ int main(int argc, char **argv)
             TPlainIconLookup icons;
             auto t = Clock::now();
             TLoadResult r = LoadCatalog(tree, path, icons);
-            best[4] = std::min(best[4], Seconds(t));
+            phase[kLoadCatalog].push_back(Seconds(t));
             files = r.fileCount;
             fileTypes = r.fileTypes.Items().size();
             t = Clock::now();
             SaveCatalog(tree, path);
-            best[5] = std::min(best[5], Seconds(t));
+            phase[kSaveCatalog].push_back(Seconds(t));
         }
     }
 
-    std::printf("catalog: %d nodes, %lld files, %zu file types, mdb.dat %lld bytes (best of %d runs)\n",
-                actualNodes, static_cast<long long>(files), fileTypes, static_cast<long long>(fileSize),
-                runs);
-    std::printf("  build in memory            %8.3f s\n", best[0]);
-    std::printf("  SaveToFile                 %8.3f s\n", best[1]);
-    std::printf("  LoadFromFile               %8.3f s\n", best[2]);
-    std::printf("  flat index                 %8.3f s\n", best[3]);
-    std::printf("  LoadCatalog (load + pass)  %8.3f s\n", best[4]);
-    std::printf("  SaveCatalog                %8.3f s\n", best[5]);
-    std::printf("  heap per node (loaded)     %8zu bytes\n", bytesPerNode);
-    for (size_t q = 0; q < std::size(queries); ++q)
-        std::printf("  search %-26s %8.3f s  %lld hits\n", queries[q].label, searchBest[q],
+    std::printf("catalog: %d nodes, %lld files, %zu file types, mdb.dat %lld bytes (medians of %d runs)\n",
+                actualNodes, static_cast<long long>(files), fileTypes, static_cast<long long>(fileSize), runs);
+    std::printf("  build in memory            %8.3f s\n", Median(phase[kBuild]));
+    std::printf("  SaveToFile                 %8.3f s\n", Median(phase[kSaveToFile]));
+    std::printf("  LoadFromFile               %8.3f s\n", Median(phase[kLoadFromFile]));
+    std::printf("  flat index                 %8.3f s\n", Median(phase[kFlatIndex]));
+    std::printf("  LoadCatalog (load + pass)  %8.3f s\n", Median(phase[kLoadCatalog]));
+    std::printf("  SaveCatalog                %8.3f s\n", Median(phase[kSaveCatalog]));
+    if (getenv("BENCH_ALL")) for (int p = 0; p < kPhases; ++p) { for (double v : phase[p]) std::printf(" %.3f", v); std::printf("\n"); }
+    std::printf("  heap per node (loaded)     %8zu bytes\n", heapPerNode);
+    std::printf("  resident per node (loaded) %8zu bytes\n", residentPerNode);
+    for (size_t q = 0; q < queryCount; ++q)
+        std::printf("  %-46s %8.4f s  %lld hits\n", queries[q].label, Median(searchTimes[q]),
                     static_cast<long long>(hits[q]));
+
+    // --- peers ---------------------------------------------------------------
+    std::vector<double> plocateTimes[std::size(queries)];
+    std::vector<long long> plocateHits(queryCount, -1);
+    const bool havePlocate = !QStandardPaths::findExecutable("plocate").isEmpty() &&
+                             !QStandardPaths::findExecutable("plocate-build", {"/usr/sbin", "/sbin", "/usr/bin"})
+                                  .isEmpty();
+    if (havePlocate) {
+        const std::string paths = dir.filePath("paths.txt").toStdString();
+        bool pathsWritten = false;
+        int plocateNames = 0;
+        {
+            TCatalogTree tree;
+            BuildTree(tree, names, nodes);
+            pathsWritten = WritePaths(tree, paths);
+            plocateNames = tree.Items().Count() - tree.Items().TopLevelCount();
+        }
+        const std::string db = dir.filePath("plocate.db").toStdString();
+        double buildSeconds = 0;
+        int status = 0;
+        const std::string builder =
+            QStandardPaths::findExecutable("plocate-build", {"/usr/sbin", "/sbin", "/usr/bin"}).toStdString();
+        if (pathsWritten)
+            Run({builder, "--plaintext", "--require-visibility", "no", paths, db}, buildSeconds, &status);
+        if (status != 0) {
+            std::printf("plocate: the database could not be built; no plocate figures\n");
+        } else {
+            std::printf("plocate: database of the same %d names built in %.1f s\n", plocateNames,
+                        buildSeconds);
+            for (size_t q = 0; q < queryCount; ++q) {
+                if (queries[q].plocateArgs.empty())
+                    continue;
+                std::vector<std::string> args{"plocate", "-d", db};
+                args.insert(args.end(), queries[q].plocateArgs.begin(), queries[q].plocateArgs.end());
+                double s = 0;
+                Run(args, s); // warm the page cache
+                for (int run = 0; run < std::max(runs, 5); ++run) {
+                    const std::string out = Run(args, s);
+                    plocateTimes[q].push_back(s);
+                    plocateHits[q] = std::atoll(out.c_str());
+                }
+            }
+        }
+    } else {
+        std::printf("plocate: not installed (scripts/install-deps.sh --bench); no plocate figures\n");
+    }
+
+    // --- scanning --------------------------------------------------------------
+    std::vector<double> findTimes, scanTimes, addDiscTimes;
+    size_t findEntries = 0, scanEntries = 0;
+    int addDiscNodes = 0;
+    if (!scanDir.empty()) {
+        auto scanOnce = [&]() {
+            TTreeScanner scanner;
+            scanner.InitialDirectory = scanDir;
+            size_t entries = 0;
+            scanner.OnDirectoryFound = [&](TTreeScanner &) { ++entries; };
+            scanner.OnFileFound = [&](TTreeScanner &) { ++entries; };
+            const auto t = Clock::now();
+            scanner.Scan();
+            scanTimes.push_back(Seconds(t));
+            scanEntries = entries;
+        };
+        double s = 0;
+        FindCount(scanDir, s); // warm the cache for both
+        scanOnce();
+        scanTimes.clear();
+        for (int run = 0; run < std::max(runs, 5); ++run) {
+            findEntries = FindCount(scanDir, s);
+            findTimes.push_back(s);
+            scanOnce();
+            TCatalogTree tree;
+            TPlainIconLookup icons;
+            const auto t = Clock::now();
+            AddDisc(tree, scanDir, "bench", icons);
+            addDiscTimes.push_back(Seconds(t));
+            addDiscNodes = tree.Items().Count();
+        }
+    }
+
+    // --- the table -----------------------------------------------------------------
+    std::printf("\ntargets (ours | peer or limit | ratio):\n");
+    Header();
+    TargetLine("LoadCatalog, 1M nodes", Median(phase[kLoadCatalog]), 0.300, "s");
+    TargetLine("SaveCatalog (temp file, sync, rename)", Median(phase[kSaveCatalog]), 0.200, "s");
+    TargetLine("heap per loaded node", static_cast<double>(heapPerNode), 120, "B");
+    TargetLine("resident memory per loaded node", static_cast<double>(residentPerNode), 120, "B");
+    TargetLine("literal search 'readme'", Median(searchTimes[0]), 0.050, "s");
+    TargetLine("regex search '\\.zip$'", Median(searchTimes[1]), 0.080, "s");
+    TargetLine("regex search '^[a-c].*[0-9]$'", Median(searchTimes[2]), 0.080, "s");
+    for (size_t q = 0; q < queryCount; ++q) {
+        if (plocateTimes[q].empty())
+            continue;
+        const double ours = Median(searchTimes[q]), peer = Median(plocateTimes[q]);
+        const bool regex = q > 0;
+        const std::string label = std::string(queries[q].label) + " vs plocate";
+        PeerLine(label.c_str(), ours, peer, "s", regex ? "plocate/ours >= 3" : "",
+                 regex && ours * 3 <= peer);
+        if (plocateHits[q] != hits[q])
+            std::printf("    (hits differ: ours %lld, plocate %lld)\n", static_cast<long long>(hits[q]),
+                        plocateHits[q]);
+    }
+    if (!findTimes.empty()) {
+        const double ours = Median(scanTimes), peer = Median(findTimes);
+        PeerLine("TTreeScanner walk vs find", ours, peer, "s", "ratio <= 1.2", ours <= 1.2 * peer);
+        PeerLine("AddDisc (walk into the catalog) vs find", Median(addDiscTimes), peer, "s");
+        std::printf("    (entries: find %zu incl. the root, scanner %zu, catalog nodes %d)\n", findEntries,
+                    scanEntries, addDiscNodes);
+    }
     return 0;
 }

@@ -782,6 +782,10 @@ void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
     writeForm(out, *items_, binary); // on a throw the temporary file is discarded
     if (!file.flush() || !platform::SyncFile(handle))
         throw EWriteError();
+    struct Held {
+        int handle;
+        ~Held() { platform::ReleaseHeldFile(handle); }
+    } old{platform::HoldFile(QFile::encodeName(fileName).toStdString())};
     if (!file.commit())
         throw EWriteError();
 }

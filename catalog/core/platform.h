@@ -44,4 +44,11 @@ bool SyncFile(int handle);
 // data durable), so it reports nothing and may do nothing.
 void StartWriteBack(int handle, int64_t offset, int64_t length);
 
+// Replacing a large file makes the rename free all of the old file's blocks
+// before it returns.  HoldFile opens the file at `path` (-1 when there is
+// none) so that the rename only drops a name; ReleaseHeldFile then closes it
+// on a short-lived background thread, where the blocks are freed.
+int HoldFile(const std::string &path);
+void ReleaseHeldFile(int handle);
+
 } // namespace tslcat::platform

@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace tslcat::platform {
 
@@ -105,6 +106,22 @@ void StartWriteBack(int handle, int64_t offset, int64_t length)
 #else
     (void)handle, (void)offset, (void)length;
 #endif
+}
+
+int HoldFile(const std::string &path)
+{
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+void ReleaseHeldFile(int handle)
+{
+    if (handle < 0)
+        return;
+    try {
+        std::thread([handle] { ::close(handle); }).detach();
+    } catch (...) {
+        ::close(handle); // no thread to be had: pay for it here
+    }
 }
 
 } // namespace tslcat::platform
