@@ -16,13 +16,18 @@ namespace tslcat {
 
 std::string_view ExtensionOf(std::string_view name)
 {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos)
-        return {};
-    const size_t separator = name.find_last_of("\\:");
-    if (separator != std::string_view::npos && separator > dot)
-        return {};
-    return name.substr(dot);
+    // One backward scan that stops at the last dot or separator, whichever
+    // comes first: it reads only the extension's bytes, where the two
+    // searches it replaces read the whole name (this runs for every file of
+    // every load and filtered search).
+    for (size_t i = name.size(); i-- > 0;) {
+        const char c = name[i];
+        if (c == '.')
+            return name.substr(i);
+        if (c == '\\' || c == ':')
+            return {};
+    }
+    return {};
 }
 
 bool TFileTypeList::Add(std::string_view extension)

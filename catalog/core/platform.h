@@ -23,6 +23,37 @@ struct TFolderEntry {
 // gives.  Returns false, with `entries` empty, when it cannot be read.
 bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries);
 
+// An open folder.  A walk opens each subfolder relative to its parent's
+// handle (no lookup of the whole path again) and asks for a file's size only
+// when someone wants it: listing a folder then costs no call per file.
+class TFolderHandle {
+public:
+    TFolderHandle() = default;
+    ~TFolderHandle() { Close(); }
+    TFolderHandle(const TFolderHandle &) = delete;
+    TFolderHandle &operator=(const TFolderHandle &) = delete;
+
+    // Opens the folder at `path`.  False when it is not a readable folder.
+    bool Open(const std::string &path);
+    // Opens the subfolder `name` of `parent`, never through a symbolic link;
+    // when `parent` is not open (a walk keeps only so many handles), opens
+    // `fullPath` instead.  Fails, like Open, when `fullPath` is longer than
+    // the system accepts for a path.
+    bool OpenChild(const TFolderHandle &parent, const std::string &name, const std::string &fullPath);
+    bool IsOpen() const { return dir_ != nullptr; }
+    void Close();
+
+    // The entries in the order the system gives, sizes left 0.  False, with
+    // `entries` empty, when the folder is not open.
+    bool List(std::vector<TFolderEntry> &entries);
+    // Size in bytes of the entry `name` (a link's own size, not followed);
+    // 0 when it cannot be read.
+    uint64_t SizeOf(const std::string &name) const;
+
+private:
+    void *dir_ = nullptr; // the system's directory stream
+};
+
 // The process's current directory, or "" when it cannot be found.
 std::string CurrentDirectory();
 

@@ -10,6 +10,7 @@
 #include <QStorageInfo>
 
 #include <dirent.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,38 +26,91 @@ char PathSeparator()
     return '/';
 }
 
-bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
+bool TFolderHandle::Open(const std::string &path)
+{
+    Close();
+    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    dir_ = ::fdopendir(fd);
+    if (!dir_)
+        ::close(fd);
+    return dir_ != nullptr;
+}
+
+bool TFolderHandle::OpenChild(const TFolderHandle &parent, const std::string &name,
+                              const std::string &fullPath)
+{
+    Close();
+    // A folder whose path the system could not open by name is not opened
+    // through its parent either: the walk reaches the same folders whichever
+    // way each one is opened.
+    if (fullPath.size() >= PATH_MAX)
+        return false;
+    if (!parent.dir_)
+        return Open(fullPath);
+    const int fd = ::openat(::dirfd(static_cast<DIR *>(parent.dir_)), name.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    dir_ = ::fdopendir(fd);
+    if (!dir_)
+        ::close(fd);
+    return dir_ != nullptr;
+}
+
+void TFolderHandle::Close()
+{
+    if (dir_)
+        ::closedir(static_cast<DIR *>(dir_));
+    dir_ = nullptr;
+}
+
+bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
 {
     entries.clear();
-    DIR *dir = ::opendir(folderPath.empty() ? "." : folderPath.c_str());
-    if (!dir)
+    if (!dir_)
         return false;
-    std::unique_ptr<DIR, int (*)(DIR *)> closer(dir, ::closedir);
+    DIR *dir = static_cast<DIR *>(dir_);
     const int fd = ::dirfd(dir);
     while (dirent *e = ::readdir(dir)) {
         const char *name = e->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        TFolderEntry entry{name, false, name[0] == '.', 0};
+        bool isFolder = false;
         // lstat semantics throughout: a link is an entry of its own, never
-        // the thing it points to.
-        struct stat st;
-        bool known = false;
+        // the thing it points to.  Only a file system that does not tell
+        // the entry's type costs a call here.
         if (e->d_type == DT_DIR) {
-            entry.isFolder = true;
-            known = true;
-        } else if (e->d_type == DT_LNK) {
-            known = true;
+            isFolder = true;
+        } else if (e->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
-        if (!known || !entry.isFolder) {
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                entry.isFolder = S_ISDIR(st.st_mode);
-                if (!entry.isFolder)
-                    entry.size = static_cast<uint64_t>(st.st_size);
-            }
-        }
-        entries.push_back(std::move(entry));
+        entries.push_back({name, isFolder, name[0] == '.', 0});
     }
+    return true;
+}
+
+uint64_t TFolderHandle::SizeOf(const std::string &name) const
+{
+    struct stat st;
+    if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    return S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+}
+
+bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
+{
+    TFolderHandle folder;
+    if (!folder.Open(folderPath)) {
+        entries.clear();
+        return false;
+    }
+    folder.List(entries);
+    for (TFolderEntry &e : entries)
+        if (!e.isFolder)
+            e.size = folder.SizeOf(e.name);
     return true;
 }
 

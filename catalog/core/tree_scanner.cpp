@@ -49,7 +49,6 @@ bool matchesMask(std::string_view name, std::string_view mask)
 struct Collected {
     std::string name;
     QString key; // decoded once for sorting
-    uint64_t size;
 };
 
 // Sorted by the locale's case-insensitive order.  Names that differ only in
@@ -86,7 +85,28 @@ void TTreeScanner::Scan()
     ScanDirectory(start);
 }
 
+uint32_t TTreeScanner::FileSize() const
+{
+    if (sizeFolder_) {
+        fileSize_ = static_cast<uint32_t>(sizeFolder_->SizeOf(*sizeName_));
+        sizeFolder_ = nullptr;
+    }
+    return fileSize_;
+}
+
 void TTreeScanner::ScanDirectory(const std::string &folderPath)
+{
+    scanFolder(folderPath, nullptr, {}, 0);
+}
+
+// Handles of the folders being walked stay open down to this depth, so each
+// subfolder is opened relative to its parent; deeper, a folder's handle is
+// closed before its subfolders are walked (they are opened by full path), so
+// a deep tree never runs out of handles.
+constexpr int kMaxOpenFolderDepth = 64;
+
+void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent,
+                              const std::string &name, int depth)
 {
     if (OnProcessEvents)
         OnProcessEvents();
@@ -98,15 +118,20 @@ void TTreeScanner::ScanDirectory(const std::string &folderPath)
         OnDirectoryFound(*this);
 
     // One listing gives both the subfolders and the files.
+    platform::TFolderHandle folder;
+    if (parent)
+        folder.OpenChild(*parent, name, folderPath);
+    else
+        folder.Open(folderPath);
     std::vector<platform::TFolderEntry> listing;
-    platform::ListFolder(folderPath, listing);
+    folder.List(listing);
     std::vector<Collected> folders, files;
     for (auto &e : listing) {
         if (e.isFolder) {
             if (!e.isHidden)
-                folders.push_back({std::move(e.name), {}, 0});
+                folders.push_back({std::move(e.name), {}});
         } else if (matchesMask(e.name, FileMask)) {
-            files.push_back({std::move(e.name), {}, e.size});
+            files.push_back({std::move(e.name), {}});
         }
     }
     listing.clear();
@@ -115,19 +140,28 @@ void TTreeScanner::ScanDirectory(const std::string &folderPath)
     sortEntries(files);
 
     for (const Collected &f : files) {
-        fileFound_ = folderPath + f.name;
-        fileSize_ = static_cast<uint32_t>(f.size);
+        fileFound_.assign(folderPath).append(f.name);
+        fileSize_ = 0;
+        sizeFolder_ = &folder;
+        sizeName_ = &f.name;
+        struct SizeScope {
+            const platform::TFolderHandle *&folder;
+            ~SizeScope() { folder = nullptr; }
+        } sizeScope{sizeFolder_};
         if (OnFileFound)
             OnFileFound(*this);
     }
     fileSize_ = 0;
+    if (depth >= kMaxOpenFolderDepth)
+        folder.Close();
     const char sep = platform::PathSeparator();
+    std::string sub;
     for (const Collected &d : folders) {
-        std::string sub = folderPath + d.name + sep;
+        sub.assign(folderPath).append(d.name).push_back(sep);
         if (Recursive) {
-            ScanDirectory(sub);
+            scanFolder(sub, &folder, d.name, depth + 1);
         } else {
-            fileFound_ = std::move(sub);
+            fileFound_ = sub;
             if (OnDirectoryFound)
                 OnDirectoryFound(*this);
         }

@@ -23,6 +23,10 @@
 
 namespace tslcat {
 
+namespace platform {
+class TFolderHandle;
+}
+
 class TCatalogTree;
 class TCatalogNode;
 class IIconLookup;
@@ -41,8 +45,10 @@ public:
     // During OnDirectoryFound the folder path, ending in the separator;
     // during OnFileFound the file's full path.
     const std::string &FileFound() const { return fileFound_; }
-    // During OnFileFound the file's size (low 32 bits), otherwise 0.
-    uint32_t FileSize() const { return fileSize_; }
+    // During OnFileFound the file's size (low 32 bits), otherwise 0.  Read
+    // from the file system when first asked for, so a walk whose handlers
+    // never ask costs no call per file.
+    uint32_t FileSize() const;
     bool SearchInProgress() const { return searchInProgress_; }
 
     std::function<void(TTreeScanner &)> OnDirectoryFound;
@@ -59,8 +65,14 @@ public:
     void ScanDirectory(const std::string &folderPath);
 
 private:
+    void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent,
+                    const std::string &name, int depth);
+
     std::string fileFound_;
-    uint32_t fileSize_ = 0;
+    mutable uint32_t fileSize_ = 0;
+    // While a file's size is still to be read: the folder and the name.
+    mutable const platform::TFolderHandle *sizeFolder_ = nullptr;
+    const std::string *sizeName_ = nullptr;
     bool searchInProgress_ = false;
     bool running_ = false;
 };

@@ -185,3 +185,54 @@ TEST(PlatformListing, AnythingButAFolderListsNothing)
     EXPECT_EQ(entries[0].size, 1u);
     EXPECT_FALSE(entries[0].isFolder);
 }
+
+// Below a certain depth the walk stops holding every folder open and opens
+// subfolders by full path; both ways must give the same entries.
+TEST_F(ScanTree, DeepTreeIsWalkedWholeAtEveryDepth)
+{
+    QString rel;
+    for (int i = 0; i < 80; ++i) {
+        rel += QString("d%1/").arg(i);
+        Folder(rel);
+        File(rel + "f" + QString::number(i));
+    }
+    TTreeScanner scanner;
+    scanner.InitialDirectory = Root();
+    int folders = 0, files = 0, done = 0;
+    std::string deepest;
+    scanner.OnDirectoryFound = [&](TTreeScanner &) { ++folders; };
+    scanner.OnFileFound = [&](TTreeScanner &s) {
+        ++files;
+        deepest = s.FileFound();
+    };
+    scanner.OnDirectoryDone = [&](TTreeScanner &) { ++done; };
+    scanner.Scan();
+    EXPECT_EQ(folders, 81); // the root and 80 levels
+    EXPECT_EQ(done, 81);
+    EXPECT_EQ(files, 80);
+    EXPECT_EQ(deepest, Root() + rel.toStdString() + "f79");
+}
+
+// Sizes are read only when a handler asks, from the folder being listed:
+// each file gets its own size, a link its own (not its target's), and
+// outside a file event the size is 0.
+TEST_F(ScanTree, FileSizeIsEachFilesOwnSize)
+{
+    File("a", "1");
+    File("b", std::string(70000, 'b'));
+    Folder("sub");
+    File("sub/c", "123");
+    Link("b", "link");
+    std::vector<std::string> sizes;
+    TTreeScanner scanner;
+    scanner.InitialDirectory = Root();
+    scanner.OnDirectoryFound = [&](TTreeScanner &s) { sizes.push_back("dir " + std::to_string(s.FileSize())); };
+    scanner.OnFileFound = [&](TTreeScanner &s) {
+        const uint32_t first = s.FileSize();
+        EXPECT_EQ(s.FileSize(), first) << "asking twice";
+        sizes.push_back(s.FileFound().substr(Root().size()) + " " + std::to_string(first));
+    };
+    scanner.Scan();
+    EXPECT_EQ(sizes, (std::vector<std::string>{"dir 0", "a 1", "b 70000", "link 1", "dir 0", "sub/c 3"}));
+    EXPECT_EQ(scanner.FileSize(), 0u);
+}
