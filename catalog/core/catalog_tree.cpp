@@ -27,6 +27,9 @@ public:
 
 // --- TCatalogNode ---------------------------------------------------------
 
+static_assert(sizeof(void *) != 8 || sizeof(TCatalogNode) == 56,
+              "a node's size is what a loaded catalog costs per node: keep it at 56 bytes");
+
 // Children are freed by TCatalogNodes::freeSubtree, never from here, so a
 // deep tree does not recurse through destructors.  The node only owns its
 // array of child pointers.

@@ -22,9 +22,13 @@
 // the directory listing; no encoding is assumed.  DecodeName()/EncodeName()
 // (catalog_names.h) convert for display.
 //
-// Ownership: a node's children array owns its children; Parent() and every
-// other node reference are non-owning.  A node pointer stays valid until the
-// node is deleted (Delete, Clear, a load, or the tree's end).
+// Ownership and storage: the collection owns every node.  Nodes live in its
+// slab pool and names in its name store (catalog_storage.h), so a loaded
+// catalog costs about 100 bytes a node; a node's children array lists its
+// children in order, and Parent() and every other node reference are
+// non-owning.  A node pointer stays valid until the node is deleted (Delete,
+// Clear, a load, or the tree's end); its Text() view until its text changes
+// or a deletion repacks the names.
 //
 // Threading: none.  Everything runs on the caller's thread; observers and
 // event handlers run inside the operation that raises them and must not
