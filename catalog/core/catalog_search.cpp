@@ -148,6 +148,11 @@ bool TSearchContext::Matches(std::string_view name)
     return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1;
 }
 
+bool TSearchContext::Matches(const TCatalogNode &node)
+{
+    return RGrep(node.TextCString(), static_cast<QuarnPattern *>(record_)) >= 1;
+}
+
 void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
@@ -173,7 +178,7 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
             continue;
         if (!filter.empty() && ExtensionOf(node.Text()) != filter)
             continue;
-        if (!ctx.Matches(node.Text()))
+        if (!ctx.Matches(node))
             continue;
         ctx.noMatches = false;
         ctx.rows.push_back(MakeResultRow(node));

@@ -90,6 +90,10 @@ public:
 
     // Tests one name (raw bytes, any length) with RGrep: true on a hit.
     bool Matches(std::string_view name);
+    // The same for a node's name, tested where it is stored: the catalog
+    // keeps names zero-terminated, which is what a copy into the match
+    // buffer would make of them.
+    bool Matches(const TCatalogNode &node);
 
 private:
     friend void RunSearchWalk(TSearchContext &, TSearchKind);

@@ -80,7 +80,8 @@ private:
     size_t live_ = 0;
 };
 
-// Name bytes, appended into chunks.  Stored bytes never move until Reset
+// Name bytes, appended into chunks, each copy followed by a zero byte so that
+// a name can go to a C string interface as it is.  Stored bytes never move until Reset
 // (or until the owner replaces the whole store when compacting), so a
 // stored name can be the source of the next Store.  Released bytes are only
 // counted: the owner compacts when waste dominates.
@@ -90,12 +91,13 @@ public:
     TNameStore(TNameStore &&) noexcept = default;
     TNameStore &operator=(TNameStore &&) noexcept = default;
 
-    // A copy of `bytes`, not terminated; nullptr for an empty name.
+    // A copy of `bytes` and a zero byte (HeldBytes(bytes.size()) in all);
+    // nullptr for an empty name.
     char *Store(std::string_view bytes)
     {
         if (bytes.empty())
             return nullptr;
-        const size_t n = bytes.size();
+        const size_t n = bytes.size() + 1;
         char *at;
         if (n > kChunkSize / 4) {
             // A long name gets a chunk of its own, placed before the current
@@ -110,10 +112,14 @@ public:
             at = chunks_.back().get() + usedInLast_;
             usedInLast_ += n;
         }
-        std::memcpy(at, bytes.data(), n);
+        std::memcpy(at, bytes.data(), n - 1);
+        at[n - 1] = '\0';
         live_ += n;
         return at;
     }
+
+    // What a stored name of `length` bytes occupies.
+    static size_t HeldBytes(size_t length) { return length ? length + 1 : 0; }
 
     // `n` stored bytes are no longer used by anyone.
     void Release(size_t n) { live_ -= n; wasted_ += n; }

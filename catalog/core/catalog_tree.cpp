@@ -256,7 +256,7 @@ void TCatalogNodes::destroyNode(TCatalogNode *node)
 {
     if (node->flags_ & TCatalogNode::kHasExtras)
         extras_.erase(node);
-    names_.Release(node->textLength_);
+    names_.Release(TNameStore::HeldBytes(node->textLength_));
     node->~TCatalogNode();
     pool_.Free(node);
 }
@@ -264,19 +264,26 @@ void TCatalogNodes::destroyNode(TCatalogNode *node)
 void TCatalogNodes::setNodeText(TCatalogNode *node, std::string_view text)
 {
     const uint32_t old = node->textLength_;
-    if (text.size() <= old && old != 0) {
+    if (text.empty()) {
+        if (node->text_)
+            names_.Release(TNameStore::HeldBytes(old));
+        node->text_ = nullptr;
+        node->textLength_ = 0;
+        return;
+    }
+    if (text.size() <= old) {
         // Fits where the old name was: no new bytes.  The source may be this
         // very name (a part of it), hence memmove.
-        if (!text.empty())
-            std::memmove(node->text_, text.data(), text.size());
+        std::memmove(node->text_, text.data(), text.size());
+        node->text_[text.size()] = '\0';
         names_.Release(old - text.size());
         node->textLength_ = static_cast<uint32_t>(text.size());
         return;
     }
-    if (text.size() > UINT32_MAX)
+    if (text.size() >= UINT32_MAX)
         throw std::bad_alloc();
     char *stored = names_.Store(text);
-    names_.Release(old);
+    names_.Release(TNameStore::HeldBytes(old));
     node->text_ = stored;
     node->textLength_ = static_cast<uint32_t>(text.size());
 }
@@ -351,7 +358,7 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
 {
     TCatalogNode *p = parent ? parent : root_.get();
     const int row = p->Count();
-    if (text.size() > UINT32_MAX)
+    if (text.size() >= UINT32_MAX)
         throw std::bad_alloc();
     if (auto *o = observer())
         o->NodeAboutToBeInserted(parent, row);
@@ -365,7 +372,7 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
     try {
         node = new (pool_.Allocate()) TCatalogNode(p);
     } catch (...) {
-        names_.Release(text.size());
+        names_.Release(TNameStore::HeldBytes(text.size()));
         throw;
     }
     node->text_ = stored;

@@ -143,6 +143,9 @@ public:
     // The view stays valid until this node's text changes or nodes are
     // deleted (a deletion may repack the names of the survivors).
     std::string_view Text() const { return {text_, textLength_}; }
+    // The same bytes followed by a zero byte (a name holding a zero byte
+    // ends there as a C string).  Valid as long as Text().
+    const char *TextCString() const { return text_ ? text_ : ""; }
     void SetText(std::string_view text); // tells the display
 
     // --- icons (indexes into the icon list; -1 = none) ---
@@ -249,7 +252,7 @@ private:
     // 56 bytes on 64-bit systems: loaded catalogs hold millions of nodes.
     TCatalogNode *parent_;               // non-owning; the root for disc nodes
     TCatalogNode **children_ = nullptr;  // malloc'd array; the nodes belong to the collection
-    char *text_ = nullptr;               // in the collection's name store; nullptr when empty
+    char *text_ = nullptr;               // in the collection's name store, zero-terminated; may be nullptr when empty
     uint32_t textLength_ = 0;
     uint32_t childCount_ = 0;
     uint32_t childCapacity_ = 0;

@@ -218,3 +218,37 @@ TEST(CatalogSearch, RowsOfDeepNodesHoldTheWholePath)
     EXPECT_EQ(row.nodeName, "f99");
     EXPECT_EQ(row.discName, "D");
 }
+
+// Names are tested where the catalog stores them; that must answer exactly
+// as testing a copy in the match buffer does, for names holding a zero byte
+// (the test sees only the bytes before it), names shrunk in place by a
+// rename (the old tail must not be seen), empty and very long names.
+TEST(CatalogSearch, NamesTestedInPlaceAnswerAsACopyWould)
+{
+    QuietLibrary quiet;
+    TCatalogTree tree;
+    TCatalogNodes &n = tree.Items();
+    TCatalogNode *d = n.AddChild(nullptr, "D");
+    n.AddChild(d, std::string("zip\0.txt", 8));
+    n.AddChild(d, "archive.zip.bak")->SetText("archive.zip");
+    n.AddChild(d, "readme.txt.old")->SetText("readme");
+    n.AddChild(d, "");
+    n.AddChild(d, std::string(300, 'q') + ".zip");
+    const char *patterns[] = {"zip$", "txt", "^$", "\\.zip$", "e$", "q+\\.", "^[a-z]*$", "."};
+    for (const char *pattern : patterns) {
+        for (bool caseSensitive : {false, true}) {
+            TSearchContext ctx(tree, pattern, caseSensitive);
+            for (int i = 1; i < n.Count(); ++i) {
+                const TCatalogNode &node = *n.Item(i);
+                EXPECT_EQ(ctx.Matches(node), ctx.Matches(node.Text()))
+                    << pattern << " on node " << i;
+            }
+        }
+    }
+    // And the answers themselves.
+    EXPECT_EQ(Rows(RunSearch(tree, {"zip$", true, TSearchKind::Files, ""}).rows),
+              std::string("D|zip\0.txt|[ ]:\\zip\0.txt\nD|archive.zip|[ ]:\\archive.zip\nD|", 58) +
+                  std::string(300, 'q') +
+                  ".zip|[ ]:\\" + std::string(300, 'q') + ".zip\n");
+    EXPECT_EQ(RunSearch(tree, {"old", false, TSearchKind::Files, ""}).hitCount, 0);
+}

@@ -72,8 +72,10 @@ TEST(NameStore, StoredNamesKeepTheirBytesWhileTheStoreGrows)
     const std::string huge(TNameStore::kChunkSize * 2, 'h');
     const char *hugeAt = store.Store(huge);
     const char *afterHuge = store.Store("tail");
-    for (auto &[at, name] : kept)
+    for (auto &[at, name] : kept) {
         ASSERT_EQ(std::string(at, name.size()), name);
+        ASSERT_EQ(at[name.size()], '\0') << name;
+    }
     EXPECT_EQ(std::string(hugeAt, huge.size()), huge);
     EXPECT_EQ(std::string(afterHuge, 4), "tail");
 
@@ -89,12 +91,12 @@ TEST(NameStore, CompactingIsWorthItOnlyWhenWasteDominates)
     const std::string name(1000, 'n');
     for (int i = 0; i < 200; ++i)
         store.Store(name);
-    EXPECT_EQ(store.LiveBytes(), 200000u);
+    EXPECT_EQ(store.LiveBytes(), 200u * TNameStore::HeldBytes(1000)); // each with its zero byte
     store.Release(60000); // waste below a chunk and below the live bytes
     EXPECT_FALSE(store.WorthCompacting());
-    store.Release(60000); // 120000 wasted, 80000 live
+    store.Release(60000); // 120000 wasted, 80200 live
     EXPECT_TRUE(store.WorthCompacting());
-    EXPECT_EQ(store.LiveBytes(), 80000u);
+    EXPECT_EQ(store.LiveBytes(), 80200u);
     EXPECT_EQ(store.WastedBytes(), 120000u);
     store.Reset();
     EXPECT_EQ(store.LiveBytes(), 0u);
@@ -114,14 +116,18 @@ TEST(CatalogStorage, RenamesFromEverySourceKeepTheRightBytes)
 
     a->SetText(a->Text().substr(5)); // "bet.txt", overlapping the old bytes
     EXPECT_EQ(a->Text(), "bet.txt");
+    EXPECT_STREQ(a->TextCString(), "bet.txt");
     a->SetText(a->Text().substr(0, 3)); // shrink in place
     EXPECT_EQ(a->Text(), "bet");
+    EXPECT_STREQ(a->TextCString(), "bet") << "the zero byte moves with the name";
     b->SetText("a much longer name than before");
     EXPECT_EQ(b->Text(), "a much longer name than before");
     c->SetText(b->Text()); // another node's bytes
     b->SetText("");
     EXPECT_EQ(c->Text(), "a much longer name than before");
+    EXPECT_STREQ(c->TextCString(), "a much longer name than before");
     EXPECT_EQ(b->Text(), "");
+    EXPECT_STREQ(b->TextCString(), "");
     EXPECT_EQ(d->Text(), "disc");
     // A child named with its parent's stored bytes.
     TCatalogNode *e = n.AddChild(c, c->Text());
@@ -388,6 +394,7 @@ TEST(CatalogStorage, RandomEditsAgreeWithAPlainModel)
             ASSERT_EQ(actual, expected) << "step " << step;
             for (int i = 0; i < n.Count(); ++i) {
                 const TCatalogNode *node = n.Item(i);
+                ASSERT_EQ(std::string(node->TextCString()), node->Text()) << "step " << step;
                 const TCatalogNode *parent = node->Parent();
                 ASSERT_EQ(parent ? parent->Child(node->Index()) : n.TopLevel(node->Index()), node);
             }
