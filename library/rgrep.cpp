@@ -1068,12 +1068,12 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
 {
     if (spec.listCount == 1) {
         const __m128i a = Splat(spec.list[0]);
-        return ScanText(s, [&](__m128i v, const unsigned char *) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
+        return ScanText(s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
     }
     if (spec.listCount == 2) {
         const __m128i a = Splat(spec.list[0]), b = Splat(spec.list[1]);
         return ScanText(
-            s, [&](__m128i v, const unsigned char *) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
+            s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
             found);
     }
     if (spec.listCount > 2) {
@@ -1083,7 +1083,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
             bytes[i] = Splat(spec.list[i]);
         return ScanText(
             s,
-            [&](__m128i v, const unsigned char *) {
+            [&](__m128i v, const unsigned char *, auto) {
                 __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
                 for (int i = 1; i < n; ++i)
                     any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
@@ -1095,7 +1095,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
         const __m128i lo = Splat(spec.lo), span = Splat(static_cast<unsigned char>(spec.hi - spec.lo));
         return ScanText(
             s,
-            [&](__m128i v, const unsigned char *) {
+            [&](__m128i v, const unsigned char *, auto) {
                 const __m128i off = _mm_sub_epi8(v, lo);
                 return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off));
             },
@@ -1104,7 +1104,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
     const unsigned char *set = spec.set;
     return ScanText(
         s,
-        [set](__m128i, const unsigned char *block) __attribute__((no_sanitize_address)) {
+        [set](__m128i, const unsigned char *block, auto) __attribute__((no_sanitize_address)) {
             unsigned hit = 0;
             for (unsigned i = 0; i < 16; ++i)
                 hit |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
@@ -1209,9 +1209,18 @@ inline bool IsSingle(const unsigned char *test)
     return test[kTKind] == kRangeTest || (test[kTKind] == kTargets && test[kTCount] == 1);
 }
 
-inline unsigned Later(const unsigned char *test, unsigned mask, __m128i v)
+// Narrows `mask` by a later-position test.  With the bytes ahead readable
+// the test reads them; otherwise a candidate whose tested byte lies in the
+// next block stays a candidate.
+template <bool kAhead>
+__attribute__((no_sanitize_address)) inline unsigned Later(const unsigned char *test, unsigned mask, __m128i v,
+                                                           const unsigned char *block)
 {
     const unsigned offset = test[kTOffset];
+    if (kAhead) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + offset));
+        return mask & (IsSingle(test) ? TestMask<true>(test, w) : TestMask<false>(test, w));
+    }
     const unsigned stays = (0xffffu << (16 - offset)) & 0xffffu;
     return mask & ((IsSingle(test) ? TestMask<true>(test, v) : TestMask<false>(test, v)) >> offset | stays);
 }
@@ -1229,7 +1238,8 @@ const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests
     const bool useSecond = second[kTKind] != kNoTest, useThird = third[kTKind] != kNoTest;
     return ScanText(
         s,
-        [&](__m128i v, const unsigned char *block) __attribute__((no_sanitize_address)) {
+        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+            constexpr bool kAhead = decltype(ahead)::value;
             unsigned m = 0xffffu;
             if (kFirst == 1) {
                 m = TestMask<true>(tests, v);
@@ -1241,9 +1251,9 @@ const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests
                     m |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
             }
             if (m != 0 && useSecond) {
-                m = Later(second, m, v);
+                m = Later<kAhead>(second, m, v, block);
                 if (m != 0 && useThird)
-                    m = Later(third, m, v);
+                    m = Later<kAhead>(third, m, v, block);
             }
             return m;
         },
@@ -1307,19 +1317,6 @@ const unsigned char *MatchPlan(const QuarnRegexBody &rx, const unsigned char *h,
 // either case); each is then compared in full.
 const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
 {
-    unsigned char first[2] = {lit[0], lit[0]};
-    if (fold) {
-        first[0] = kFold.entry[lit[0]];
-        if (first[0] >= 'a' && first[0] <= 'z')
-            first[1] = static_cast<unsigned char>(first[0] - 32);
-        else
-            first[1] = first[0];
-    }
-    unsigned char second[2] = {lit[1], lit[1]};
-    if (fold) {
-        second[0] = kFold.entry[lit[1]];
-        second[1] = (second[0] >= 'a' && second[0] <= 'z') ? static_cast<unsigned char>(second[0] - 32) : second[0];
-    }
     auto verify = [lit, fold](const unsigned char *s) {
         size_t k = 1;
         if (fold) {
@@ -1332,28 +1329,40 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
         return lit[k] == '\0';
     };
 #if defined(__SSE2__)
-    // A candidate's next byte must agree too; the last byte of a block has
-    // its follower in the next block and stays a candidate.
-    const __m128i a0 = Splat(first[0]), a1 = Splat(first[1]);
-    const __m128i b0 = Splat(second[0]), b1 = Splat(second[1]);
-    const bool single = lit[1] == '\0';
+    // Candidates are the positions of the first byte whose next byte agrees
+    // too (the last byte of a block has its follower in the next block and
+    // stays a candidate).  An ignored-case letter is compared after OR-ing
+    // 0x20, which accepts exactly its two forms.
+    auto form = [fold](unsigned char c, __m128i *value, __m128i *orMask) {
+        const unsigned char lower = kFold.entry[c];
+        const bool letter = fold && lower >= 'a' && lower <= 'z';
+        *value = Splat(letter ? lower : c);
+        *orMask = Splat(letter ? 0x20 : 0);
+    };
+    __m128i a, aOr, b, bOr;
+    form(lit[0], &a, &aOr);
+    if (lit[1] == '\0')
+        return ScanText(
+            text, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a)); },
+            verify);
+    form(lit[1], &b, &bOr);
     return ScanText(
         text,
-        [&](__m128i v, const unsigned char *) {
-            const unsigned firsts = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(v, a1)));
-            if (single)
-                return firsts;
-            const unsigned seconds = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(v, b1)));
+        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+            const unsigned firsts = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a));
+            if (decltype(ahead)::value) {
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
+                return firsts & Mask(_mm_cmpeq_epi8(_mm_or_si128(w, bOr), b));
+            }
+            const unsigned seconds = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, bOr), b));
             return firsts & ((seconds >> 1) | 0x8000u);
         },
         verify);
 #else
-    unsigned char set[kSetBytes] = {};
-    AddMember(set, first[0]);
-    AddMember(set, first[1]);
-    ScanSpec spec;
-    spec.set = set;
-    return ScanCandidates(text, spec, verify);
+    for (const unsigned char *s = text; *s != '\0'; ++s)
+        if (kFold.entry[*s] == kFold.entry[lit[0]] && (fold || *s == lit[0]) && verify(s))
+            return s;
+    return nullptr;
 #endif
 }
 
