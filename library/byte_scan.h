@@ -34,8 +34,7 @@ __attribute__((no_sanitize_address)) const unsigned char *ScanText(const unsigne
             nul |= static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) << (16 * i);
             hit |= static_cast<uint32_t>(hits(v, s + 16 * i, std::true_type{}) & 0xffffu) << (16 * i);
         }
-        if (nul != 0)
-            hit &= (nul & (0u - nul)) - 1; // candidates before the NUL only
+        hit &= (nul & (0u - nul)) - 1; // candidates before the NUL only (all when none)
         for (; hit != 0; hit &= hit - 1) {
             const unsigned char *at = s + __builtin_ctz(hit);
             if (found(at))

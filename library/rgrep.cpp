@@ -582,6 +582,37 @@ void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags)
         flags |= kHintPlanLineEnd;
 }
 
+// The search vectors of a literal program's first two bytes: the byte, then
+// an OR mask that is 0x20 for a letter whose case is ignored (OR-ing 0x20
+// accepts exactly its two forms), each broadcast to 16 bytes.
+void LiteralForm(unsigned char c, bool fold, unsigned char *value, unsigned char *orMask)
+{
+    const unsigned char lower = kFold.entry[c];
+    const bool letter = fold && lower >= 'a' && lower <= 'z';
+    std::memset(value, letter ? lower : c, 16);
+    std::memset(orMask, letter ? 0x20 : 0, 16);
+}
+
+void WriteLiteralHints(QuarnRegexBody &rx, int length)
+{
+    ClearHints(rx);
+    if (length > kPlanOffset || rx.branchCount != 1)
+        return;
+    const unsigned char *lit = rx.program + 1;
+    const bool fold = rx.program[0] == LITERAL_ANYCASE;
+    unsigned char *v = rx.program + kPlanOffset;
+    LiteralForm(lit[0], fold, v, v + 16);
+    LiteralForm(lit[1], fold, v + 32, v + 48);
+    unsigned char *h = rx.program + kHintOffset;
+    std::memset(h, 0, kHEnd);
+    h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
+    h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
+    h[kHFlags] = kHintLiteral;
+    h[kHMagic0] = kHintMagic0;
+    h[kHMagic1] = kHintMagic1;
+    rx.branchStart[kHintSlot] = rx.program + kHintOffset;
+}
+
 bool IsRepeatable(unsigned char op)
 {
     return op == CHAR_ANYCASE || op == CHAR || op == ANY || op == CLASS || op == NOT_CLASS;
@@ -601,7 +632,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
             out.Byte(pat[k]);
         out.Byte('\0');
         out.Terminate();
-        ClearHints(rx);
+        WriteLiteralHints(rx, out.Pos() + 1);
         p->errorCode = kOk;
         return kOk;
     }
@@ -1124,7 +1155,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
 #endif
 
 // The scan summary of `rx`, or null when it is missing or not valid.
-const unsigned char *ValidHints(const QuarnRegexBody &rx)
+inline __attribute__((always_inline)) const unsigned char *ValidHints(const QuarnRegexBody &rx)
 {
     const unsigned char *h = rx.program + kHintOffset;
     if (!HintsMarked(rx) || h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
@@ -1250,11 +1281,12 @@ const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests
                 for (unsigned i = 0; i < 16; ++i)
                     m |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
             }
-            if (m != 0 && useSecond) {
+            // No early exit when m is 0: a frequent first byte would make
+            // that branch unpredictable, and the tests cost less than a miss.
+            if (useSecond)
                 m = Later<kAhead>(second, m, v, block);
-                if (m != 0 && useThird)
-                    m = Later<kAhead>(third, m, v, block);
-            }
+            if (useThird)
+                m = Later<kAhead>(third, m, v, block);
             return m;
         },
         found);
@@ -1315,7 +1347,8 @@ const unsigned char *MatchPlan(const QuarnRegexBody &rx, const unsigned char *h,
 // Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
 // `fold`.  Candidates are the positions of the literal's first byte (in
 // either case); each is then compared in full.
-const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
+const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold,
+                                 const unsigned char *vectors)
 {
     auto verify = [lit, fold](const unsigned char *s) {
         size_t k = 1;
@@ -1333,19 +1366,19 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
     // too (the last byte of a block has its follower in the next block and
     // stays a candidate).  An ignored-case letter is compared after OR-ing
     // 0x20, which accepts exactly its two forms.
-    auto form = [fold](unsigned char c, __m128i *value, __m128i *orMask) {
-        const unsigned char lower = kFold.entry[c];
-        const bool letter = fold && lower >= 'a' && lower <= 'z';
-        *value = Splat(letter ? lower : c);
-        *orMask = Splat(letter ? 0x20 : 0);
-    };
-    __m128i a, aOr, b, bOr;
-    form(lit[0], &a, &aOr);
+    // `vectors`: as laid down by WriteLiteralHints, or null to make them here.
+    unsigned char local[64];
+    if (vectors == nullptr) {
+        LiteralForm(lit[0], fold, local, local + 16);
+        LiteralForm(lit[1], fold, local + 32, local + 48);
+        vectors = local;
+    }
+    auto load = [vectors](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(vectors + 16 * k)); };
+    const __m128i a = load(0), aOr = load(1), b = load(2), bOr = load(3);
     if (lit[1] == '\0')
         return ScanText(
             text, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a)); },
             verify);
-    form(lit[1], &b, &bOr);
     return ScanText(
         text,
         [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
@@ -1359,6 +1392,7 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
         },
         verify);
 #else
+    (void)vectors;
     for (const unsigned char *s = text; *s != '\0'; ++s)
         if (kFold.entry[*s] == kFold.entry[lit[0]] && (fold || *s == lit[0]) && verify(s))
             return s;
@@ -1462,7 +1496,9 @@ __attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned 
 {
     const unsigned char *program = p->body.regex.program;
     const unsigned char *lit = program + 1;
-    const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE);
+    const unsigned char *h = ValidHints(p->body.regex);
+    const unsigned char *vectors = h != nullptr && (h[kHFlags] & kHintLiteral) ? program + kPlanOffset : nullptr;
+    const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE, vectors);
     if (at == nullptr)
         return 0;
     return Found(p, at, at + std::strlen(reinterpret_cast<const char *>(lit)));

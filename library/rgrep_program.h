@@ -41,6 +41,8 @@ enum HintFlag : unsigned char {
     kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
     kHintPlan = 16,          // a run plan lies at kPlanOffset (see below)
     kHintPlanLineEnd = 32,   // ... and its alternative ends with LINE_END
+    kHintLiteral = 64,       // a LITERAL program: its first two bytes' search
+                             // vectors lie at kPlanOffset
 };
 
 // Byte layout of the hint block, relative to kHintOffset.
