@@ -1470,9 +1470,12 @@ inline const unsigned char *MatchAt(Matcher &m, const unsigned char *at, const u
                                     int branches)
 {
     for (int b = 0; b < branches; ++b) {
-        // An alternative whose first character differs fails at once.
+        // An alternative whose first character differs, or that must begin
+        // a word where none begins, fails at once.
         const unsigned char *pc = starts[b];
         if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
+            continue;
+        if (*pc == WORD_START && (!gWordTable.entry[*at] || (at != gLineStart && gWordTable.entry[at[-1]])))
             continue;
         if (const unsigned char *end = m.Program(at, pc))
             return end;
