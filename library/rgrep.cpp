@@ -1541,7 +1541,7 @@ __attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned 
     size_t pair = 0;
     const unsigned char *vectors = program + kPlanOffset;
     unsigned char local[64];
-    if (h != nullptr && (h[kHFlags] & kHintLiteral) && h[kHLiteralPair] < kPlanOffset) {
+    if (h != nullptr && (h[kHFlags] & kHintLiteral)) {
         pair = h[kHLiteralPair];
     } else {
         // A record whose summary is gone makes the first pair's vectors here.
