@@ -775,6 +775,10 @@ void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw EFCreateError(fileName.toStdString());
+    struct Held {
+        int handle;
+        ~Held() { platform::ReleaseHeldFile(handle); }
+    } old{platform::HoldFile(QFile::encodeName(fileName).toStdString())};
     const int handle = file.handle();
     DeviceWriter out(file, [handle](qint64 offset, qint64 length) {
         platform::StartWriteBack(handle, offset, length);
@@ -782,10 +786,6 @@ void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
     writeForm(out, *items_, binary); // on a throw the temporary file is discarded
     if (!file.flush() || !platform::SyncFile(handle))
         throw EWriteError();
-    struct Held {
-        int handle;
-        ~Held() { platform::ReleaseHeldFile(handle); }
-    } old{platform::HoldFile(QFile::encodeName(fileName).toStdString())};
     if (!file.commit())
         throw EWriteError();
 }

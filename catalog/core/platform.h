@@ -75,10 +75,14 @@ bool SyncFile(int handle);
 // data durable), so it reports nothing and may do nothing.
 void StartWriteBack(int handle, int64_t offset, int64_t length);
 
-// Replacing a large file makes the rename free all of the old file's blocks
-// before it returns.  HoldFile opens the file at `path` (-1 when there is
-// none) so that the rename only drops a name; ReleaseHeldFile then closes it
-// on a short-lived background thread, where the blocks are freed.
+// For a file about to be replaced by a new one.  Replacing a large file
+// makes the rename free all of the old file's blocks before it returns, and
+// the old file's cached pages compete with the new file's while it is being
+// written.  HoldFile opens the file at `path` (-1 when there is none), tells
+// the system its cached contents will not be read again, and keeps it open so
+// that the rename only drops a name; ReleaseHeldFile then closes it on a
+// short-lived background thread, where the blocks are freed.  The file's
+// contents on disk are untouched either way.
 int HoldFile(const std::string &path);
 void ReleaseHeldFile(int handle);
 

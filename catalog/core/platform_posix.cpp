@@ -164,7 +164,10 @@ void StartWriteBack(int handle, int64_t offset, int64_t length)
 
 int HoldFile(const std::string &path)
 {
-    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (handle >= 0)
+        ::posix_fadvise(handle, 0, 0, POSIX_FADV_DONTNEED);
+    return handle;
 }
 
 void ReleaseHeldFile(int handle)
