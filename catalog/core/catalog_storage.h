@@ -39,7 +39,8 @@ public:
             return s;
         }
         if (slabs_.empty() || usedInLast_ == kSlotsPerSlab) {
-            slabs_.emplace_back(new Slot[kSlotsPerSlab]);
+            std::unique_ptr<Slot[]> slab(new Slot[kSlotsPerSlab]);
+            slabs_.push_back(std::move(slab));
             usedInLast_ = 0;
         }
         return &slabs_.back()[usedInLast_++];
@@ -80,11 +81,11 @@ private:
     size_t live_ = 0;
 };
 
-// Name bytes, appended into chunks, each copy followed by a zero byte so that
-// a name can go to a C string interface as it is.  Stored bytes never move until Reset
-// (or until the owner replaces the whole store when compacting), so a
-// stored name can be the source of the next Store.  Released bytes are only
-// counted: the owner compacts when waste dominates.
+// Name bytes, appended into chunks, each copy followed by a zero byte so
+// that a name can go to a C string interface as it is.  Stored bytes never
+// move until Reset (or until the owner replaces the whole store when
+// compacting), so a stored name can be the source of the next Store.
+// Released bytes are only counted: the owner compacts when waste dominates.
 class TNameStore {
 public:
     TNameStore() = default;
@@ -100,13 +101,15 @@ public:
         const size_t n = bytes.size() + 1;
         char *at;
         if (n > kChunkSize / 4) {
-            // A long name gets a chunk of its own, placed before the current
-            // one so the current chunk's free tail stays usable.
-            big_.emplace_back(new char[n]);
+            // A long name gets a block of its own, kept apart from the
+            // chunks, so the current chunk's free tail stays usable.
+            std::unique_ptr<char[]> own(new char[n]);
+            big_.push_back(std::move(own));
             at = big_.back().get();
         } else {
             if (chunks_.empty() || kChunkSize - usedInLast_ < n) {
-                chunks_.emplace_back(new char[kChunkSize]);
+                std::unique_ptr<char[]> chunk(new char[kChunkSize]);
+                chunks_.push_back(std::move(chunk));
                 usedInLast_ = 0;
             }
             at = chunks_.back().get() + usedInLast_;
