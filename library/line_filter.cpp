@@ -181,28 +181,30 @@ public:
     double BestScore() const { return bestScore_; }
 
 private:
-    // Expected candidates per byte when the two rarest positions are probed;
-    // fills in those probes.
+    // Expected candidates per byte when the rarest positions are probed;
+    // fills in those probes.  Positions next to each other in text are
+    // not independent ("to" is far more common than t times o), hence
+    // more than two probes where the run allows.
     static double Score(Run &run)
     {
         double f[kMaxRun];
-        int first = 0;
-        for (int i = 0; i < run.length; ++i) {
-            f[i] = Frequency(run.sets[i]);
-            if (f[i] < f[first])
-                first = i;
-        }
-        int second = -1;
+        bool taken[kMaxRun] = {};
         for (int i = 0; i < run.length; ++i)
-            if (i != first && (second < 0 || f[i] < f[second]))
-                second = i;
-        run.probeCount = second < 0 ? 1 : 2;
-        run.probes[0].offset = first;
-        if (second >= 0)
-            run.probes[1].offset = second;
-        for (int k = 0; k < run.probeCount; ++k)
-            run.probes[k].testCount = TestsFor(run.sets[run.probes[k].offset], run.probes[k].tests);
-        return second < 0 ? f[first] : f[first] * f[second];
+            f[i] = Frequency(run.sets[i]);
+        double expected = 1;
+        run.probeCount = 0;
+        while (run.probeCount < kMaxProbes && run.probeCount < run.length) {
+            int rarest = -1;
+            for (int i = 0; i < run.length; ++i)
+                if (!taken[i] && (rarest < 0 || f[i] < f[rarest]))
+                    rarest = i;
+            taken[rarest] = true;
+            Probe &probe = run.probes[run.probeCount++];
+            probe.offset = rarest;
+            probe.testCount = TestsFor(run.sets[rarest], probe.tests);
+            expected *= f[rarest];
+        }
+        return expected;
     }
 
     Run &best_;
@@ -354,50 +356,112 @@ bool AnyRunAt(const LineFilter &filter, const unsigned char *at, const unsigned 
 
 } // namespace
 
+namespace {
+
+#if defined(__SSE2__)
+
+// Number of set bits, without relying on a population-count instruction,
+// which the baseline x86 targets lack.
+int CountBits(uint64_t x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
+// One probe's tests as vector constants, in the cheapest form each allows.
+struct VectorProbe {
+    int offset;
+    int testCount;
+    struct {
+        bool plain; // a single byte: one comparison
+        __m128i orBits, low, span;
+    } tests[kMaxTests];
+};
+
+inline __m128i Members(const VectorProbe &probe, __m128i v)
+{
+    __m128i member = _mm_setzero_si128();
+    for (int t = 0; t < probe.testCount; ++t) {
+        const auto &test = probe.tests[t];
+        if (test.plain) {
+            member = _mm_or_si128(member, _mm_cmpeq_epi8(v, test.low));
+        } else {
+            const __m128i x = _mm_sub_epi8(_mm_or_si128(v, test.orBits), test.low);
+            member = _mm_or_si128(member, _mm_cmpeq_epi8(_mm_min_epu8(x, test.span), x));
+        }
+    }
+    return member;
+}
+
+inline uint64_t Mask64(__m128i a, __m128i b, __m128i c, __m128i d)
+{
+    return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
+           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
+           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
+           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
+}
+
+#endif
+
+} // namespace
+
 const unsigned char *FindCandidate(const LineFilter &filter, const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = begin;
     if (filter.runCount == 0)
         return end;
 #if defined(__SSE2__)
-    // Splatted constants of every test, laid out once per call.
-    struct Splat {
-        __m128i orBits, low, span;
-    };
-    Splat splat[QUARN_MAX_BRANCHES][2][kMaxTests];
+    VectorProbe probes[QUARN_MAX_BRANCHES][kMaxProbes];
     for (int r = 0; r < filter.runCount; ++r)
-        for (int k = 0; k < filter.runs[r].probeCount; ++k)
-            for (int t = 0; t < filter.runs[r].probes[k].testCount; ++t) {
-                const RangeTest &test = filter.runs[r].probes[k].tests[t];
-                splat[r][k][t] = {_mm_set1_epi8(static_cast<char>(test.orBits)),
-                                  _mm_set1_epi8(static_cast<char>(test.low)),
-                                  _mm_set1_epi8(static_cast<char>(test.span))};
+        for (int k = 0; k < filter.runs[r].probeCount; ++k) {
+            const Probe &from = filter.runs[r].probes[k];
+            VectorProbe &to = probes[r][k];
+            to.offset = from.offset;
+            to.testCount = from.testCount;
+            for (int t = 0; t < from.testCount; ++t) {
+                const RangeTest &test = from.tests[t];
+                to.tests[t].plain = test.orBits == 0 && test.span == 0;
+                to.tests[t].orBits = _mm_set1_epi8(static_cast<char>(test.orBits));
+                to.tests[t].low = _mm_set1_epi8(static_cast<char>(test.low));
+                to.tests[t].span = _mm_set1_epi8(static_cast<char>(test.span));
             }
-    // Every load of the 16 positions from p stays below `end`.
-    while (end - p >= 16 + filter.reach - 1) {
-        unsigned mask = 0;
+        }
+    // 64 start positions at a time; every load stays below `end`.
+    while (end - p >= 64 + filter.reach - 1) {
+        uint64_t mask = 0;
         for (int r = 0; r < filter.runCount; ++r) {
-            const Run &run = filter.runs[r];
-            unsigned runMask = 0xffff;
-            for (int k = 0; k < run.probeCount; ++k) {
-                const __m128i v =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + run.probes[k].offset));
-                __m128i member = _mm_setzero_si128();
-                for (int t = 0; t < run.probes[k].testCount; ++t) {
-                    const Splat &s = splat[r][k][t];
-                    const __m128i x = _mm_sub_epi8(_mm_or_si128(v, s.orBits), s.low);
-                    member = _mm_or_si128(member, _mm_cmpeq_epi8(_mm_min_epu8(x, s.span), x));
+            const __m128i ones = _mm_cmpeq_epi8(_mm_setzero_si128(), _mm_setzero_si128());
+            __m128i a0 = ones, a1 = ones, a2 = ones, a3 = ones;
+            for (int k = 0; k < filter.runs[r].probeCount; ++k) {
+                const VectorProbe &probe = probes[r][k];
+                const unsigned char *q = p + probe.offset;
+                const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+                const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + 16));
+                const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + 32));
+                const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + 48));
+                if (probe.testCount == 1 && probe.tests[0].plain) {
+                    const __m128i c = probe.tests[0].low;
+                    a0 = _mm_and_si128(a0, _mm_cmpeq_epi8(v0, c));
+                    a1 = _mm_and_si128(a1, _mm_cmpeq_epi8(v1, c));
+                    a2 = _mm_and_si128(a2, _mm_cmpeq_epi8(v2, c));
+                    a3 = _mm_and_si128(a3, _mm_cmpeq_epi8(v3, c));
+                } else {
+                    a0 = _mm_and_si128(a0, Members(probe, v0));
+                    a1 = _mm_and_si128(a1, Members(probe, v1));
+                    a2 = _mm_and_si128(a2, Members(probe, v2));
+                    a3 = _mm_and_si128(a3, Members(probe, v3));
                 }
-                runMask &= static_cast<unsigned>(_mm_movemask_epi8(member));
             }
-            mask |= runMask;
+            mask |= Mask64(a0, a1, a2, a3);
         }
         for (; mask != 0; mask &= mask - 1) {
-            const unsigned char *at = p + __builtin_ctz(mask);
+            const unsigned char *at = p + __builtin_ctzll(mask);
             if (AnyRunAt(filter, at, end))
                 return at;
         }
-        p += 16;
+        p += 64;
     }
 #endif
     for (; p < end; ++p)
@@ -414,19 +478,22 @@ Span WholeShortLines(const unsigned char *begin, const unsigned char *limit, boo
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i nul = nulEndsLine ? _mm_setzero_si128() : lf;
-    for (; limit - p >= 16; p += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        unsigned ends = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, nul))));
+    for (; limit - p >= 64; p += 64) {
+        __m128i hit[4];
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+            hit[i] = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, nul));
+        }
+        const uint64_t ends = Mask64(hit[0], hit[1], hit[2], hit[3]);
         if (ends == 0)
             continue;
-        // Lines inside these 16 bytes are short; only the one that reaches
+        // Lines inside these 64 bytes are short; only the one that reaches
         // back to lineStart may be too long.
-        const unsigned char *first = p + __builtin_ctz(ends);
+        const unsigned char *first = p + __builtin_ctzll(ends);
         if (first - lineStart + 1 > kLongestLine)
             return {static_cast<size_t>(lineStart - begin), lines};
-        lines += __builtin_popcount(ends);
-        lineStart = p + (31 - __builtin_clz(ends)) + 1;
+        lines += CountBits(ends);
+        lineStart = p + (63 - __builtin_clzll(ends)) + 1;
     }
 #endif
     for (; p < limit; ++p)

@@ -22,6 +22,7 @@ namespace linefilter {
 
 constexpr int kMaxRun = 16;        // byte sets kept per alternative
 constexpr int kMaxTests = 3;       // range tests that cover one probed set
+constexpr int kMaxProbes = 3;      // positions of a run checked in bulk
 constexpr long kLongestLine = 1023; // the readers cut longer lines into pieces
 
 struct ByteSet {
@@ -54,8 +55,8 @@ struct Probe {
 struct Run {
     int length;
     ByteSet sets[kMaxRun];
-    int probeCount; // 1 or 2
-    Probe probes[2];
+    int probeCount; // 1 to kMaxProbes
+    Probe probes[kMaxProbes];
 };
 
 struct LineFilter {
