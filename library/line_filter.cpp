@@ -4,11 +4,14 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
 #include <emmintrin.h>
 #endif
 
 #include "rgrep_program.h"
+
+// QUARN_SCALAR_LINE_FILTER builds the portable scans only, as on targets
+// without SSE2 (32-bit Windows), so that tests on this machine cover them.
 
 namespace quarn::linefilter {
 
@@ -358,7 +361,7 @@ bool AnyRunAt(const LineFilter &filter, const unsigned char *at, const unsigned 
 
 namespace {
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
 
 // Number of set bits, without relying on a population-count instruction,
 // which the baseline x86 targets lack.
@@ -412,7 +415,7 @@ const unsigned char *FindCandidate(const LineFilter &filter, const unsigned char
     const unsigned char *p = begin;
     if (filter.runCount == 0)
         return end;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
     VectorProbe probes[QUARN_MAX_BRANCHES][kMaxProbes];
     for (int r = 0; r < filter.runCount; ++r)
         for (int k = 0; k < filter.runs[r].probeCount; ++k) {
@@ -475,7 +478,7 @@ Span WholeShortLines(const unsigned char *begin, const unsigned char *limit, boo
     const unsigned char *lineStart = begin;
     long lines = 0;
     const unsigned char *p = begin;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i nul = nulEndsLine ? _mm_setzero_si128() : lf;
     for (; limit - p >= 64; p += 64) {
