@@ -349,7 +349,7 @@ bool RunAt(const Run &run, const unsigned char *at, const unsigned char *end)
     return true;
 }
 
-bool AnyRunAt(const LineFilter &filter, const unsigned char *at, const unsigned char *end)
+[[maybe_unused]] bool AnyRunAt(const LineFilter &filter, const unsigned char *at, const unsigned char *end)
 {
     for (int r = 0; r < filter.runCount; ++r)
         if (RunAt(filter.runs[r], at, end))
@@ -361,17 +361,17 @@ bool AnyRunAt(const LineFilter &filter, const unsigned char *at, const unsigned 
 
 namespace {
 
-#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
-
 // Number of set bits, without relying on a population-count instruction,
 // which the baseline x86 targets lack.
-int CountBits(uint64_t x)
+[[maybe_unused]] int CountBits(uint64_t x)
 {
     x = x - ((x >> 1) & 0x5555555555555555ull);
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
     return static_cast<int>((x * 0x0101010101010101ull) >> 56);
 }
+
+#if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
 
 // One probe's tests as vector constants, in the cheapest form each allows.
 struct VectorProbe {
@@ -466,11 +466,45 @@ const unsigned char *FindCandidate(const LineFilter &filter, const unsigned char
         }
         p += 64;
     }
-#endif
     for (; p < end; ++p)
         if (AnyRunAt(filter, p, end))
             return p;
     return end;
+#else
+    // Without vectors: a table of the runs whose rarest position takes a
+    // byte, looked up 8 bytes at a time.  A hit at x stands for a start
+    // x - offset, so starts are not met in order: the first confirmed one
+    // is final only once x has passed it by the largest offset.
+    uint16_t table[256] = {};
+    int offset[QUARN_MAX_BRANCHES];
+    int largest = 0;
+    for (int r = 0; r < filter.runCount; ++r) {
+        const Run &run = filter.runs[r];
+        offset[r] = run.probes[0].offset;
+        if (offset[r] > largest)
+            largest = offset[r];
+        for (int c = 1; c < 256; ++c)
+            if (run.sets[offset[r]].Has(static_cast<unsigned char>(c)))
+                table[c] = static_cast<uint16_t>(table[c] | (1u << r));
+    }
+    const unsigned char *best = end;
+    for (const unsigned char *x = p; x < end; ++x) {
+        while (end - x >= 8 && (table[x[0]] | table[x[1]] | table[x[2]] | table[x[3]] | table[x[4]] |
+                                table[x[5]] | table[x[6]] | table[x[7]]) == 0)
+            x += 8;
+        if (x == end || (best != end && x - best >= largest))
+            break;
+        for (unsigned runs = table[*x]; runs != 0; runs &= runs - 1) {
+            const int r = __builtin_ctz(runs);
+            if (x - begin < offset[r])
+                continue;
+            const unsigned char *start = x - offset[r];
+            if (start < best && RunAt(filter.runs[r], start, end))
+                best = start;
+        }
+    }
+    return best;
+#endif
 }
 
 Span WholeShortLines(const unsigned char *begin, const unsigned char *limit, bool nulEndsLine)
@@ -497,6 +531,23 @@ Span WholeShortLines(const unsigned char *begin, const unsigned char *limit, boo
             return {static_cast<size_t>(lineStart - begin), lines};
         lines += CountBits(ends);
         lineStart = p + (63 - __builtin_clzll(ends)) + 1;
+    }
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Eight bytes to a machine word; a line end gives 0x80 in its byte.
+    const uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
+    const uint64_t lf = 0x0a0a0a0a0a0a0a0aull;
+    auto zeros = [low7](uint64_t w) { return ~(((w & low7) + low7) | w | low7); };
+    for (; limit - p >= 8; p += 8) {
+        uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        const uint64_t ends = zeros(w ^ lf) | (nulEndsLine ? zeros(w) : 0);
+        if (ends == 0)
+            continue;
+        const unsigned char *first = p + (__builtin_ctzll(ends) >> 3);
+        if (first - lineStart + 1 > kLongestLine)
+            return {static_cast<size_t>(lineStart - begin), lines};
+        lines += CountBits(ends);
+        lineStart = p + ((63 - __builtin_clzll(ends)) >> 3) + 1;
     }
 #endif
     for (; p < limit; ++p)
