@@ -269,7 +269,8 @@ const unsigned char *SlowCandidate(const lf::LineFilter &f, const unsigned char 
 TEST(LineFilterScan, FindCandidateAgreesWithAByteByByteScan)
 {
     const char *const patterns[] = {"readme", "RE[a-d]Me", "foo|bar|toto", "[0-9]+x", "q[^a-z]", "zq\\n",
-                                    "x[^ -~]y", "k.x|[A-C]b|q9", "\\x80\\xff", "a\\(b\\)c"};
+                                    "x[^ -~]y", "k.x|[A-C]b|q9", "\\x80\\xff", "a\\(b\\)c",
+                                    "a.....z|q9"};
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> anyByte(0, 255), length(0, 300);
     int found = 0;
