@@ -209,7 +209,7 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     __m128i bytes[8];
     for (int i = 0; i < count; ++i)
         bytes[i] = scan::Splat(f[kPieceFirst + i]);
-    auto hits = [&](__m128i v, const unsigned char *) {
+    auto hits = [&](__m128i v, const unsigned char *, auto) {
         __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
         for (int i = 1; i < count; ++i)
             any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));

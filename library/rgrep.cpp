@@ -149,6 +149,11 @@ void AddMember(unsigned char *set, unsigned c)
     set[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
 }
 
+bool IsMemberOf(const unsigned char *set, int c)
+{
+    return (set[c >> 3] >> (c & 7)) & 1;
+}
+
 // Writes the program into the record's fixed area.  One byte is always kept
 // free so the closing END fits whatever came before.
 class ProgramWriter {
@@ -240,28 +245,6 @@ int32_t CompileClass(const unsigned char *pat, size_t len, size_t *i, ProgramWri
 
 constexpr unsigned char kHintMagic0 = 'Q', kHintMagic1 = 'h';
 
-enum HintFlag : unsigned char {
-    kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
-    kHintPrefilter = 2,      // the first-byte set below is usable
-    kHintAnchored = 4,       // some alternative begins with LINE_START
-    kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
-};
-
-// Byte layout of the hint block, relative to kHintOffset.
-enum HintField {
-    kHMagic0 = 0,
-    kHMagic1 = 1,
-    kHLengthLo = 2, // program length including its END byte
-    kHLengthHi = 3,
-    kHFlags = 4,
-    kHListCount = 5, // 1..8: the set's members are listed at kHList; 0: not listed
-    kHRange = 6,     // 1: the set is the range kHRangeLo..kHRangeHi
-    kHRangeLo = 7,
-    kHRangeHi = 8,
-    kHList = 9,  // up to 8 bytes
-    kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
-    kHEnd = 49,
-};
 static_assert(kHintOffset + kHEnd <= QUARN_PROGRAM_SIZE, "hint block must fit");
 
 // The summary is valid only while the last alternative slot, unused by a
@@ -307,6 +290,8 @@ bool AddFirstBytes(const unsigned char *el, unsigned char *set)
         return false;
     }
 }
+
+void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags);
 
 void WriteHints(QuarnRegexBody &rx, int length)
 {
@@ -364,12 +349,268 @@ void WriteHints(QuarnRegexBody &rx, int length)
             h[kHRangeHi] = static_cast<unsigned char>(hi);
         }
     }
+    WritePlan(rx, length, flags);
     h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
     h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
     h[kHFlags] = flags;
     h[kHMagic0] = kHintMagic0;
     h[kHMagic1] = kHintMagic1;
     rx.branchStart[kHintSlot] = program + kHintOffset;
+}
+
+// ---------------------------------------------------------------------------
+// Run plans
+//
+// Most patterns people type are a few alternatives, each a fixed run of
+// single characters or classes, perhaps anchored: "\.zip$", "^W.n",
+// "a[^xyz]c", "[0-9]+", "foo|bar|toto".  For those the compiler also lays
+// down, before the scan summary, a table with one bit per (alternative,
+// position): bit i of entry c says that run position i accepts byte c.
+// RGrep then checks a candidate with one table load per character instead
+// of interpreting the program, tests up to two later positions of sixteen
+// candidates at once, and for an anchored single alternative looks only
+// where it can match.  Like the summary, the plan only decides faster what
+// the program decides; the differential tests compare the two.
+// ---------------------------------------------------------------------------
+
+constexpr int kPlanPositions = 16;
+constexpr int kTests = 3;       // the first position, then up to two later ones
+constexpr int kTestBytes = 4 + 4 * 16;
+
+enum PlanField {
+    kPTable = 0,  // 256 little-endian 16-bit entries
+    kPAlts = 512, // per alternative: run length, then first bit | anchors
+    kPTests = kPAlts + 2 * QUARN_MAX_BRANCHES,
+    kPEnd = kPTests + kTests * kTestBytes,
+};
+static_assert(kPlanOffset + kPEnd <= kHintOffset, "plan must end before the summary");
+
+constexpr unsigned char kRunStartAnchor = 0x40, kRunEndAnchor = 0x80, kRunFirstBit = 0x1f;
+
+// A test of one run position, sixteen candidates at a time: the byte there
+// must equal one of up to four targets, the first `folded` of them compared
+// after OR-ing 0x20 (which accepts both cases of an ASCII letter), or lie in
+// a range.  The targets are stored already broadcast to 16 bytes, so a call
+// sets nothing up.
+enum TestField {
+    kTOffset = 0, // run position 0..15
+    kTKind = 1,   // 0: no test, 1: targets, 2: range (vector 0 = lo, 1 = hi - lo)
+    kTCount = 2,  // 1..4 targets
+    kTFolded = 3,
+    kTVectors = 4, // 4 x 16 bytes
+};
+enum TestKind : unsigned char { kNoTest = 0, kTargets = 1, kRangeTest = 2 };
+
+struct Run {
+    int length = 0;
+    bool startAnchor = false;
+    bool endAnchor = false;
+    unsigned char sets[kPlanPositions][kSetBytes];
+};
+
+// The bytes a single-position element accepts (NUL never).
+bool ElementSet(const unsigned char *el, unsigned char *set)
+{
+    std::memset(set, 0, kSetBytes);
+    if (*el == ANY) {
+        for (int c = 1; c < 256; ++c)
+            AddMember(set, static_cast<unsigned>(c));
+        return true;
+    }
+    return AddFirstBytes(el, set);
+}
+
+// Reads the alternative at `pc` as a run of single positions; false when it
+// is anything else.  A repeater just before the program's END matches
+// nothing and is left out.
+bool ReadRun(const unsigned char *pc, Run &run)
+{
+    if (*pc == LINE_START) {
+        run.startAnchor = true;
+        ++pc;
+    }
+    for (;;) {
+        switch (*pc) {
+        case END:
+        case BRANCH:
+            return true;
+        case LINE_END:
+            run.endAnchor = true;
+            return pc[1] == END;
+        case STAR:
+        case OPTIONAL:
+            return pc[ElementSize(pc)] == END;
+        case CHAR:
+        case CHAR_ANYCASE:
+        case ANY:
+        case CLASS:
+        case NOT_CLASS:
+            if (run.length == kPlanPositions || !ElementSet(pc, run.sets[run.length]))
+                return false;
+            ++run.length;
+            pc += ElementSize(pc);
+            break;
+        default:
+            return false;
+        }
+    }
+}
+
+// Fills `test` (kTestBytes) with a test of the members of `set` at run
+// position `offset`; a score (the number of bytes accepted, fewer is
+// better) or -1 when the set has no such form.
+int MakeTest(const unsigned char *set, int offset, unsigned char *test)
+{
+    int count = 0, lo = -1, hi = -1;
+    bool contiguous = true;
+    unsigned char folded[4], exact[4];
+    int nFolded = 0, nExact = 0;
+    for (int c = 1; c < 256; ++c) {
+        if (!IsMemberOf(set, c))
+            continue;
+        if (lo < 0)
+            lo = c;
+        else if (c != hi + 1)
+            contiguous = false;
+        hi = c;
+        ++count;
+        if (c >= 'A' && c <= 'Z' && IsMemberOf(set, c + 32))
+            continue; // taken with its lower case
+        if (c >= 'a' && c <= 'z' && IsMemberOf(set, c - 32)) {
+            if (nFolded < 4)
+                folded[nFolded] = static_cast<unsigned char>(c);
+            ++nFolded;
+        } else {
+            if (nExact < 4)
+                exact[nExact] = static_cast<unsigned char>(c);
+            ++nExact;
+        }
+    }
+    std::memset(test, 0, kTestBytes);
+    if (count == 0)
+        return -1;
+    test[kTOffset] = static_cast<unsigned char>(offset);
+    if (nFolded + nExact <= 4) {
+        test[kTKind] = kTargets;
+        test[kTCount] = static_cast<unsigned char>(nFolded + nExact);
+        test[kTFolded] = static_cast<unsigned char>(nFolded);
+        for (int k = 0; k < nFolded + nExact; ++k)
+            std::memset(test + kTVectors + 16 * k, k < nFolded ? folded[k] : exact[k - nFolded], 16);
+        // A lone target keeps its OR mask in the second vector, so that
+        // both of its forms cost the same.
+        if (nFolded + nExact == 1)
+            std::memset(test + kTVectors + 16, nFolded == 1 ? 0x20 : 0, 16);
+        return count;
+    }
+    if (contiguous) {
+        test[kTKind] = kRangeTest;
+        std::memset(test + kTVectors, lo, 16);
+        std::memset(test + kTVectors + 16, hi - lo, 16);
+        return count;
+    }
+    return -1;
+}
+
+void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags)
+{
+    const int branches = rx.branchCount;
+    if (length > kPlanOffset || branches < 1 || branches >= QUARN_MAX_BRANCHES)
+        return;
+    static Run runs[QUARN_MAX_BRANCHES]; // 5 KiB: kept off the stack
+    int bits = 0;
+    for (int b = 0; b < branches; ++b) {
+        runs[b] = Run{};
+        if (!ReadRun(rx.branchStart[b], runs[b]))
+            return;
+        const bool anchored = runs[b].startAnchor || runs[b].endAnchor;
+        // Anchors only for a lone alternative; unanchored runs are not empty.
+        if ((branches > 1 && anchored) || (!anchored && runs[b].length == 0))
+            return;
+        bits += runs[b].length;
+        if (bits > kPlanPositions)
+            return;
+    }
+
+    unsigned char *plan = rx.program + kPlanOffset;
+    std::memset(plan, 0, kPEnd);
+    int minLength = kPlanPositions;
+    for (int b = 0, bit = 0; b < branches; bit += runs[b].length, ++b) {
+        const Run &run = runs[b];
+        for (int i = 0; i < run.length; ++i)
+            for (int c = 1; c < 256; ++c)
+                if (IsMemberOf(run.sets[i], c))
+                    plan[kPTable + 2 * c + (bit + i) / 8] |= static_cast<unsigned char>(1u << ((bit + i) % 8));
+        plan[kPAlts + 2 * b] = static_cast<unsigned char>(run.length);
+        plan[kPAlts + 2 * b + 1] = static_cast<unsigned char>(bit | (run.startAnchor ? kRunStartAnchor : 0) |
+                                                              (run.endAnchor ? kRunEndAnchor : 0));
+        minLength = std::min(minLength, run.length);
+    }
+
+    // The first position of every alternative, then the two most selective
+    // later positions common to all of them.
+    auto unionAt = [&](int k, unsigned char *set) {
+        std::memset(set, 0, kSetBytes);
+        for (int b = 0; b < branches; ++b)
+            for (int i = 0; i < kSetBytes; ++i)
+                set[i] |= runs[b].sets[k][i];
+    };
+    if (!runs[0].startAnchor && !runs[0].endAnchor) {
+        unsigned char set[kSetBytes];
+        unionAt(0, set);
+        MakeTest(set, 0, plan + kPTests);
+        int bestScore[2] = {0, 0};
+        unsigned char *slots[2] = {plan + kPTests + kTestBytes, plan + kPTests + 2 * kTestBytes};
+        for (int k = 1; k < minLength; ++k) {
+            unionAt(k, set);
+            unsigned char test[kTestBytes];
+            const int score = MakeTest(set, k, test);
+            if (score < 0 || score > 64)
+                continue;
+            if (slots[0][kTKind] == kNoTest || score < bestScore[0]) {
+                std::memcpy(slots[1], slots[0], kTestBytes);
+                bestScore[1] = bestScore[0];
+                std::memcpy(slots[0], test, kTestBytes);
+                bestScore[0] = score;
+            } else if (slots[1][kTKind] == kNoTest || score < bestScore[1]) {
+                std::memcpy(slots[1], test, kTestBytes);
+                bestScore[1] = score;
+            }
+        }
+    }
+    flags |= kHintPlan;
+    if (runs[0].endAnchor)
+        flags |= kHintPlanLineEnd;
+}
+
+// The search vectors of a literal program's first two bytes: the byte, then
+// an OR mask that is 0x20 for a letter whose case is ignored (OR-ing 0x20
+// accepts exactly its two forms), each broadcast to 16 bytes.
+void LiteralForm(unsigned char c, bool fold, unsigned char *value, unsigned char *orMask)
+{
+    const unsigned char lower = kFold.entry[c];
+    const bool letter = fold && lower >= 'a' && lower <= 'z';
+    std::memset(value, letter ? lower : c, 16);
+    std::memset(orMask, letter ? 0x20 : 0, 16);
+}
+
+void WriteLiteralHints(QuarnRegexBody &rx, int length)
+{
+    ClearHints(rx);
+    if (length > kPlanOffset || rx.branchCount != 1)
+        return;
+    const unsigned char *lit = rx.program + 1;
+    const bool fold = rx.program[0] == LITERAL_ANYCASE;
+    unsigned char *v = rx.program + kPlanOffset;
+    LiteralForm(lit[0], fold, v, v + 16);
+    LiteralForm(lit[1], fold, v + 32, v + 48);
+    unsigned char *h = rx.program + kHintOffset;
+    std::memset(h, 0, kHEnd);
+    h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
+    h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
+    h[kHFlags] = kHintLiteral;
+    h[kHMagic0] = kHintMagic0;
+    h[kHMagic1] = kHintMagic1;
+    rx.branchStart[kHintSlot] = rx.program + kHintOffset;
 }
 
 bool IsRepeatable(unsigned char op)
@@ -391,7 +632,7 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
             out.Byte(pat[k]);
         out.Byte('\0');
         out.Terminate();
-        ClearHints(rx);
+        WriteLiteralHints(rx, out.Pos() + 1);
         p->errorCode = kOk;
         return kOk;
     }
@@ -858,12 +1099,12 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
 {
     if (spec.listCount == 1) {
         const __m128i a = Splat(spec.list[0]);
-        return ScanText(s, [&](__m128i v, const unsigned char *) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
+        return ScanText(s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
     }
     if (spec.listCount == 2) {
         const __m128i a = Splat(spec.list[0]), b = Splat(spec.list[1]);
         return ScanText(
-            s, [&](__m128i v, const unsigned char *) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
+            s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
             found);
     }
     if (spec.listCount > 2) {
@@ -873,7 +1114,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
             bytes[i] = Splat(spec.list[i]);
         return ScanText(
             s,
-            [&](__m128i v, const unsigned char *) {
+            [&](__m128i v, const unsigned char *, auto) {
                 __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
                 for (int i = 1; i < n; ++i)
                     any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
@@ -885,7 +1126,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
         const __m128i lo = Splat(spec.lo), span = Splat(static_cast<unsigned char>(spec.hi - spec.lo));
         return ScanText(
             s,
-            [&](__m128i v, const unsigned char *) {
+            [&](__m128i v, const unsigned char *, auto) {
                 const __m128i off = _mm_sub_epi8(v, lo);
                 return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, span), off));
             },
@@ -894,7 +1135,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
     const unsigned char *set = spec.set;
     return ScanText(
         s,
-        [set](__m128i, const unsigned char *block) __attribute__((no_sanitize_address)) {
+        [set](__m128i, const unsigned char *block, auto) __attribute__((no_sanitize_address)) {
             unsigned hit = 0;
             for (unsigned i = 0; i < 16; ++i)
                 hit |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
@@ -913,16 +1154,22 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
 }
 #endif
 
-// Reads the validated scan summary of `rx` into `spec`; false when the
-// summary is missing or the walk must go position by position.
-bool ReadHints(const QuarnRegexBody &rx, int32_t options, ScanSpec *spec, bool *anchored, bool *none)
+// The scan summary of `rx`, or null when it is missing or not valid.
+inline __attribute__((always_inline)) const unsigned char *ValidHints(const QuarnRegexBody &rx)
 {
     const unsigned char *h = rx.program + kHintOffset;
     if (!HintsMarked(rx) || h[kHMagic0] != kHintMagic0 || h[kHMagic1] != kHintMagic1)
-        return false;
+        return nullptr;
     const int length = h[kHLengthLo] | (h[kHLengthHi] << 8);
     if (length < 1 || length > kHintOffset || rx.program[length - 1] != END)
-        return false;
+        return nullptr;
+    return h;
+}
+
+// Reads the scan summary `h` into `spec`; false when the walk must go
+// position by position.
+bool ReadHints(const unsigned char *h, int32_t options, ScanSpec *spec, bool *anchored, bool *none)
+{
     const unsigned char flags = h[kHFlags];
     if (!(flags & kHintPrefilter))
         return false;
@@ -941,24 +1188,168 @@ bool ReadHints(const QuarnRegexBody &rx, int32_t options, ScanSpec *spec, bool *
     return true;
 }
 
+inline unsigned LittleEndian(uint16_t v)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<unsigned>(__builtin_bswap16(v));
+#else
+    return v;
+#endif
+}
+
+// Does the run of `length` positions from table bit `bit` accept the text at
+// s?  Entry 0 is empty, so the walk never passes the text's NUL.
+inline bool RunAt(const unsigned char *plan, const unsigned char *s, int length, int bit)
+{
+    for (int i = 0; i < length; ++i) {
+        uint16_t entry;
+        std::memcpy(&entry, plan + kPTable + 2 * s[i], sizeof entry);
+        if (!((LittleEndian(entry) >> (bit + i)) & 1u))
+            return false;
+    }
+    return true;
+}
+
+#if defined(__SSE2__)
+inline __m128i Vector(const unsigned char *test, int k)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(test + kTVectors + 16 * k));
+}
+
+// Bit i: byte i of the block passes the test.  kSingle: the test is known
+// to be a lone target or a range (two vectors, no loop).
+template <bool kSingle>
+inline unsigned TestMask(const unsigned char *test, __m128i v)
+{
+    if (test[kTKind] == kRangeTest) {
+        const __m128i off = _mm_sub_epi8(v, Vector(test, 0));
+        return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, Vector(test, 1)), off));
+    }
+    if (kSingle)
+        return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, Vector(test, 1)), Vector(test, 0)));
+    const __m128i folded = _mm_or_si128(v, Splat(0x20));
+    const int count = test[kTCount], nFolded = test[kTFolded];
+    __m128i any = _mm_cmpeq_epi8(nFolded > 0 ? folded : v, Vector(test, 0));
+    for (int k = 1; k < count; ++k)
+        any = _mm_or_si128(any, _mm_cmpeq_epi8(k < nFolded ? folded : v, Vector(test, k)));
+    return Mask(any);
+}
+
+inline bool IsSingle(const unsigned char *test)
+{
+    return test[kTKind] == kRangeTest || (test[kTKind] == kTargets && test[kTCount] == 1);
+}
+
+// Narrows `mask` by a later-position test.  With the bytes ahead readable
+// the test reads them; otherwise a candidate whose tested byte lies in the
+// next block stays a candidate.
+template <bool kAhead>
+__attribute__((no_sanitize_address)) inline unsigned Later(const unsigned char *test, unsigned mask, __m128i v,
+                                                           const unsigned char *block)
+{
+    const unsigned offset = test[kTOffset];
+    if (kAhead) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + offset));
+        return mask & (IsSingle(test) ? TestMask<true>(test, w) : TestMask<false>(test, w));
+    }
+    const unsigned stays = (0xffffu << (16 - offset)) & 0xffffu;
+    return mask & ((IsSingle(test) ? TestMask<true>(test, v) : TestMask<false>(test, v)) >> offset | stays);
+}
+
+// Candidates: positions whose byte may begin a run and whose later
+// positions pass the tests.  A candidate whose tested position lies in the
+// next block stays a candidate.  kFirst: 0 no test of the first position
+// (every position, or the summary's bit set `set` when non-null), 1 a lone
+// target or range, 2 up to four targets.
+template <int kFirst, class Found>
+const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests, const unsigned char *set,
+                              Found found)
+{
+    const unsigned char *second = tests + kTestBytes, *third = tests + 2 * kTestBytes;
+    const bool useSecond = second[kTKind] != kNoTest, useThird = third[kTKind] != kNoTest;
+    return ScanText(
+        s,
+        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+            constexpr bool kAhead = decltype(ahead)::value;
+            unsigned m = 0xffffu;
+            if (kFirst == 1) {
+                m = TestMask<true>(tests, v);
+            } else if (kFirst == 2) {
+                m = TestMask<false>(tests, v);
+            } else if (set != nullptr) {
+                m = 0;
+                for (unsigned i = 0; i < 16; ++i)
+                    m |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
+            }
+            // No early exit when m is 0: a frequent first byte would make
+            // that branch unpredictable, and the tests cost less than a miss.
+            if (useSecond)
+                m = Later<kAhead>(second, m, v, block);
+            if (useThird)
+                m = Later<kAhead>(third, m, v, block);
+            return m;
+        },
+        found);
+}
+#endif
+
+// The leftmost match of a program that has a run plan.
+const unsigned char *MatchPlan(const QuarnRegexBody &rx, const unsigned char *h, const unsigned char *base,
+                               const unsigned char **end)
+{
+    const unsigned char *plan = rx.program + kPlanOffset;
+    const unsigned length0 = plan[kPAlts], info0 = plan[kPAlts + 1];
+    if (info0 & (kRunStartAnchor | kRunEndAnchor)) {
+        // A lone anchored alternative can match at one place only.
+        const unsigned char *at = base;
+        if (info0 & kRunEndAnchor) {
+            const size_t len = std::strlen(reinterpret_cast<const char *>(base));
+            if (len < length0)
+                return nullptr;
+            at = base + (len - length0);
+            if ((info0 & kRunStartAnchor) && at != base)
+                return nullptr;
+        }
+        if (!RunAt(plan, at, static_cast<int>(length0), static_cast<int>(info0 & kRunFirstBit)))
+            return nullptr;
+        *end = at + length0;
+        return at;
+    }
+    const int branches = rx.branchCount;
+    auto found = [&](const unsigned char *at) {
+        for (int b = 0; b < branches; ++b) {
+            const int length = plan[kPAlts + 2 * b];
+            if (RunAt(plan, at, length, plan[kPAlts + 2 * b + 1] & kRunFirstBit)) {
+                *end = at + length;
+                return true;
+            }
+        }
+        return false;
+    };
+#if defined(__SSE2__)
+    const unsigned char *tests = plan + kPTests;
+    if (tests[kTKind] != kNoTest)
+        return IsSingle(tests) ? ScanRuns<1>(base, tests, nullptr, found) : ScanRuns<2>(base, tests, nullptr, found);
+    // Without a vector test of the first position the summary's bit set is
+    // used, unless a later test already narrows the candidates (the run
+    // table checks the first byte anyway).
+    const bool useSet = (h[kHFlags] & kHintPrefilter) && tests[kTestBytes + kTKind] == kNoTest;
+    return ScanRuns<0>(base, tests, useSet ? h + kHSet : nullptr, found);
+#else
+    (void)h;
+    for (const unsigned char *s = base; *s != '\0'; ++s)
+        if (found(s))
+            return s;
+    return nullptr;
+#endif
+}
+
 // Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
 // `fold`.  Candidates are the positions of the literal's first byte (in
 // either case); each is then compared in full.
-const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold)
+const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold,
+                                 const unsigned char *vectors)
 {
-    unsigned char first[2] = {lit[0], lit[0]};
-    if (fold) {
-        first[0] = kFold.entry[lit[0]];
-        if (first[0] >= 'a' && first[0] <= 'z')
-            first[1] = static_cast<unsigned char>(first[0] - 32);
-        else
-            first[1] = first[0];
-    }
-    unsigned char second[2] = {lit[1], lit[1]};
-    if (fold) {
-        second[0] = kFold.entry[lit[1]];
-        second[1] = (second[0] >= 'a' && second[0] <= 'z') ? static_cast<unsigned char>(second[0] - 32) : second[0];
-    }
     auto verify = [lit, fold](const unsigned char *s) {
         size_t k = 1;
         if (fold) {
@@ -971,28 +1362,41 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
         return lit[k] == '\0';
     };
 #if defined(__SSE2__)
-    // A candidate's next byte must agree too; the last byte of a block has
-    // its follower in the next block and stays a candidate.
-    const __m128i a0 = Splat(first[0]), a1 = Splat(first[1]);
-    const __m128i b0 = Splat(second[0]), b1 = Splat(second[1]);
-    const bool single = lit[1] == '\0';
+    // Candidates are the positions of the first byte whose next byte agrees
+    // too (the last byte of a block has its follower in the next block and
+    // stays a candidate).  An ignored-case letter is compared after OR-ing
+    // 0x20, which accepts exactly its two forms.
+    // `vectors`: as laid down by WriteLiteralHints, or null to make them here.
+    unsigned char local[64];
+    if (vectors == nullptr) {
+        LiteralForm(lit[0], fold, local, local + 16);
+        LiteralForm(lit[1], fold, local + 32, local + 48);
+        vectors = local;
+    }
+    auto load = [vectors](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(vectors + 16 * k)); };
+    const __m128i a = load(0), aOr = load(1), b = load(2), bOr = load(3);
+    if (lit[1] == '\0')
+        return ScanText(
+            text, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a)); },
+            verify);
     return ScanText(
         text,
-        [&](__m128i v, const unsigned char *) {
-            const unsigned firsts = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(v, a1)));
-            if (single)
-                return firsts;
-            const unsigned seconds = Mask(_mm_or_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(v, b1)));
+        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+            const unsigned firsts = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a));
+            if (decltype(ahead)::value) {
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
+                return firsts & Mask(_mm_cmpeq_epi8(_mm_or_si128(w, bOr), b));
+            }
+            const unsigned seconds = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, bOr), b));
             return firsts & ((seconds >> 1) | 0x8000u);
         },
         verify);
 #else
-    unsigned char set[kSetBytes] = {};
-    AddMember(set, first[0]);
-    AddMember(set, first[1]);
-    ScanSpec spec;
-    spec.set = set;
-    return ScanCandidates(text, spec, verify);
+    (void)vectors;
+    for (const unsigned char *s = text; *s != '\0'; ++s)
+        if (kFold.entry[*s] == kFold.entry[lit[0]] && (fold || *s == lit[0]) && verify(s))
+            return s;
+    return nullptr;
 #endif
 }
 
@@ -1079,6 +1483,57 @@ __attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *
     }
 }
 
+// The three searches behind RGrep; each records the match and returns 1, or
+// returns 0.
+__attribute__((noinline)) int32_t Found(QuarnPattern *p, const unsigned char *at, const unsigned char *end)
+{
+    p->matchStart[0] = reinterpret_cast<const char *>(at);
+    p->matchEnd[0] = reinterpret_cast<const char *>(end);
+    return 1;
+}
+
+__attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned char *base)
+{
+    const unsigned char *program = p->body.regex.program;
+    const unsigned char *lit = program + 1;
+    const unsigned char *h = ValidHints(p->body.regex);
+    const unsigned char *vectors = h != nullptr && (h[kHFlags] & kHintLiteral) ? program + kPlanOffset : nullptr;
+    const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE, vectors);
+    if (at == nullptr)
+        return 0;
+    return Found(p, at, at + std::strlen(reinterpret_cast<const char *>(lit)));
+}
+
+__attribute__((noinline)) int32_t SearchPlan(QuarnPattern *p, const unsigned char *h, const unsigned char *base)
+{
+    const unsigned char *end = nullptr;
+    const unsigned char *at = MatchPlan(p->body.regex, h, base, &end);
+    return at != nullptr ? Found(p, at, end) : 0;
+}
+
+__attribute__((noinline)) int32_t SearchProgram(QuarnPattern *p, const unsigned char *h, const unsigned char *base)
+{
+    gLineStart = base;
+    const int32_t options = gOptions;
+    const unsigned char *program = p->body.regex.program;
+    const unsigned char *local[QUARN_MAX_BRANCHES];
+    const unsigned char *const *starts = local;
+    int branches = p->body.regex.branchCount;
+    if (branches >= 1 && branches <= QUARN_MAX_BRANCHES && p->body.regex.branchStart[0] == program)
+        starts = p->body.regex.branchStart;
+    else
+        branches = BranchStarts(p, local);
+    ScanSpec spec;
+    bool anchored = false, none = false;
+    const unsigned char *at;
+    const unsigned char *end = nullptr;
+    if (h != nullptr && ReadHints(h, options, &spec, &anchored, &none))
+        at = MatchHinted(p, base, starts, branches, options, spec, anchored, none, &end);
+    else
+        at = MatchEveryPosition(p, base, starts, branches, options, &end);
+    return at != nullptr ? Found(p, at, end) : 0;
+}
+
 } // namespace
 
 } // namespace quarn
@@ -1113,42 +1568,17 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
         p->matchStart[n] = nullptr;
     p->matchEnd[0] = nullptr;
 
+    // Each kind of program has its own search, entered by a tail call, so
+    // that the short searches pay for no more registers than they use.
     const unsigned char *base = reinterpret_cast<const unsigned char *>(text);
-    gLineStart = base;
-
     const unsigned char *program = p->body.regex.program;
-    if ((program[0] == LITERAL || program[0] == LITERAL_ANYCASE) && p->body.regex.branchCount == 1) {
-        const unsigned char *lit = program + 1;
-        const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE);
-        if (at == nullptr)
-            return 0;
-        p->matchStart[0] = reinterpret_cast<const char *>(at);
-        p->matchEnd[0] = reinterpret_cast<const char *>(at + std::strlen(reinterpret_cast<const char *>(lit)));
-        return 1;
-    }
-
-    const unsigned char *local[QUARN_MAX_BRANCHES];
-    const unsigned char *const *starts = local;
-    int branches = p->body.regex.branchCount;
-    if (branches >= 1 && branches <= QUARN_MAX_BRANCHES && p->body.regex.branchStart[0] == program)
-        starts = p->body.regex.branchStart;
-    else
-        branches = BranchStarts(p, local);
-
-    const int32_t options = gOptions;
-    ScanSpec spec;
-    bool anchored = false, none = false;
-    const unsigned char *at;
-    const unsigned char *end = nullptr;
-    if (ReadHints(p->body.regex, options, &spec, &anchored, &none))
-        at = MatchHinted(p, base, starts, branches, options, spec, anchored, none, &end);
-    else
-        at = MatchEveryPosition(p, base, starts, branches, options, &end);
-    if (at == nullptr)
-        return 0;
-    p->matchStart[0] = reinterpret_cast<const char *>(at);
-    p->matchEnd[0] = reinterpret_cast<const char *>(end);
-    return 1;
+    if ((program[0] == LITERAL || program[0] == LITERAL_ANYCASE) && p->body.regex.branchCount == 1)
+        return SearchLiteral(p, base);
+    const unsigned char *h = ValidHints(p->body.regex);
+    if (h != nullptr && (h[kHFlags] & kHintPlan) &&
+        !((gOptions & (QUARN_OPT_LF | QUARN_OPT_CR)) && (h[kHFlags] & (kHintPlanLineEnd | kHintReadsLineStart))))
+        return SearchPlan(p, h, base);
+    return SearchProgram(p, h, base);
 }
 
 void QUARN_API InitWordCharTable(void)

@@ -34,6 +34,38 @@ constexpr int kSetBytes = 32;
 // last bytes of the program area (programs up to this many bytes only).
 constexpr int kHintOffset = 1056 - 64;
 
+enum HintFlag : unsigned char {
+    kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
+    kHintPrefilter = 2,      // the first-byte set below is usable
+    kHintAnchored = 4,       // some alternative begins with LINE_START
+    kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
+    kHintPlan = 16,          // a run plan lies at kPlanOffset (see below)
+    kHintPlanLineEnd = 32,   // ... and its alternative ends with LINE_END
+    kHintLiteral = 64,       // a LITERAL program: its first two bytes' search
+                             // vectors lie at kPlanOffset
+};
+
+// Byte layout of the hint block, relative to kHintOffset.
+enum HintField {
+    kHMagic0 = 0,
+    kHMagic1 = 1,
+    kHLengthLo = 2, // program length including its END byte
+    kHLengthHi = 3,
+    kHFlags = 4,
+    kHListCount = 5, // 1..8: the set's members are listed at kHList; 0: not listed
+    kHRange = 6,     // 1: the set is the range kHRangeLo..kHRangeHi
+    kHRangeLo = 7,
+    kHRangeHi = 8,
+    kHList = 9,  // up to 8 bytes
+    kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
+    kHEnd = 49,
+};
+
+// Programs up to this many bytes also get a run plan (a per-byte table of
+// the positions of fixed-length alternatives) between kPlanOffset and
+// kHintOffset; kHintPlan in the summary's flags says it is there.
+constexpr int kPlanOffset = 256;
+
 // Size in bytes of the single-position element at `op` (opcode included);
 // only valid for the operands a repeater accepts.
 inline int OperandSize(unsigned char op)

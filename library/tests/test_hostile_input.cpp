@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -122,3 +123,46 @@ TEST(HostilePatterns, LongestPatternsAndOneByteMore)
     }
     QuarnMessages(1);
 }
+
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <unistd.h>
+
+// The vector scans read whole blocks around a text.  A text that ends at the
+// last byte of a page followed by an unmapped page must be searched without
+// touching that page, and with the same result as anywhere else.
+TEST(HostileTexts, TextsEndingAtAnUnmappedPageAreSearchedInPlace)
+{
+    const long page = sysconf(_SC_PAGESIZE);
+    void *area = mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(static_cast<char *>(area) + page, static_cast<size_t>(page), PROT_NONE), 0);
+    char *pageEnd = static_cast<char *>(area) + page;
+
+    // A literal, run plans of each shape, and programs for the general walk.
+    const char *const patterns[] = {"readme", "ReadMe", "e", "\\.zip$", "^W.n", "a[^xyz]c", "[0-9]+", "foo|bar|toto",
+                                    ".zip", "[a-c]x[0-9]", "\\<[Aa].*\\>", "x*y", "\\(a\\)b\\1"};
+    auto p = NewPattern();
+    const std::string source = "Where readme.zip a-c foo 42 WindowsNT abc toto Win readMe9 aac x1 axc";
+    int matched = 0;
+    for (const char *pattern : patterns) {
+        for (int caseFlag = 0; caseFlag < 2; ++caseFlag) {
+            ASSERT_EQ(CompileRGrep(pattern, caseFlag, p.get()), 0) << pattern;
+            for (size_t from = 0; from <= source.size(); ++from) {
+                const std::string text = source.substr(from);
+                char *placed = pageEnd - text.size() - 1;
+                std::memcpy(placed, text.c_str(), text.size() + 1);
+                const int inPlace = RGrep(placed, p.get());
+                const long start = inPlace == 1 ? p->matchStart[0] - placed : -1;
+                const long end = inPlace == 1 ? p->matchEnd[0] - placed : -1;
+                ASSERT_EQ(RGrep(text.c_str(), p.get()), inPlace) << pattern << " on " << text;
+                ASSERT_EQ(inPlace == 1 ? p->matchStart[0] - text.c_str() : -1, start) << pattern << " on " << text;
+                ASSERT_EQ(inPlace == 1 ? p->matchEnd[0] - text.c_str() : -1, end) << pattern << " on " << text;
+                matched += inPlace;
+            }
+        }
+    }
+    EXPECT_GT(matched, 500);
+    munmap(area, static_cast<size_t>(2 * page));
+}
+#endif

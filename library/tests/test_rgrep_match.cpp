@@ -6,11 +6,14 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "rgrep_program.h"
 #include "test_support.h"
 
+using quarn::rgrep::kHFlags;
 using quarn::rgrep::kHintOffset;
+using quarn::rgrep::kHintPlan;
 
 using quarn_test::Offset;
 
@@ -220,31 +223,43 @@ TEST(RGrep, LongTextsNeedNoDeepRecursion)
     EXPECT_EQ(RGrep(many.c_str(), p.get()), 0);
 }
 
-// Case-ignoring literal search agrees with a naive scan on random texts.
+// Literal search agrees with a naive scan on random texts, at every
+// alignment to the 16-byte blocks of the vector scan.  '@' and '`' differ
+// from each other only in bit 0x20, like the two forms of a letter.
 TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
 {
     std::mt19937 rng(7);
     auto p = quarn_test::NewPattern();
-    const char letters[] = "aAbB_";
-    for (int iter = 0; iter < 3000; ++iter) {
+    const char letters[] = "aAbB_@`\xe1\xc1";
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    std::vector<char> buffer(128);
+    int found = 0;
+    for (int iter = 0; iter < 20000; ++iter) {
         std::string needle, hay;
         for (int i = 0, n = 1 + rng() % 3; i < n; ++i)
-            needle += letters[rng() % 5];
-        for (int i = 0, n = rng() % 40; i < n; ++i)
-            hay += letters[rng() % 5];
+            needle += letters[rng() % (sizeof letters - 1)];
+        for (int i = 0, n = rng() % 70; i < n; ++i)
+            hay += letters[rng() % (sizeof letters - 1)];
         const int caseFlag = rng() % 2;
         ASSERT_EQ(CompileRGrep(needle.c_str(), caseFlag, p.get()), 0);
         long expected = -1;
         for (size_t s = 0; s + needle.size() <= hay.size() && expected < 0; ++s) {
             bool eq = true;
             for (size_t k = 0; k < needle.size() && eq; ++k)
-                eq = caseFlag ? hay[s + k] == needle[k] : tolower(hay[s + k]) == tolower(needle[k]);
+                eq = caseFlag ? hay[s + k] == needle[k] : lower(hay[s + k]) == lower(needle[k]);
             if (eq)
                 expected = static_cast<long>(s);
         }
-        ASSERT_EQ(RGrep(hay.c_str(), p.get()), expected >= 0 ? 1 : 0) << needle << " in " << hay;
-        ASSERT_EQ(Offset(hay.c_str(), p->matchStart[0]), expected) << needle << " in " << hay;
+        char *text = buffer.data() + rng() % 32;
+        std::memcpy(text, hay.c_str(), hay.size() + 1);
+        ASSERT_EQ(RGrep(text, p.get()), expected >= 0 ? 1 : 0) << needle << " in " << hay;
+        ASSERT_EQ(Offset(text, p->matchStart[0]), expected) << needle << " in " << hay;
+        if (expected >= 0) {
+            ++found;
+            ASSERT_EQ(Offset(text, p->matchEnd[0]), expected + static_cast<long>(needle.size()));
+        }
     }
+    EXPECT_GT(found, 5000);
 }
 
 TEST(WordTable, ChangesApplyAtMatchTimeUntilReset)
@@ -307,6 +322,28 @@ std::string RandomPattern(std::mt19937 &rng)
     return pattern;
 }
 
+// Alternatives of plain elements (characters, classes, `.`), perhaps
+// anchored or ending in a repeater: the run plan's shapes and their near
+// misses.
+std::string RandomRun(std::mt19937 &rng)
+{
+    static const char *const atoms[] = {"a", "b", "A", "x", ".", "[ab]", "[^a]", "[a-c]", "[aA]", "[xX-]", "\\.",
+                                        "\\n", "-", "c", "B"};
+    std::string pattern;
+    const int alternatives = 1 + static_cast<int>(rng() % 3);
+    for (int a = 0; a < alternatives; ++a) {
+        if (a > 0)
+            pattern += '|';
+        if (rng() % 6 == 0)
+            pattern += '^';
+        for (int i = 0, n = 1 + static_cast<int>(rng() % 6); i < n; ++i)
+            pattern += atoms[rng() % (sizeof atoms / sizeof *atoms)];
+    }
+    static const char *const tails[] = {"", "", "", "$", "*", "+", "-"};
+    pattern += tails[rng() % (sizeof tails / sizeof *tails)];
+    return pattern;
+}
+
 } // namespace
 
 // The compiler's scan hints only skip positions where nothing can begin: a
@@ -316,25 +353,32 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
 {
     QuarnMessages(0);
     std::mt19937 rng(2024);
-    const char letters[] = "aAbBx.\n\r -_c";
+    const char letters[] = "aAbBx.\n\r -_c\xe1\xc1";
     auto hinted = quarn_test::NewPattern();
     auto plain = quarn_test::NewPattern();
     int compared = 0;
     int withHints = 0; // records that carry a scan summary
-    for (int iter = 0; iter < 40000; ++iter) {
-        const std::string pattern = RandomPattern(rng);
+    int withPlans = 0; // ... and a run plan
+    for (int iter = 0; iter < 60000; ++iter) {
+        // A third of the patterns are runs of plain elements, the shapes
+        // that get a run plan.
+        const std::string pattern = iter % 3 == 0 ? RandomRun(rng) : RandomPattern(rng);
         const int caseFlag = static_cast<int>(rng() % 2);
         if (CompileRGrep(pattern.c_str(), caseFlag, hinted.get()) != 0)
             continue;
-        withHints += hinted->body.regex.branchCount < QUARN_MAX_BRANCHES &&
-                     hinted->body.regex.branchStart[QUARN_MAX_BRANCHES - 1] == hinted->body.regex.program + kHintOffset;
+        const bool marked = hinted->body.regex.branchCount < QUARN_MAX_BRANCHES &&
+                            hinted->body.regex.branchStart[QUARN_MAX_BRANCHES - 1] ==
+                                hinted->body.regex.program + kHintOffset;
+        withHints += marked;
+        withPlans += marked && (hinted->body.regex.program[kHintOffset + kHFlags] & kHintPlan);
         std::memcpy(plain.get(), hinted.get(), sizeof(QuarnPattern));
         std::memset(plain->body.regex.program + kHintOffset, 0, QUARN_PROGRAM_SIZE - kHintOffset);
         static const int optionChoices[] = {0, QUARN_OPT_LF, QUARN_OPT_CR | QUARN_OPT_LF};
         QuarnOptions(optionChoices[rng() % 3]);
         for (int t = 0; t < 4; ++t) {
+            // Long texts cross the 16-byte blocks of the vector scan.
             std::string text;
-            for (int i = 0, n = static_cast<int>(rng() % 20); i < n; ++i)
+            for (int i = 0, n = static_cast<int>(rng() % (t < 2 ? 20 : 70)); i < n; ++i)
                 text += letters[rng() % (sizeof letters - 1)];
             const int a = RGrep(text.c_str(), hinted.get());
             const int b = RGrep(text.c_str(), plain.get());
@@ -351,8 +395,9 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
         }
         QuarnOptions(0);
     }
-    EXPECT_GT(compared, 50000);
+    EXPECT_GT(compared, 75000);
     EXPECT_GT(withHints, 2000);
+    EXPECT_GT(withPlans, 5000);
     QuarnOptions(QUARN_OPT_MESSAGES);
 }
 
