@@ -183,6 +183,54 @@ TEST(FileSearchFilter, SameResultsWithAndWithoutTheFilter)
     EXPECT_GT(selectedLines, 1000); // the patterns do select lines
 }
 
+// A pattern compiled again, or settings changed, between two search calls
+// of one file take effect from the next line on, as without the filter.
+TEST(FileSearchFilter, ChangesBetweenSearchCalls)
+{
+    std::mt19937 rng(99);
+    QuarnMessages(0);
+    for (int round = 0; round < 40; ++round) {
+        const TempFile file(RandomFile(rng, 20000 + rng() % 120000));
+        const std::string patterns[] = {RandomPattern(rng), RandomPattern(rng), RandomPattern(rng)};
+        const unsigned seed = static_cast<unsigned>(rng());
+        std::vector<std::string> outcome[2];
+        for (int filter = 0; filter < 2; ++filter) {
+            quarn::SetFileLineFilter(filter == 1);
+            std::mt19937 steps(seed);
+            SFileSetFlags(0, 1, 1, 0, 0, 1);
+            SCompileRGrep(patterns[0].c_str(), 1);
+            ASSERT_NE(SFileOpen(file.name().c_str()), 0);
+            for (int call = 0; call < 400; ++call) {
+                const char *r = SFileRGrep();
+                if (r == nullptr)
+                    break;
+                outcome[filter].emplace_back(r);
+                switch (steps() % 8) {
+                case 0:
+                    SCompileRGrep(patterns[steps() % 3].c_str(), static_cast<int32_t>(steps() % 2));
+                    break;
+                case 1: // the skip value, and with it which lines are selected
+                    SFileSetFlags(0, 1, 1, 0, static_cast<int32_t>(steps() % 2), 1);
+                    break;
+                case 2:
+                    QuarnOptions(static_cast<int32_t>(steps() % 4));
+                    break;
+                default:
+                    break;
+                }
+            }
+            outcome[filter].push_back("selected " + std::to_string(SFileClose()));
+            QuarnOptions(0);
+        }
+        quarn::SetFileLineFilter(true);
+        ASSERT_EQ(outcome[0], outcome[1]) << "round " << round << " patterns '" << patterns[0] << "' '"
+                                          << patterns[1] << "' '" << patterns[2] << "'";
+    }
+    QuarnOptions(8);
+    QuarnMessages(1);
+    SFileSetFlags(0, 0, 0, 0, 0, 1);
+}
+
 // Lines of exactly the lengths around the longest whole line, with the
 // match at either end, in every reader.
 TEST(FileSearchFilter, LinesAroundTheLongestWholeLine)
