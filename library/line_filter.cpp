@@ -371,6 +371,14 @@ namespace {
     return static_cast<int>((x * 0x0101010101010101ull) >> 56);
 }
 
+// 0x80 in each byte of `w` that is 0, nothing elsewhere (no carries cross
+// from one byte into the next).
+[[maybe_unused]] uint64_t ZeroBytes(uint64_t w)
+{
+    const uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
+    return ~(((w & low7) + low7) | w | low7);
+}
+
 #if defined(__SSE2__) && !defined(QUARN_SCALAR_LINE_FILTER)
 
 // One probe's tests as vector constants, in the cheapest form each allows.
@@ -471,7 +479,42 @@ const unsigned char *FindCandidate(const LineFilter &filter, const unsigned char
             return p;
     return end;
 #else
-    // Without vectors: a table of the runs whose rarest position takes a
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Probes of single bytes or letters in both cases (literals, mostly)
+    // are tested for eight positions at once in a machine word: a byte
+    // equal to the probed one becomes 0, and ZeroBytes marks it.
+    bool wordProbes = true;
+    for (int r = 0; r < filter.runCount; ++r)
+        for (int k = 0; k < filter.runs[r].probeCount; ++k)
+            if (filter.runs[r].probes[k].testCount != 1 || filter.runs[r].probes[k].tests[0].span != 0)
+                wordProbes = false;
+    if (wordProbes) {
+        const uint64_t ones = 0x0101010101010101ull;
+        for (; end - p >= 8 + filter.reach - 1; p += 8) {
+            uint64_t mask = 0;
+            for (int r = 0; r < filter.runCount; ++r) {
+                uint64_t all = ~0ull;
+                for (int k = 0; k < filter.runs[r].probeCount; ++k) {
+                    const Probe &probe = filter.runs[r].probes[k];
+                    uint64_t w;
+                    std::memcpy(&w, p + probe.offset, sizeof w);
+                    all &= ZeroBytes((w | probe.tests[0].orBits * ones) ^ (probe.tests[0].low * ones));
+                }
+                mask |= all;
+            }
+            for (; mask != 0; mask &= mask - 1) {
+                const unsigned char *at = p + (__builtin_ctzll(mask) >> 3);
+                if (AnyRunAt(filter, at, end))
+                    return at;
+            }
+        }
+        for (; p < end; ++p)
+            if (AnyRunAt(filter, p, end))
+                return p;
+        return end;
+    }
+#endif
+    // Otherwise a table of the runs whose rarest position takes a
     // byte, looked up 8 bytes at a time.  A hit at x stands for a start
     // x - offset, so starts are not met in order: the first confirmed one
     // is final only once x has passed it by the largest offset.
@@ -534,13 +577,11 @@ Span WholeShortLines(const unsigned char *begin, const unsigned char *limit, boo
     }
 #elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // Eight bytes to a machine word; a line end gives 0x80 in its byte.
-    const uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
     const uint64_t lf = 0x0a0a0a0a0a0a0a0aull;
-    auto zeros = [low7](uint64_t w) { return ~(((w & low7) + low7) | w | low7); };
     for (; limit - p >= 8; p += 8) {
         uint64_t w;
         std::memcpy(&w, p, sizeof w);
-        const uint64_t ends = zeros(w ^ lf) | (nulEndsLine ? zeros(w) : 0);
+        const uint64_t ends = ZeroBytes(w ^ lf) | (nulEndsLine ? ZeroBytes(w) : 0);
         if (ends == 0)
             continue;
         const unsigned char *first = p + (__builtin_ctzll(ends) >> 3);
