@@ -3,7 +3,9 @@
 // it back, with optional name, block and line-number prefixes, in a static
 // 1024-byte result buffer.  The file is read as raw bytes on every
 // platform; text mode's CR LF -> LF translation is done here, so a file
-// gives the same lines and the same block numbers everywhere.
+// gives the same lines and the same block numbers everywhere.  The
+// regular-expression search counts whole lines that cannot match without
+// reading them one by one (see RegexFilter below).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -156,8 +158,8 @@ void AppendNumber(size_t &length, long value)
 
 // The regular-expression search passes over lines that cannot match in
 // bulk (line_filter.h).  The filter is derived again whenever the held
-// pattern, the reader's carriage-return handling or the skip value differ
-// from the last derivation.
+// pattern or the reader's carriage-return handling differ from the last
+// derivation; it is used only while the skip value is 0.
 bool gFilterOn = true;
 
 struct FilterCache {
