@@ -153,7 +153,10 @@ enum PieceField {
     kPieceFirstCount = 3,
     kPieceFirst = 4, // up to 8 bytes
     kPieceForms = 12, // per pattern position j < pieces x length: the two bytes that agree
+    kPieceVectors = 256, // per piece: both forms of its first and second byte, 16 bytes each
 };
+constexpr int kPieceVectorBytes = 4 * 16;
+static_assert(kPieceVectors + 4 * kPieceVectorBytes <= QUARN_PATTERN_TEXT_SIZE, "piece vectors must fit");
 
 void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
 {
@@ -163,7 +166,7 @@ void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
     const int32_t length = m / pieces;
     if (length < 2 || pieces > 4)
         return; // pieces too short to filter anything
-    if (kPieceForms + 2 * pieces * length > QUARN_PATTERN_TEXT_SIZE)
+    if (kPieceForms + 2 * pieces * length > kPieceVectors)
         return;
     unsigned char first[8];
     int count = 0;
@@ -185,6 +188,12 @@ void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
         a.exactText[kPieceForms + 2 * j] = static_cast<char>(p->option != 0 ? c : AnsiLower(c));
         a.exactText[kPieceForms + 2 * j + 1] = static_cast<char>(p->option != 0 ? c : AnsiUpper(c));
     }
+    // The scan looks for the first two bytes of a piece side by side.
+    for (int32_t q = 0; q < pieces; ++q)
+        for (int b = 0; b < 2; ++b)
+            for (int form = 0; form < 2; ++form)
+                std::memset(a.exactText + kPieceVectors + q * kPieceVectorBytes + (2 * b + form) * 16,
+                            a.exactText[kPieceForms + 2 * (q * length + b) + form], 16);
     a.exactText[kPieceLength] = static_cast<char>(length);
     a.exactText[kPieceCount] = static_cast<char>(pieces);
     a.exactText[kPieceFirstCount] = static_cast<char>(count);
@@ -203,17 +212,32 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     const int32_t pieces = f[kPieceCount];
     const int count = f[kPieceFirstCount];
     if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 || length * pieces > a.totalBits / a.fieldWidth ||
-        kPieceForms + 2 * pieces * length > QUARN_PATTERN_TEXT_SIZE)
+        kPieceForms + 2 * pieces * length > kPieceVectors)
         return false;
     const unsigned char *forms = f + kPieceForms;
-    __m128i bytes[8];
-    for (int i = 0; i < count; ++i)
-        bytes[i] = scan::Splat(f[kPieceFirst + i]);
-    auto hits = [&](__m128i v, const unsigned char *, auto) {
-        __m128i any = _mm_cmpeq_epi8(v, bytes[0]);
-        for (int i = 1; i < count; ++i)
-            any = _mm_or_si128(any, _mm_cmpeq_epi8(v, bytes[i]));
-        return scan::Mask(any);
+    // Candidates: positions where the first byte of some piece (either form)
+    // is followed by that piece's second byte; the whole piece is then
+    // compared.
+    const unsigned char *vectors = f + kPieceVectors;
+    auto vec = [vectors](int q, int k) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(vectors + q * kPieceVectorBytes + 16 * k));
+    };
+    auto is = [&](__m128i v, int q, int b) {
+        return _mm_or_si128(_mm_cmpeq_epi8(v, vec(q, 2 * b)), _mm_cmpeq_epi8(v, vec(q, 2 * b + 1)));
+    };
+    auto hits = [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+        unsigned any = 0;
+        if (decltype(ahead)::value) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
+            __m128i both = _mm_setzero_si128();
+            for (int32_t q = 0; q < pieces; ++q)
+                both = _mm_or_si128(both, _mm_and_si128(is(v, q, 0), is(w, q, 1)));
+            any = scan::Mask(both);
+        } else {
+            for (int32_t q = 0; q < pieces; ++q)
+                any |= scan::Mask(is(v, q, 0)) & ((scan::Mask(is(v, q, 1)) >> 1) | 0x8000u);
+        }
+        return any;
     };
     auto occurs = [&](const unsigned char *at) {
         for (int32_t q = 0; q < pieces; ++q) {

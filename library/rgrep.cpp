@@ -593,6 +593,30 @@ void LiteralForm(unsigned char c, bool fold, unsigned char *value, unsigned char
     std::memset(orMask, letter ? 0x20 : 0, 16);
 }
 
+// A rough frequency of byte c in names and text (English letters by their
+// usual frequency; capitals rarer unless their case is ignored), used only
+// to pick which byte pair of a literal the scan looks for: the rarer the
+// pair, the fewer candidates there are to compare.
+int ByteFrequency(unsigned char c, bool fold)
+{
+    static const unsigned char kLetters[26] = {82, 15, 28, 43, 127, 22, 20, 61, 70, 2, 8, 40, 24,
+                                               67, 75, 19, 1, 60, 63, 91, 28, 10, 24, 2, 20, 1};
+    const unsigned char lower = kFold.entry[c];
+    if (lower >= 'a' && lower <= 'z') {
+        const int f = kLetters[lower - 'a'];
+        return fold ? f + f / 5 : (c == lower ? f : f / 5 + 1);
+    }
+    if (c >= '0' && c <= '9')
+        return 30;
+    switch (c) {
+    case ' ': return 150;
+    case '.': return 40;
+    case '_':
+    case '-': return 25;
+    default: return 5;
+    }
+}
+
 void WriteLiteralHints(QuarnRegexBody &rx, int length)
 {
     ClearHints(rx);
@@ -600,14 +624,23 @@ void WriteLiteralHints(QuarnRegexBody &rx, int length)
         return;
     const unsigned char *lit = rx.program + 1;
     const bool fold = rx.program[0] == LITERAL_ANYCASE;
+    int pair = 0;
+    for (int i = 1, best = -1; lit[0] != '\0' && lit[i] != '\0'; ++i) {
+        const int score = ByteFrequency(lit[i - 1], fold) * ByteFrequency(lit[i], fold);
+        if (best < 0 || score < best) {
+            best = score;
+            pair = i - 1;
+        }
+    }
     unsigned char *v = rx.program + kPlanOffset;
-    LiteralForm(lit[0], fold, v, v + 16);
-    LiteralForm(lit[1], fold, v + 32, v + 48);
+    LiteralForm(lit[pair], fold, v, v + 16);
+    LiteralForm(lit[pair + 1], fold, v + 32, v + 48);
     unsigned char *h = rx.program + kHintOffset;
     std::memset(h, 0, kHEnd);
     h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
     h[kHLengthHi] = static_cast<unsigned char>(length >> 8);
     h[kHFlags] = kHintLiteral;
+    h[kHLiteralPair] = static_cast<unsigned char>(pair);
     h[kHMagic0] = kHintMagic0;
     h[kHMagic1] = kHintMagic1;
     rx.branchStart[kHintSlot] = rx.program + kHintOffset;
@@ -1345,13 +1378,19 @@ const unsigned char *MatchPlan(const QuarnRegexBody &rx, const unsigned char *h,
 }
 
 // Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
-// `fold`.  Candidates are the positions of the literal's first byte (in
-// either case); each is then compared in full.
-const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold,
+// `fold`.  Candidates are the positions where the literal's bytes `pair`
+// and `pair` + 1 occur side by side (`vectors`: their search vectors, see
+// LiteralForm); the literal is then compared in full from `pair` bytes
+// before.  Candidates come in text order, so the first that agrees is the
+// leftmost occurrence.
+const unsigned char *FindLiteral(const unsigned char *text, const unsigned char *lit, bool fold, size_t pair,
                                  const unsigned char *vectors)
 {
-    auto verify = [lit, fold](const unsigned char *s) {
-        size_t k = 1;
+    auto agrees = [text, lit, fold, pair](const unsigned char *at) {
+        if (static_cast<size_t>(at - text) < pair)
+            return false; // the literal would begin before the text
+        const unsigned char *s = at - pair;
+        size_t k = 0;
         if (fold) {
             while (lit[k] != '\0' && kFold.entry[s[k]] == kFold.entry[lit[k]])
                 ++k;
@@ -1361,43 +1400,41 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
         }
         return lit[k] == '\0';
     };
+    const unsigned char *at;
 #if defined(__SSE2__)
-    // Candidates are the positions of the first byte whose next byte agrees
-    // too (the last byte of a block has its follower in the next block and
-    // stays a candidate).  An ignored-case letter is compared after OR-ing
-    // 0x20, which accepts exactly its two forms.
-    // `vectors`: as laid down by WriteLiteralHints, or null to make them here.
-    unsigned char local[64];
-    if (vectors == nullptr) {
-        LiteralForm(lit[0], fold, local, local + 16);
-        LiteralForm(lit[1], fold, local + 32, local + 48);
-        vectors = local;
-    }
+    // An ignored-case letter is compared after OR-ing 0x20, which accepts
+    // exactly its two forms.  Without the bytes ahead, a candidate whose
+    // second byte lies in the next block stays a candidate.
     auto load = [vectors](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(vectors + 16 * k)); };
     const __m128i a = load(0), aOr = load(1), b = load(2), bOr = load(3);
-    if (lit[1] == '\0')
-        return ScanText(
+    if (lit[1] == '\0') {
+        at = ScanText(
             text, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a)); },
-            verify);
-    return ScanText(
-        text,
-        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
-            const unsigned firsts = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a));
-            if (decltype(ahead)::value) {
-                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
-                return firsts & Mask(_mm_cmpeq_epi8(_mm_or_si128(w, bOr), b));
-            }
-            const unsigned seconds = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, bOr), b));
-            return firsts & ((seconds >> 1) | 0x8000u);
-        },
-        verify);
+            agrees);
+    } else {
+        at = ScanText(
+            text,
+            [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+                const unsigned firsts = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a));
+                if (decltype(ahead)::value) {
+                    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
+                    return firsts & Mask(_mm_cmpeq_epi8(_mm_or_si128(w, bOr), b));
+                }
+                const unsigned seconds = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, bOr), b));
+                return firsts & ((seconds >> 1) | 0x8000u);
+            },
+            agrees);
+    }
 #else
     (void)vectors;
+    at = nullptr;
     for (const unsigned char *s = text; *s != '\0'; ++s)
-        if (kFold.entry[*s] == kFold.entry[lit[0]] && (fold || *s == lit[0]) && verify(s))
-            return s;
-    return nullptr;
+        if (agrees(s)) {
+            at = s;
+            break;
+        }
 #endif
+    return at != nullptr ? at - pair : nullptr;
 }
 
 // The start of each alternative.  The record stores them as pointers into
@@ -1433,9 +1470,12 @@ inline const unsigned char *MatchAt(Matcher &m, const unsigned char *at, const u
                                     int branches)
 {
     for (int b = 0; b < branches; ++b) {
-        // An alternative whose first character differs fails at once.
+        // An alternative whose first character differs, or that must begin
+        // a word where none begins, fails at once.
         const unsigned char *pc = starts[b];
         if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
+            continue;
+        if (*pc == WORD_START && (!gWordTable.entry[*at] || (at != gLineStart && gWordTable.entry[at[-1]])))
             continue;
         if (const unsigned char *end = m.Program(at, pc))
             return end;
@@ -1496,9 +1536,20 @@ __attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned 
 {
     const unsigned char *program = p->body.regex.program;
     const unsigned char *lit = program + 1;
+    const bool fold = program[0] == LITERAL_ANYCASE;
     const unsigned char *h = ValidHints(p->body.regex);
-    const unsigned char *vectors = h != nullptr && (h[kHFlags] & kHintLiteral) ? program + kPlanOffset : nullptr;
-    const unsigned char *at = FindLiteral(base, lit, program[0] == LITERAL_ANYCASE, vectors);
+    size_t pair = 0;
+    const unsigned char *vectors = program + kPlanOffset;
+    unsigned char local[64];
+    if (h != nullptr && (h[kHFlags] & kHintLiteral)) {
+        pair = h[kHLiteralPair];
+    } else {
+        // A record whose summary is gone makes the first pair's vectors here.
+        LiteralForm(lit[0], fold, local, local + 16);
+        LiteralForm(lit[1], fold, local + 32, local + 48);
+        vectors = local;
+    }
+    const unsigned char *at = FindLiteral(base, lit, fold, pair, vectors);
     if (at == nullptr)
         return 0;
     return Found(p, at, at + std::strlen(reinterpret_cast<const char *>(lit)));

@@ -41,8 +41,8 @@ enum HintFlag : unsigned char {
     kHintNoCandidates = 8,   // every alternative is anchored: the set is empty
     kHintPlan = 16,          // a run plan lies at kPlanOffset (see below)
     kHintPlanLineEnd = 32,   // ... and its alternative ends with LINE_END
-    kHintLiteral = 64,       // a LITERAL program: its first two bytes' search
-                             // vectors lie at kPlanOffset
+    kHintLiteral = 64,       // a LITERAL program: the search vectors of the
+                             // byte pair at kHLiteralPair lie at kPlanOffset
 };
 
 // Byte layout of the hint block, relative to kHintOffset.
@@ -58,7 +58,8 @@ enum HintField {
     kHRangeHi = 8,
     kHList = 9,  // up to 8 bytes
     kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
-    kHEnd = 49,
+    kHLiteralPair = 49, // literal programs: offset of the byte pair the scan looks for
+    kHEnd = 50,
 };
 
 // Programs up to this many bytes also get a run plan (a per-byte table of

@@ -236,7 +236,8 @@ TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
     int found = 0;
     for (int iter = 0; iter < 20000; ++iter) {
         std::string needle, hay;
-        for (int i = 0, n = 1 + rng() % 3; i < n; ++i)
+        // Up to six bytes, so that the scan's pair is not always the first.
+        for (int i = 0, n = 1 + rng() % 6; i < n; ++i)
             needle += letters[rng() % (sizeof letters - 1)];
         for (int i = 0, n = rng() % 70; i < n; ++i)
             hay += letters[rng() % (sizeof letters - 1)];
@@ -259,7 +260,7 @@ TEST(RGrep, LiteralPathAgreesWithNaiveSearch)
             ASSERT_EQ(Offset(text, p->matchEnd[0]), expected + static_cast<long>(needle.size()));
         }
     }
-    EXPECT_GT(found, 5000);
+    EXPECT_GT(found, 3000);
 }
 
 TEST(WordTable, ChangesApplyAtMatchTimeUntilReset)
