@@ -46,9 +46,9 @@ struct Frequencies {
                                            15,   10,  10,  7};
         for (int i = 0; i < 26; ++i)
             perTenThousand[static_cast<unsigned char>(lower[i])] = weight[i];
-        perTenThousand[' '] = 1500;
-        perTenThousand['\n'] = 900;
-        perTenThousand['\t'] = 50;
+        perTenThousand[static_cast<unsigned char>(' ')] = 1500;
+        perTenThousand[static_cast<unsigned char>('\n')] = 900;
+        perTenThousand[static_cast<unsigned char>('\t')] = 50;
         perTenThousand[0] = 0;
     }
 };
