@@ -14,8 +14,11 @@
 
 #include "line_filter.h"
 #include "quarn32.h"
+#include "../temp_file.h"
 
 namespace fs = std::filesystem;
+
+using quarn_test::TempFile;
 
 namespace {
 
@@ -132,22 +135,6 @@ Settings RandomSettings(std::mt19937 &rng)
     return s;
 }
 
-class TempFile {
-public:
-    explicit TempFile(const std::string &bytes)
-    {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("quarn_filter_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".txt");
-        std::ofstream out(path_, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempFile() { fs::remove(path_); }
-    std::string name() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
 
 TEST(FileSearchFilter, SameResultsWithAndWithoutTheFilter)
 {
