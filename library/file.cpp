@@ -3,11 +3,14 @@
 // it back, with optional name, block and line-number prefixes, in a static
 // 1024-byte result buffer.  The file is read as raw bytes on every
 // platform; text mode's CR LF -> LF translation is done here, so a file
-// gives the same lines and the same block numbers everywhere.
+// gives the same lines and the same block numbers everywhere.  The
+// regular-expression search counts whole lines that cannot match without
+// reading them one by one (see RegexFilter below).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "line_filter.h"
 #include "quarn32.h"
 #include "quarn_private.h"
 #include "wrap.h"
@@ -153,12 +156,65 @@ void AppendNumber(size_t &length, long value)
     Append(length, gNumber);
 }
 
-char *Search(bool text, Matcher match, QuarnPattern *pattern)
+// The regular-expression search passes over lines that cannot match in
+// bulk (line_filter.h).  The filter is derived again whenever the held
+// pattern or the reader's carriage-return handling differ from the last
+// derivation; it is used only while the skip value is 0.
+bool gFilterOn = true;
+
+struct FilterCache {
+    bool valid = false;
+    bool usable = false;
+    int32_t errorCode = 0;
+    bool crLfToLf = false;
+    QuarnRegexBody body;
+    linefilter::LineFilter filter;
+};
+FilterCache gFilterCache;
+
+const linefilter::LineFilter *RegexFilter(const QuarnPattern *pattern, bool crLfToLf)
+{
+    // Only lines that match are selected with the skip value 0; with any
+    // other value the lines passed over would have been selected.
+    if (!gFilterOn || gSkipValue != 0)
+        return nullptr;
+    FilterCache &c = gFilterCache;
+    if (!c.valid || c.errorCode != pattern->errorCode || c.crLfToLf != crLfToLf ||
+        std::memcmp(&c.body, &pattern->body.regex, sizeof c.body) != 0) {
+        c.valid = true;
+        c.errorCode = pattern->errorCode;
+        c.crLfToLf = crLfToLf;
+        std::memcpy(&c.body, &pattern->body.regex, sizeof c.body);
+        c.usable = linefilter::Build(*pattern, crLfToLf, c.filter);
+    }
+    return c.usable ? &c.filter : nullptr;
+}
+
+// Passes over the whole lines at the read position, in the current block,
+// that hold no candidate of the filter, counting them as the readers would
+// have.  Lines longer than the readers take whole, and the last line of the
+// block, are left to the readers.
+void SkipUnselectable(const linefilter::LineFilter &filter, bool text)
+{
+    if (!Refill())
+        return;
+    const unsigned char *begin = gBlock + gBlockPos;
+    const unsigned char *end = gBlock + gBlockLength;
+    const unsigned char *hit = linefilter::FindCandidate(filter, begin, end);
+    const linefilter::Span span = linefilter::WholeShortLines(begin, hit, !text);
+    gBlockPos += span.bytes;
+    gOffset += static_cast<long long>(span.bytes);
+    gLineCount += span.lines;
+}
+
+char *Search(bool text, Matcher match, QuarnPattern *pattern, const linefilter::LineFilter *filter = nullptr)
 {
     gResult[0] = '\0';
     if (gFile == nullptr)
         return nullptr;
     for (;;) {
+        if (filter != nullptr)
+            SkipUnselectable(*filter, text);
         if (!(text ? ReadTextLine() : ReadBinaryLine()))
             return nullptr;
         ++gLineCount;
@@ -184,6 +240,11 @@ char *Search(bool text, Matcher match, QuarnPattern *pattern)
 }
 
 } // namespace
+
+void SetFileLineFilter(bool on)
+{
+    gFilterOn = on;
+}
 
 } // namespace quarn
 
@@ -227,7 +288,7 @@ int32_t QUARN_API SFileOpen(const char *name)
 
 char *QUARN_API SFileTextRGrep(void)
 {
-    return Search(true, RGrep, HeldRegex());
+    return Search(true, RGrep, HeldRegex(), RegexFilter(HeldRegex(), gTranslateCrLf));
 }
 
 char *QUARN_API SFileTextSGrep(void)
@@ -242,7 +303,7 @@ char *QUARN_API SFileTextAGrep(void)
 
 char *QUARN_API SFileBinaryRGrep(void)
 {
-    return Search(false, RGrep, HeldRegex());
+    return Search(false, RGrep, HeldRegex(), RegexFilter(HeldRegex(), false));
 }
 
 char *QUARN_API SFileBinarySGrep(void)

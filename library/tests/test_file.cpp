@@ -13,28 +13,14 @@
 #include <vector>
 
 #include "test_support.h"
+#include "temp_file.h"
 
 namespace fs = std::filesystem;
 
+using quarn_test::TempFile;
+
 namespace {
 
-// A file with the given bytes, removed with the object.
-class TempFile {
-public:
-    explicit TempFile(const std::string &bytes, const fs::path &dir = fs::temp_directory_path())
-    {
-        static int counter = 0;
-        path_ = dir / ("quarn_file_test_" + std::to_string(getpid()) + "_" +
-                       std::to_string(counter++) + ".txt");
-        std::ofstream out(path_, std::ios::binary);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    ~TempFile() { fs::remove(path_); }
-    std::string name() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
 
 // Every result of one search call until NULL.
 std::vector<std::string> All(char *(QUARN_API *search)(void))
