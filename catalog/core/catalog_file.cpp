@@ -384,14 +384,21 @@ public:
         // reported as that count's fault.  Nothing is allocated from a count.
         long long promised = 0;
         std::string suspect;
+        // Returns true while every count announced so far still fits the
+        // rest of the file (and the device can tell).
         auto promise = [&](int32_t blocks, long long at, const char *what) {
             if (blocks <= 0)
-                return;
+                return false;
             promised += static_cast<long long>(blocks) * kMinBlockSize;
             const qint64 left = in.remaining();
-            if (suspect.empty() && left >= 0 && promised > left)
+            if (left < 0)
+                return false;
+            if (promised <= left)
+                return true;
+            if (suspect.empty())
                 suspect = std::string("Stream read error: ") + what + " " + std::to_string(blocks) +
                           offsetText(at) + " exceeds the rest of the file";
+            return false;
         };
         promise(count, countOffset, parent ? "child count" : "disc count");
         try {
@@ -443,24 +450,17 @@ public:
                     throw ECatalogFormatError("Stream read error: nesting deeper than " +
                                               std::to_string(kMaxNestingDepth) + " levels" +
                                               offsetText(rec.offset));
-                promise(rec.children, rec.offset, "child count");
-                reserveFromCount(in, node, rec.children);
+                // A child array is sized ahead only for a count that the
+                // file, together with every count still open, can hold:
+                // the arrays reserved then never add up to more than the
+                // file's own size, however the counts are nested.
+                if (promise(rec.children, rec.offset, "child count"))
+                    node->reserveChildren(static_cast<uint32_t>(rec.children));
                 stack.push_back({node, rec.children, rec.expanded});
             } else {
                 node->SetExpanded(rec.expanded); // no children: stays collapsed
             }
         }
-    }
-
-    // Sizes a child array from a count read from the file, but never beyond
-    // what the rest of the file can hold: the count is untrusted.
-    static void reserveFromCount(const DeviceReader &in, TCatalogNode *node, int32_t children)
-    {
-        const qint64 left = in.remaining();
-        if (left < 0)
-            return;
-        const qint64 fits = left / kMinBlockSize;
-        node->reserveChildren(static_cast<uint32_t>(std::min<qint64>(children, fits)));
     }
 
     // A node stored as selected joins the selection list and becomes the

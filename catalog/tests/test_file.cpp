@@ -11,6 +11,20 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TSLCAT_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TSLCAT_TEST_ASAN 1
+#endif
+#endif
+#ifdef TSLCAT_TEST_ASAN
+// From the sanitizer runtime (its header does not ship with every compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 #include "catalog_errors.h"
 #include "catalog_tree.h"
 #include "test_support.h"
@@ -561,4 +575,39 @@ TEST(CatalogFile, ReplacingTheFileAgainAndAgainKeepsEachNewCatalogAndNoHandle)
         QThread::msleep(10);
     EXPECT_EQ(OpenHandleCount(), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"mdb.dat"});
+}
+
+namespace {
+
+size_t HeapInUse()
+{
+#ifdef TSLCAT_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 mi = mallinfo2();
+    return mi.uordblks + mi.hblkhd;
+#endif
+}
+
+} // namespace
+
+// Child arrays are sized ahead from the counts in the file.  Each count of
+// this chain fits the rest of the file on its own, but a thousand nested
+// ones do not: sizing every level's array from its own count made a file of
+// 1.2 MB take about 100 MB.  The arrays sized ahead must stay within what
+// the file can hold.
+TEST(CatalogFile, NestedCountsCannotMultiplyTheMemoryAFileTakes)
+{
+    constexpr int kLevels = 1000;
+    constexpr int32_t kClaimed = 12000; // 12000 blocks of 92 bytes: about the filler's size
+    std::string bytes = kSignature + Hex("00 | 01 00 00 00");
+    for (int i = 0; i < kLevels; ++i)
+        bytes += Block(Record(3, 4, kClaimed, "d"));
+    bytes += std::string(static_cast<size_t>(kClaimed) * 92 + 4096, '\0'); // a zero size field ends it
+    const size_t before = HeapInUse();
+    TCatalogTree tree;
+    EXPECT_THROW(LoadFromBytes(tree, bytes), Exception);
+    EXPECT_EQ(tree.Items().Count(), kLevels) << "the chain read before the filler stays";
+    const size_t grown = HeapInUse() - before;
+    EXPECT_LT(grown, 16u << 20) << "heap grew by " << grown << " bytes";
 }
