@@ -26,15 +26,22 @@ char PathSeparator()
     return '/';
 }
 
+// A directory stream over an open folder descriptor, which it then owns;
+// null (and the descriptor closed) when there is none.
+static DIR *AdoptFolder(int fd)
+{
+    if (fd < 0)
+        return nullptr;
+    DIR *dir = ::fdopendir(fd);
+    if (dir == nullptr)
+        ::close(fd);
+    return dir;
+}
+
 bool TFolderHandle::Open(const std::string &path)
 {
     Close();
-    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    dir_ = ::fdopendir(fd);
-    if (!dir_)
-        ::close(fd);
+    dir_ = AdoptFolder(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir_ != nullptr;
 }
 
@@ -49,13 +56,8 @@ bool TFolderHandle::OpenChild(const TFolderHandle &parent, const std::string &na
         return false;
     if (!parent.dir_)
         return Open(fullPath);
-    const int fd = ::openat(::dirfd(static_cast<DIR *>(parent.dir_)), name.c_str(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    dir_ = ::fdopendir(fd);
-    if (!dir_)
-        ::close(fd);
+    dir_ = AdoptFolder(::openat(::dirfd(static_cast<DIR *>(parent.dir_)), name.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     return dir_ != nullptr;
 }
 
