@@ -149,7 +149,7 @@ void AddMember(unsigned char *set, unsigned c)
     set[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
 }
 
-bool IsMemberOf(const unsigned char *set, int c)
+inline bool IsMember(const unsigned char *set, unsigned c)
 {
     return (set[c >> 3] >> (c & 7)) & 1;
 }
@@ -281,7 +281,7 @@ bool AddFirstBytes(const unsigned char *el, unsigned char *set)
     case CLASS:
     case NOT_CLASS:
         for (int c = 1; c < 256; ++c) {
-            const bool member = (el[1 + (c >> 3)] >> (c & 7)) & 1;
+            const bool member = IsMember(el + 1, static_cast<unsigned>(c));
             if (member == (el[0] == CLASS))
                 AddMember(set, static_cast<unsigned>(c));
         }
@@ -466,7 +466,7 @@ int MakeTest(const unsigned char *set, int offset, unsigned char *test)
     unsigned char folded[4], exact[4];
     int nFolded = 0, nExact = 0;
     for (int c = 1; c < 256; ++c) {
-        if (!IsMemberOf(set, c))
+        if (!IsMember(set, static_cast<unsigned>(c)))
             continue;
         if (lo < 0)
             lo = c;
@@ -474,9 +474,9 @@ int MakeTest(const unsigned char *set, int offset, unsigned char *test)
             contiguous = false;
         hi = c;
         ++count;
-        if (c >= 'A' && c <= 'Z' && IsMemberOf(set, c + 32))
+        if (c >= 'A' && c <= 'Z' && IsMember(set, static_cast<unsigned>(c + 32)))
             continue; // taken with its lower case
-        if (c >= 'a' && c <= 'z' && IsMemberOf(set, c - 32)) {
+        if (c >= 'a' && c <= 'z' && IsMember(set, static_cast<unsigned>(c - 32))) {
             if (nFolded < 4)
                 folded[nFolded] = static_cast<unsigned char>(c);
             ++nFolded;
@@ -538,7 +538,7 @@ void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags)
         const Run &run = runs[b];
         for (int i = 0; i < run.length; ++i)
             for (int c = 1; c < 256; ++c)
-                if (IsMemberOf(run.sets[i], c))
+                if (IsMember(run.sets[i], static_cast<unsigned>(c)))
                     plan[kPTable + 2 * c + (bit + i) / 8] |= static_cast<unsigned char>(1u << ((bit + i) % 8));
         plan[kPAlts + 2 * b] = static_cast<unsigned char>(run.length);
         plan[kPAlts + 2 * b + 1] = static_cast<unsigned char>(bit | (run.startAnchor ? kRunStartAnchor : 0) |
@@ -582,15 +582,22 @@ void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags)
         flags |= kHintPlanLineEnd;
 }
 
-// The search vectors of a literal program's first two bytes: the byte, then
-// an OR mask that is 0x20 for a letter whose case is ignored (OR-ing 0x20
-// accepts exactly its two forms), each broadcast to 16 bytes.
+// The search vectors of one byte of a literal: the byte, then an OR mask
+// that is 0x20 for a letter whose case is ignored (OR-ing 0x20 accepts
+// exactly its two forms), each broadcast to 16 bytes.
 void LiteralForm(unsigned char c, bool fold, unsigned char *value, unsigned char *orMask)
 {
     const unsigned char lower = kFold.entry[c];
     const bool letter = fold && lower >= 'a' && lower <= 'z';
     std::memset(value, letter ? lower : c, 16);
     std::memset(orMask, letter ? 0x20 : 0, 16);
+}
+
+// The 64 bytes of search vectors for the literal's bytes `pair` and `pair` + 1.
+void LiteralPairVectors(const unsigned char *lit, bool fold, size_t pair, unsigned char *vectors)
+{
+    LiteralForm(lit[pair], fold, vectors, vectors + 16);
+    LiteralForm(lit[pair + 1], fold, vectors + 32, vectors + 48);
 }
 
 // A rough frequency of byte c in names and text (English letters by their
@@ -632,9 +639,7 @@ void WriteLiteralHints(QuarnRegexBody &rx, int length)
             pair = i - 1;
         }
     }
-    unsigned char *v = rx.program + kPlanOffset;
-    LiteralForm(lit[pair], fold, v, v + 16);
-    LiteralForm(lit[pair + 1], fold, v + 32, v + 48);
+    LiteralPairVectors(lit, fold, static_cast<size_t>(pair), rx.program + kPlanOffset);
     unsigned char *h = rx.program + kHintOffset;
     std::memset(h, 0, kHEnd);
     h[kHLengthLo] = static_cast<unsigned char>(length & 0xff);
@@ -860,11 +865,6 @@ struct Matcher {
     const unsigned char *Rest(const unsigned char *s, const unsigned char *rest);
     void StartMemo();
 };
-
-inline bool IsMember(const unsigned char *set, unsigned char c)
-{
-    return (set[c >> 3] >> (c & 7)) & 1;
-}
 
 // Does the single-position element `el` accept the (non-NUL) character c?
 inline bool MatchOne(const unsigned char *el, unsigned char c)
@@ -1126,6 +1126,15 @@ using scan::Mask;
 using scan::ScanText;
 using scan::Splat;
 
+// Bit i: byte i of the 16-byte block is in the 32-byte bit set.
+__attribute__((no_sanitize_address)) inline unsigned SetMask(const unsigned char *set, const unsigned char *block)
+{
+    unsigned hit = 0;
+    for (unsigned i = 0; i < 16; ++i)
+        hit |= static_cast<unsigned>(IsMember(set, block[i])) << i;
+    return hit;
+}
+
 // Runs `found` on every position whose byte is in `spec`.
 template <class Found>
 const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
@@ -1168,12 +1177,7 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
     const unsigned char *set = spec.set;
     return ScanText(
         s,
-        [set](__m128i, const unsigned char *block, auto) __attribute__((no_sanitize_address)) {
-            unsigned hit = 0;
-            for (unsigned i = 0; i < 16; ++i)
-                hit |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
-            return hit;
-        },
+        [set](__m128i, const unsigned char *block, auto) { return SetMask(set, block); },
         found);
 }
 #else
@@ -1310,9 +1314,7 @@ const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests
             } else if (kFirst == 2) {
                 m = TestMask<false>(tests, v);
             } else if (set != nullptr) {
-                m = 0;
-                for (unsigned i = 0; i < 16; ++i)
-                    m |= ((set[block[i] >> 3] >> (block[i] & 7)) & 1u) << i;
+                m = SetMask(set, block);
             }
             // No early exit when m is 0: a frequent first byte would make
             // that branch unpredictable, and the tests cost less than a miss.
@@ -1545,8 +1547,7 @@ __attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned 
         pair = h[kHLiteralPair];
     } else {
         // A record whose summary is gone makes the first pair's vectors here.
-        LiteralForm(lit[0], fold, local, local + 16);
-        LiteralForm(lit[1], fold, local + 32, local + 48);
+        LiteralPairVectors(lit, fold, 0, local);
         vectors = local;
     }
     const unsigned char *at = FindLiteral(base, lit, fold, pair, vectors);
