@@ -136,7 +136,9 @@ void ApproxCases(const Lines &data, int runs)
             }
             std::vector<std::pair<const char *, Figure>> figs;
             QuarnPattern *rec = p.get();
-            figs.push_back({"quarn", Measure(data, [rec](const char *s) { return AGrep(s, rec); }, runs)});
+            figs.push_back({"quarn",
+                            Measure(
+                                data, [rec](const char *s) { return AGrep(s, rec); }, runs)});
 
             regex_t tre;
             tre_regcomp(&tre, c.pattern, REG_EXTENDED | REG_NOSUB | (icase ? REG_ICASE : 0));
@@ -150,12 +152,17 @@ void ApproxCases(const Lines &data, int runs)
             params.max_err = c.errors;
             regamatch_t am;
             std::memset(&am, 0, sizeof am);
-            figs.push_back({"tre", Measure(data, [&](const char *s) { return tre_regaexec(&tre, s, &am, params, 0) == 0 ? 1L : 0L; },
-                                           runs, 200000)});
+            figs.push_back(
+                {"tre",
+                 Measure(
+                     data, [&](const char *s) { return tre_regaexec(&tre, s, &am, params, 0) == 0 ? 1L : 0L; }, runs,
+                     200000)});
             tre_regfree(&tre);
 
             const std::string pat = c.pattern;
-            figs.push_back({"hamming", Measure(data, [&](const char *s) { return HammingCount(s, pat, c.errors, icase); }, runs)});
+            figs.push_back({"hamming",
+                            Measure(
+                                data, [&](const char *s) { return HammingCount(s, pat, c.errors, icase); }, runs)});
             char label[64];
             std::snprintf(label, sizeof label, "agrep %s k=%d %s", c.pattern, c.errors, icase ? "icase" : "case");
             Print(label, figs);
@@ -173,9 +180,13 @@ void SoundexCases(const Lines &data, int runs)
         CompileSGrep(word, 0, p.get());
         QuarnPattern *rec = p.get();
         std::vector<std::pair<const char *, Figure>> figs;
-        figs.push_back({"quarn", Measure(data, [rec](const char *s) { return SGrep(s, rec); }, runs)});
+        figs.push_back({"quarn",
+                        Measure(
+                            data, [rec](const char *s) { return SGrep(s, rec); }, runs)});
         const std::string code = SoundexWord(word, std::strcspn(word, " "));
-        figs.push_back({"coder", Measure(data, [&](const char *s) { return SoundexLine(s, code) ? 1L : 0L; }, runs)});
+        figs.push_back({"coder",
+                        Measure(
+                            data, [&](const char *s) { return SoundexLine(s, code) ? 1L : 0L; }, runs)});
         char label[64];
         std::snprintf(label, sizeof label, "sgrep %s", word);
         Print(label, figs);
@@ -202,31 +213,34 @@ void FileCases(const char *path, int runs)
     QuarnMessages(0);
     for (const char *pattern : {"readme", "foo|bar|toto", "[0-9]+x"}) {
         long ours = 0;
-        const double t1 = Seconds([&] {
-            SFileSetFlags(0, 0, 0, 1, 0, 1);
-            SCompileRGrep(pattern, 1);
-            if (SFileOpen(path)) {
-                while (SFileRGrep() != nullptr) {
+        const double t1 = Seconds(
+            [&] {
+                SFileSetFlags(0, 0, 0, 1, 0, 1);
+                SCompileRGrep(pattern, 1);
+                if (SFileOpen(path)) {
+                    while (SFileRGrep() != nullptr) {}
+                    ours = SFileClose();
                 }
-                ours = SFileClose();
-            }
-        }, runs);
+            },
+            runs);
         std::string grepPattern = pattern;
         if (grepPattern == "[0-9]+x")
             grepPattern = "[0-9][0-9]*x";
         const std::string cmd = "grep -c -E '" + grepPattern + "' '" + path + "' | cat > /tmp/quarn-bench-grep.out";
-        const double t2 = Seconds([&] {
-            if (std::system(cmd.c_str()) != 0) {
-            }
-        }, runs);
+        const double t2 = Seconds(
+            [&] {
+                if (std::system(cmd.c_str()) != 0) {}
+            },
+            runs);
         long theirs = -1;
         if (FILE *f = std::fopen("/tmp/quarn-bench-grep.out", "r")) {
             if (std::fscanf(f, "%ld", &theirs) != 1)
                 theirs = -1;
             std::fclose(f);
         }
-        std::printf("%-28s | quarn %8.0f MB/s | grep -c %8.0f MB/s | ours/grep throughput %.2f | lines quarn=%ld grep=%ld\n",
-                    (std::string("SFileRGrep ") + pattern).c_str(), mb / t1, mb / t2, t2 / t1, ours, theirs);
+        std::printf(
+            "%-28s | quarn %8.0f MB/s | grep -c %8.0f MB/s | ours/grep throughput %.2f | lines quarn=%ld grep=%ld\n",
+            (std::string("SFileRGrep ") + pattern).c_str(), mb / t1, mb / t2, t2 / t1, ours, theirs);
         std::fflush(stdout);
     }
     QuarnMessages(1);

@@ -112,8 +112,7 @@ void BuildTree(TCatalogTree &tree, const std::vector<std::string> &names, size_t
                 break;
         }
         const std::string &name = names[i % names.size()];
-        const bool opensFolder =
-            ExtensionOf(name).empty() && stack.size() < 7 && random.Unit() < 0.45;
+        const bool opensFolder = ExtensionOf(name).empty() && stack.size() < 7 && random.Unit() < 0.45;
         TCatalogNode *node = items.AddChild(stack.back(), name);
         ++made;
         if (opensFolder) {
@@ -200,8 +199,7 @@ size_t FindCount(const std::string &dir, bool sameEntries, double &seconds)
 {
     std::vector<std::string> args{"find", dir};
     if (sameEntries)
-        args.insert(args.end(), {"-mindepth", "1", "(", "-type", "d", "-name", ".*", "-prune", ")", "-o",
-                                 "-print"});
+        args.insert(args.end(), {"-mindepth", "1", "(", "-type", "d", "-name", ".*", "-prune", ")", "-o", "-print"});
     const std::string out = Run(args, seconds);
     return static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
 }
@@ -230,9 +228,9 @@ std::string Figure(double value, const char *unit)
 void PeerLine(const char *label, double ours, double peer, const char *unit, const std::string &target = {},
               bool met = false)
 {
-    std::printf("  %-46s %12s | %12s | %7.3f   %s%s%s\n", label, Figure(ours, unit).c_str(),
-                Figure(peer, unit).c_str(), peer > 0 ? ours / peer : 0.0, target.c_str(),
-                target.empty() ? "" : "  ", target.empty() ? "" : Verdict(met));
+    std::printf("  %-46s %12s | %12s | %7.3f   %s%s%s\n", label, Figure(ours, unit).c_str(), Figure(peer, unit).c_str(),
+                peer > 0 ? ours / peer : 0.0, target.c_str(), target.empty() ? "" : "  ",
+                target.empty() ? "" : Verdict(met));
 }
 
 // One line against a fixed limit: the peer column shows the limit.
@@ -365,8 +363,8 @@ int main(int argc, char **argv)
         }
     }
 
-    std::printf("catalog: %d nodes, %lld files, %zu file types, mdb.dat %lld bytes (medians of %d runs)\n",
-                actualNodes, static_cast<long long>(files), fileTypes, static_cast<long long>(fileSize), runs);
+    std::printf("catalog: %d nodes, %lld files, %zu file types, mdb.dat %lld bytes (medians of %d runs)\n", actualNodes,
+                static_cast<long long>(files), fileTypes, static_cast<long long>(fileSize), runs);
     std::printf("  build in memory            %8.3f s\n", Median(phase[kBuild]));
     std::printf("  SaveToFile                 %8.3f s\n", Median(phase[kSaveToFile]));
     std::printf("  LoadFromFile               %8.3f s\n", Median(phase[kLoadFromFile]));
@@ -383,8 +381,7 @@ int main(int argc, char **argv)
     std::vector<double> plocateTimes[std::size(queries)];
     std::vector<long long> plocateHits(queryCount, -1);
     const bool havePlocate = !QStandardPaths::findExecutable("plocate").isEmpty() &&
-                             !QStandardPaths::findExecutable("plocate-build", {"/usr/sbin", "/sbin", "/usr/bin"})
-                                  .isEmpty();
+        !QStandardPaths::findExecutable("plocate-build", {"/usr/sbin", "/sbin", "/usr/bin"}).isEmpty();
     if (havePlocate) {
         const std::string paths = dir.filePath("paths.txt").toStdString();
         bool pathsWritten = false;
@@ -405,8 +402,7 @@ int main(int argc, char **argv)
         if (status != 0) {
             std::printf("plocate: the database could not be built; no plocate figures\n");
         } else {
-            std::printf("plocate: database of the same %d names built in %.1f s\n", plocateNames,
-                        buildSeconds);
+            std::printf("plocate: database of the same %d names built in %.1f s\n", plocateNames, buildSeconds);
             for (size_t q = 0; q < queryCount; ++q) {
                 if (queries[q].plocateArgs.empty())
                     continue;

@@ -93,7 +93,8 @@ void RunSet(const Lines &data, int runs)
     std::printf("\n== %s: %zu lines; ns/line (median of %d), ratio = ours / peer (<= 1.00: we lead)\n",
                 data.name.c_str(), data.lines.size(), runs);
     {
-        Figure f = Measure(data, [](const char *s) { return std::strlen(s) > 1000; }, runs, ~size_t{0});
+        Figure f = Measure(
+            data, [](const char *s) { return std::strlen(s) > 1000; }, runs, ~size_t{0});
         std::printf("strlen over every line: %.1f ns/line\n", f.ns);
     }
     QuarnMessages(0);
@@ -106,7 +107,9 @@ void RunSet(const Lines &data, int runs)
                 continue;
             }
             QuarnPattern *p = rec.get();
-            figs.push_back({"quarn", Measure(data, [p](const char *s) { return RGrep(s, p) > 0; }, runs, ~size_t{0})});
+            figs.push_back({"quarn",
+                            Measure(
+                                data, [p](const char *s) { return RGrep(s, p) > 0; }, runs, ~size_t{0})});
 
             int err;
             PCRE2_SIZE off;
@@ -114,10 +117,14 @@ void RunSet(const Lines &data, int runs)
                                              icase ? PCRE2_CASELESS : 0, &err, &off, nullptr);
             pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
             pcre2_match_data *md = pcre2_match_data_create_from_pattern(code, nullptr);
-            figs.push_back({"pcre2-jit", Measure(data, [&](const char *s) {
-                                return pcre2_jit_match(code, reinterpret_cast<PCRE2_SPTR>(s), std::strlen(s), 0, 0, md,
-                                                       nullptr) >= 0;
-                            }, runs, ~size_t{0})});
+            figs.push_back({"pcre2-jit",
+                            Measure(
+                                data,
+                                [&](const char *s) {
+                                    return pcre2_jit_match(code, reinterpret_cast<PCRE2_SPTR>(s), std::strlen(s), 0, 0,
+                                                           md, nullptr) >= 0;
+                                },
+                                runs, ~size_t{0})});
             pcre2_match_data_free(md);
             pcre2_code_free(code);
 
@@ -126,27 +133,34 @@ void RunSet(const Lines &data, int runs)
             opt.set_log_errors(false);
             opt.set_encoding(RE2::Options::EncodingLatin1);
             RE2 re2(c.pcre, opt);
-            figs.push_back({"re2", Measure(data, [&](const char *s) { return RE2::PartialMatch(s, re2); }, runs,
-                                           ~size_t{0})});
+            figs.push_back({"re2",
+                            Measure(
+                                data, [&](const char *s) { return RE2::PartialMatch(s, re2); }, runs, ~size_t{0})});
 
             regex_t posix;
             regcomp(&posix, c.posix, REG_EXTENDED | REG_NOSUB | (icase ? REG_ICASE : 0));
-            figs.push_back({"regexec", Measure(data, [&](const char *s) { return regexec(&posix, s, 0, nullptr, 0) == 0; },
-                                               runs, ~size_t{0})});
+            figs.push_back(
+                {"regexec",
+                 Measure(
+                     data, [&](const char *s) { return regexec(&posix, s, 0, nullptr, 0) == 0; }, runs, ~size_t{0})});
             regfree(&posix);
 
             std::regex stdre(c.pcre, icase ? std::regex::ECMAScript | std::regex::icase : std::regex::ECMAScript);
-            figs.push_back({"std", Measure(data, [&](const char *s) { return std::regex_search(s, stdre); }, 1,
-                                           200000)});
+            figs.push_back({"std",
+                            Measure(
+                                data, [&](const char *s) { return std::regex_search(s, stdre); }, 1, 200000)});
 
             if (c.literal) {
                 const char *lit = c.quarn;
-                figs.push_back({icase ? "strcasestr" : "strstr",
-                                Measure(data, [&](const char *s) {
-                                    return (icase ? strcasestr(s, lit) : std::strstr(s, lit)) != nullptr;
-                                }, runs, ~size_t{0})});
-                figs.push_back({"strlen", Measure(data, [](const char *s) { return std::strlen(s) > 1000; }, runs,
-                                                  ~size_t{0})});
+                figs.push_back(
+                    {icase ? "strcasestr" : "strstr",
+                     Measure(
+                         data,
+                         [&](const char *s) { return (icase ? strcasestr(s, lit) : std::strstr(s, lit)) != nullptr; },
+                         runs, ~size_t{0})});
+                figs.push_back({"strlen",
+                                Measure(
+                                    data, [](const char *s) { return std::strlen(s) > 1000; }, runs, ~size_t{0})});
             }
             Row("regex", c.quarn, icase, figs);
         }

@@ -18,11 +18,16 @@ unsigned char Upper(unsigned char c)
     if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
         return c - 32;
     switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
+    case 0x9A:
+        return 0x8A;
+    case 0x9C:
+        return 0x8C;
+    case 0x9E:
+        return 0x8E;
+    case 0xFF:
+        return 0x9F;
+    default:
+        return c;
     }
 }
 
@@ -34,8 +39,7 @@ struct Match {
 // k differing positions.  Positions before the line differ; with 2k <= m
 // (mismatch counting) an alignment that begins before the line never
 // matches, otherwise it is recorded from the line's first byte.
-std::vector<Match> BruteForce(const std::string &pattern, int errors, bool exactCase,
-                              const std::string &line)
+std::vector<Match> BruteForce(const std::string &pattern, int errors, bool exactCase, const std::string &line)
 {
     const long m = static_cast<long>(pattern.size());
     const long k = errors < 0 ? 0 : (errors > m ? m : errors);

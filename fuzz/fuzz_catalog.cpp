@@ -77,8 +77,8 @@ bool TextCanCarry(const Outline &outline)
 {
     for (const auto &entry : outline) {
         const std::string &name = entry.second;
-        if (name.empty() || name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos ||
-            name[0] == '\t' || name[0] == ' ')
+        if (name.empty() || name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos || name[0] == '\t' ||
+            name[0] == ' ')
             return false;
     }
     return true;

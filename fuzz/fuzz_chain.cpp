@@ -62,14 +62,44 @@ struct Model {
             }
             bool needRest = true;
             switch (code) {
-            case OP_FALSE: value = 0; needRest = false; break;
-            case OP_NOT: value = r == 0; needRest = false; break;
-            case OP_BITNOT: value = ~r; needRest = false; break;
-            case OP_AND: if (r == 0) { value = 0; needRest = false; } break;
-            case OP_NAND: if (r == 0) { value = 1; needRest = false; } break;
-            case OP_OR: if (r != 0) { value = 1; needRest = false; } break;
-            case OP_NOR: if (r != 0) { value = 0; needRest = false; } break;
-            default: break;
+            case OP_FALSE:
+                value = 0;
+                needRest = false;
+                break;
+            case OP_NOT:
+                value = r == 0;
+                needRest = false;
+                break;
+            case OP_BITNOT:
+                value = ~r;
+                needRest = false;
+                break;
+            case OP_AND:
+                if (r == 0) {
+                    value = 0;
+                    needRest = false;
+                }
+                break;
+            case OP_NAND:
+                if (r == 0) {
+                    value = 1;
+                    needRest = false;
+                }
+                break;
+            case OP_OR:
+                if (r != 0) {
+                    value = 1;
+                    needRest = false;
+                }
+                break;
+            case OP_NOR:
+                if (r != 0) {
+                    value = 0;
+                    needRest = false;
+                }
+                break;
+            default:
+                break;
             }
             if (!needRest)
                 break;
@@ -81,18 +111,41 @@ struct Model {
             pending.pop_back();
             const uint32_t r = static_cast<uint32_t>(p.r), v = static_cast<uint32_t>(value);
             switch (p.op) {
-            case OP_AND: value = v != 0; break;
-            case OP_OR: value = v != 0; break;
-            case OP_NAND: value = v == 0; break;
-            case OP_NOR: value = v == 0; break;
-            case OP_ADD: value = static_cast<int32_t>(r + v); break;
-            case OP_SUB: value = static_cast<int32_t>(r - v); break;
-            case OP_BITAND: value = static_cast<int32_t>(r & v); break;
-            case OP_BITOR: value = static_cast<int32_t>(r | v); break;
-            case OP_BITXOR: value = static_cast<int32_t>(r ^ v); break;
-            case OP_BITNAND: value = static_cast<int32_t>(~(r & v)); break;
-            case OP_BITNOR: value = static_cast<int32_t>(~(r | v)); break;
-            default: std::abort();
+            case OP_AND:
+                value = v != 0;
+                break;
+            case OP_OR:
+                value = v != 0;
+                break;
+            case OP_NAND:
+                value = v == 0;
+                break;
+            case OP_NOR:
+                value = v == 0;
+                break;
+            case OP_ADD:
+                value = static_cast<int32_t>(r + v);
+                break;
+            case OP_SUB:
+                value = static_cast<int32_t>(r - v);
+                break;
+            case OP_BITAND:
+                value = static_cast<int32_t>(r & v);
+                break;
+            case OP_BITOR:
+                value = static_cast<int32_t>(r | v);
+                break;
+            case OP_BITXOR:
+                value = static_cast<int32_t>(r ^ v);
+                break;
+            case OP_BITNAND:
+                value = static_cast<int32_t>(~(r & v));
+                break;
+            case OP_BITNOR:
+                value = static_cast<int32_t>(~(r | v));
+                break;
+            default:
+                std::abort();
             }
         }
         return value;

@@ -20,9 +20,8 @@ namespace {
 std::string MakeFolder(bool deep)
 {
     std::error_code ignored; // a folder that cannot be made fails the file's creation later
-    std::string dir = (std::filesystem::temp_directory_path(ignored) /
-                       ("quarn-fuzz-file-" + std::to_string(getpid())))
-                          .string();
+    std::string dir =
+        (std::filesystem::temp_directory_path(ignored) / ("quarn-fuzz-file-" + std::to_string(getpid()))).string();
     std::filesystem::create_directory(dir, ignored);
     if (deep) {
         for (int i = 0; i < 5; ++i) {
@@ -46,17 +45,22 @@ struct Entry {
 };
 
 const Entry kEntries[] = {
-    {SFileRGrep, 0},       {SFileSGrep, 1},       {SFileAGrep, 2},
-    {SFileTextRGrep, 0},   {SFileTextSGrep, 1},   {SFileTextAGrep, 2},
-    {SFileBinaryRGrep, 0}, {SFileBinarySGrep, 1}, {SFileBinaryAGrep, 2},
+    {SFileRGrep, 0},     {SFileSGrep, 1},       {SFileAGrep, 2},       {SFileTextRGrep, 0},   {SFileTextSGrep, 1},
+    {SFileTextAGrep, 2}, {SFileBinaryRGrep, 0}, {SFileBinarySGrep, 1}, {SFileBinaryAGrep, 2},
 };
 
 void Compile(int kind, const std::string &pattern, uint8_t control)
 {
     switch (kind) {
-    case 0: SCompileRGrep(pattern.c_str(), control & 1); break;
-    case 1: SCompileSGrep(pattern.c_str(), 0); break;
-    default: SCompileAGrep(pattern.c_str(), (control >> 1) & 3, control & 1); break;
+    case 0:
+        SCompileRGrep(pattern.c_str(), control & 1);
+        break;
+    case 1:
+        SCompileSGrep(pattern.c_str(), 0);
+        break;
+    default:
+        SCompileAGrep(pattern.c_str(), (control >> 1) & 3, control & 1);
+        break;
     }
 }
 

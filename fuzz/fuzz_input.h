@@ -10,13 +10,12 @@
 
 // A failed differential check: says which one, then aborts so that the
 // fuzzer records the input.
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,    \
-                         #condition);                                                \
-            std::abort();                                                            \
-        }                                                                            \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                         \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 namespace quarn_fuzz {
@@ -39,10 +38,7 @@ public:
     FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
     // Next control byte, 0 once the input is used up.
-    uint8_t Byte()
-    {
-        return pos_ < size_ ? data_[pos_++] : 0;
-    }
+    uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
     // Next text up to a NUL byte (or the end of the input).
     std::string Text()

@@ -143,8 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(searched > 0 && expansionCode == 0);
             const size_t start = p->matchStart[0] - line.data();
             const size_t end = p->matchEnd[0] - line.data();
-            const std::string expected =
-                text.substr(0, start) + expansion + text.substr(end);
+            const std::string expected = text.substr(0, start) + expansion + text.substr(end);
             FUZZ_CHECK(std::string(dest.Data()) == expected);
         }
     }
@@ -153,8 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Another buffer with the same bytes holds none of the positions.
         std::vector<char> copy(line);
         GuardedDest dest(capacity);
-        FUZZ_CHECK(substitute(copy.data(), tmpl.c_str(), dest.Data(), capacity, p.get()) ==
-              (tmpl.empty() ? 6 : 1));
+        FUZZ_CHECK(substitute(copy.data(), tmpl.c_str(), dest.Data(), capacity, p.get()) == (tmpl.empty() ? 6 : 1));
         dest.CheckGuards();
     }
 

@@ -139,7 +139,6 @@ int32_t CountExact(const char *line, QuarnPattern *p)
     return count;
 }
 
-
 // A window with at most k differing bytes leaves at least one of k + 1
 // disjoint pieces of the pattern intact.  When a line holds none of the
 // pieces anywhere, no byte of it can end a match and the bit-parallel pass
@@ -151,8 +150,8 @@ enum PieceField {
     kPieceLength = 1,
     kPieceCount = 2,
     kPieceFirstCount = 3,
-    kPieceFirst = 4, // up to 8 bytes
-    kPieceForms = 12, // per pattern position j < pieces x length: the two bytes that agree
+    kPieceFirst = 4,     // up to 8 bytes
+    kPieceForms = 12,    // per pattern position j < pieces x length: the two bytes that agree
     kPieceVectors = 256, // per piece: both forms of its first and second byte, 16 bytes each
 };
 constexpr int kPieceVectorBytes = 4 * 16;
@@ -211,8 +210,8 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     const int32_t length = f[kPieceLength];
     const int32_t pieces = f[kPieceCount];
     const int count = f[kPieceFirstCount];
-    if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 || length * pieces > a.totalBits / a.fieldWidth ||
-        kPieceForms + 2 * pieces * length > kPieceVectors)
+    if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 ||
+        length * pieces > a.totalBits / a.fieldWidth || kPieceForms + 2 * pieces * length > kPieceVectors)
         return false;
     const unsigned char *forms = f + kPieceForms;
     // Candidates: positions where the first byte of some piece (either form)
@@ -225,7 +224,8 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     auto is = [&](__m128i v, int q, int b) {
         return _mm_or_si128(_mm_cmpeq_epi8(v, vec(q, 2 * b)), _mm_cmpeq_epi8(v, vec(q, 2 * b + 1)));
     };
-    auto hits = [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+    auto hits = [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address))
+    {
         unsigned any = 0;
         if (decltype(ahead)::value) {
             const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
@@ -303,9 +303,7 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
 
     if (counters->wordCount == 2) {
         // 33 to 64 counter bits: one 64-bit word.
-        auto load = [](const QuarnBitList &v) {
-            return uint64_t{v.words[0]} | (uint64_t{v.words[1]} << 32);
-        };
+        auto load = [](const QuarnBitList &v) { return uint64_t{v.words[0]} | (uint64_t{v.words[1]} << 32); };
         uint64_t c = load(*counters), o = load(*overflow), x = load(*scratch);
         const uint64_t value = load(a.valueMask), top = load(a.overflowMask);
         const uint64_t threshold = load(a.threshold);
@@ -414,8 +412,7 @@ int32_t QUARN_API AGrepEmpty(QuarnPattern *p)
     return 1;
 }
 
-int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag,
-                               QuarnPattern *p)
+int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag, QuarnPattern *p)
 {
     if (p == nullptr)
         return kNoPattern;
@@ -530,8 +527,7 @@ int32_t QUARN_API AGrep(const char *line, QuarnPattern *p)
         ClearMatches(p);
         return CountExact(line, p);
     }
-    if ((a.searchMode != kMatchCounting && a.searchMode != kMismatchCounting) ||
-        !BitParallelReady(a))
+    if ((a.searchMode != kMatchCounting && a.searchMode != kMismatchCounting) || !BitParallelReady(a))
         return -1;
     ClearMatches(p);
     return CountBitParallel(line, p);
@@ -542,8 +538,7 @@ int32_t QUARN_API AGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity,
     return SubsBuild({gCaptionApprox, "no pattern", false}, tmpl, dest, capacity, p);
 }
 
-int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p)
+int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p)
 {
     return Substitute({gCaptionApprox, "no pattern", false}, line, tmpl, dest, capacity, p);
 }

@@ -252,8 +252,8 @@ using namespace quarn;
 
 extern "C" {
 
-int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag,
-                                int32_t countOnly, int32_t skipValue, int32_t textMode)
+int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag, int32_t countOnly,
+                                int32_t skipValue, int32_t textMode)
 {
     gNameFlag = nameFlag;
     gBlockFlag = blockFlag;

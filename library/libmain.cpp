@@ -72,8 +72,7 @@ static_assert(offsetof(QuarnPattern, body.regex.branchStart) == 1660, "record la
 static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) == 1700, "record layout");
 static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) <= 1964,
               "a regular expression must fit the catalog's 1964-byte record");
-static_assert(sizeof(QuarnApproxBody) >= sizeof(QuarnRegexBody) &&
-                  sizeof(QuarnApproxBody) >= sizeof(QuarnSoundexBody),
+static_assert(sizeof(QuarnApproxBody) >= sizeof(QuarnRegexBody) && sizeof(QuarnApproxBody) >= sizeof(QuarnSoundexBody),
               "the approximate body is the largest");
 static_assert(offsetof(QuarnPattern, next) == offsetof(QuarnPattern, body) + sizeof(QuarnApproxBody),
               "chain fields follow the largest body");

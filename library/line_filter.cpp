@@ -41,9 +41,8 @@ struct Frequencies {
         for (int c = 'A'; c <= 'Z'; ++c)
             perTenThousand[c] = 30;
         const char *lower = "etaoinsrhldcumfpgwybvkxjqz";
-        const unsigned short weight[26] = {1000, 700, 650, 600, 550, 550, 500, 500, 400, 330, 300,
-                                           230,  230, 200, 180, 160, 160, 150, 150, 120, 80,  60,
-                                           15,   10,  10,  7};
+        const unsigned short weight[26] = {1000, 700, 650, 600, 550, 550, 500, 500, 400, 330, 300, 230, 230,
+                                           200,  180, 160, 160, 150, 150, 120, 80,  60,  15,  10,  10,  7};
         for (int i = 0; i < 26; ++i)
             perTenThousand[static_cast<unsigned char>(lower[i])] = weight[i];
         perTenThousand[static_cast<unsigned char>(' ')] = 1500;
@@ -296,9 +295,9 @@ bool Build(const QuarnPattern &pattern, bool crLfToLf, LineFilter &out)
                 // The operand may be absent: it ends the run.  The byte in
                 // front of whatever follows is either the operand's or the
                 // one that came before the repeater.
-                if (pc + 1 >= kProgramSize || !(program[pc + 1] == CHAR_ANYCASE || program[pc + 1] == CHAR ||
-                                                program[pc + 1] == ANY || program[pc + 1] == CLASS ||
-                                                program[pc + 1] == NOT_CLASS))
+                if (pc + 1 >= kProgramSize ||
+                    !(program[pc + 1] == CHAR_ANYCASE || program[pc + 1] == CHAR || program[pc + 1] == ANY ||
+                      program[pc + 1] == CLASS || program[pc + 1] == NOT_CLASS))
                     return false;
                 const int size = ElementSize(program + pc);
                 if (pc + size > kProgramSize || program[pc + size - 1] != END)
@@ -409,9 +408,9 @@ inline __m128i Members(const VectorProbe &probe, __m128i v)
 inline uint64_t Mask64(__m128i a, __m128i b, __m128i c, __m128i d)
 {
     return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
-           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
-           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
-           static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
 }
 
 #endif
@@ -532,8 +531,9 @@ const unsigned char *FindCandidate(const LineFilter &filter, const unsigned char
     }
     const unsigned char *best = end;
     for (const unsigned char *x = p; x < end; ++x) {
-        while (end - x >= 8 && (table[x[0]] | table[x[1]] | table[x[2]] | table[x[3]] | table[x[4]] |
-                                table[x[5]] | table[x[6]] | table[x[7]]) == 0)
+        while (end - x >= 8 &&
+               (table[x[0]] | table[x[1]] | table[x[2]] | table[x[3]] | table[x[4]] | table[x[5]] | table[x[6]] |
+                table[x[7]]) == 0)
             x += 8;
         if (x == end || (best != end && x - best >= largest))
             break;

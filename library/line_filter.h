@@ -20,9 +20,9 @@ void SetFileLineFilter(bool on);
 
 namespace linefilter {
 
-constexpr int kMaxRun = 16;        // byte sets kept per alternative
-constexpr int kMaxTests = 3;       // range tests that cover one probed set
-constexpr int kMaxProbes = 3;      // positions of a run checked in bulk
+constexpr int kMaxRun = 16;         // byte sets kept per alternative
+constexpr int kMaxTests = 3;        // range tests that cover one probed set
+constexpr int kMaxProbes = 3;       // positions of a run checked in bulk
 constexpr long kLongestLine = 1023; // the readers cut longer lines into pieces
 
 struct ByteSet {

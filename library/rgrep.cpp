@@ -31,8 +31,7 @@ namespace {
 constexpr unsigned char kDefaultWordSet[kSetBytes] = {
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0x03, // 0x30-0x39
     0xfe, 0xff, 0xff, 0x87, 0xfe, 0xff, 0xff, 0x07, // A-Z, '_', a-z
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
 };
 
 struct WordTable {
@@ -52,8 +51,7 @@ struct FoldTable {
     constexpr FoldTable() : entry{}
     {
         for (int c = 0; c < 256; ++c)
-            entry[c] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32)
-                                               : static_cast<unsigned char>(c);
+            entry[c] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : static_cast<unsigned char>(c);
     }
 };
 
@@ -73,20 +71,34 @@ unsigned char FoldAscii(unsigned char c)
 const char *RegexMessage(int32_t code)
 {
     switch (code) {
-    case kPatternTooLong: return "pattern too long";
-    case kNoPattern: return "No regular expression provided";
-    case kMissingBracket: return "Missing ]";
-    case kEmptyClosure: return "Empty closure in beginning of pattern";
-    case kIllegalClosure: return "Illegal closure after special character";
-    case kTooManyTags: return "Too many \\(\\) pairs";
-    case kNullTag: return "Null pattern inside \\(\\)";
-    case kUnmatchedClose: return "Unmatched \\)";
-    case kNullWord: return "Null pattern inside \\<\\>";
-    case kCyclicalReference: return "Cyclical reference in tag \\number";
-    case kUndeterminedReference: return "Undetermined reference";
-    case kUnmatchedOpen: return "Unmatched \\(";
-    case kTooManyBranches: return "Too many branches '|'";
-    default: return "bad state in automaton";
+    case kPatternTooLong:
+        return "pattern too long";
+    case kNoPattern:
+        return "No regular expression provided";
+    case kMissingBracket:
+        return "Missing ]";
+    case kEmptyClosure:
+        return "Empty closure in beginning of pattern";
+    case kIllegalClosure:
+        return "Illegal closure after special character";
+    case kTooManyTags:
+        return "Too many \\(\\) pairs";
+    case kNullTag:
+        return "Null pattern inside \\(\\)";
+    case kUnmatchedClose:
+        return "Unmatched \\)";
+    case kNullWord:
+        return "Null pattern inside \\<\\>";
+    case kCyclicalReference:
+        return "Cyclical reference in tag \\number";
+    case kUndeterminedReference:
+        return "Undetermined reference";
+    case kUnmatchedOpen:
+        return "Unmatched \\(";
+    case kTooManyBranches:
+        return "Too many branches '|'";
+    default:
+        return "bad state in automaton";
     }
 }
 
@@ -135,12 +147,18 @@ unsigned char ReadHex(const unsigned char *pat, size_t len, size_t *i)
 int EscapedControl(unsigned char d)
 {
     switch (d) {
-    case 'b': return 8;
-    case 'f': return 12;
-    case 'n': return 10;
-    case 'r': return 13;
-    case 't': return 9;
-    default: return -1;
+    case 'b':
+        return 8;
+    case 'f':
+        return 12;
+    case 'n':
+        return 10;
+    case 'r':
+        return 13;
+    case 't':
+        return 9;
+    default:
+        return -1;
     }
 }
 
@@ -261,7 +279,7 @@ void ClearHints(QuarnRegexBody &rx)
 bool HintsMarked(const QuarnRegexBody &rx)
 {
     return rx.branchCount >= 1 && rx.branchCount < QUARN_MAX_BRANCHES &&
-           rx.branchStart[kHintSlot] == rx.program + kHintOffset;
+        rx.branchStart[kHintSlot] == rx.program + kHintOffset;
 }
 
 // Adds to `set` the bytes that the single-position element `el` can consume;
@@ -374,7 +392,7 @@ void WriteHints(QuarnRegexBody &rx, int length)
 // ---------------------------------------------------------------------------
 
 constexpr int kPlanPositions = 16;
-constexpr int kTests = 3;       // the first position, then up to two later ones
+constexpr int kTests = 3; // the first position, then up to two later ones
 constexpr int kTestBytes = 4 + 4 * 16;
 
 enum PlanField {
@@ -606,8 +624,8 @@ void LiteralPairVectors(const unsigned char *lit, bool fold, size_t pair, unsign
 // pair, the fewer candidates there are to compare.
 int ByteFrequency(unsigned char c, bool fold)
 {
-    static const unsigned char kLetters[26] = {82, 15, 28, 43, 127, 22, 20, 61, 70, 2, 8, 40, 24,
-                                               67, 75, 19, 1, 60, 63, 91, 28, 10, 24, 2, 20, 1};
+    static const unsigned char kLetters[26] = {82, 15, 28, 43, 127, 22, 20, 61, 70, 2,  8, 40, 24,
+                                               67, 75, 19, 1,  60,  63, 91, 28, 10, 24, 2, 20, 1};
     const unsigned char lower = kFold.entry[c];
     if (lower >= 'a' && lower <= 'z') {
         const int f = kLetters[lower - 'a'];
@@ -616,11 +634,15 @@ int ByteFrequency(unsigned char c, bool fold)
     if (c >= '0' && c <= '9')
         return 30;
     switch (c) {
-    case ' ': return 150;
-    case '.': return 40;
+    case ' ':
+        return 150;
+    case '.':
+        return 40;
     case '_':
-    case '-': return 25;
-    default: return 5;
+    case '-':
+        return 25;
+    default:
+        return 5;
     }
 }
 
@@ -840,8 +862,8 @@ const unsigned char *gLineStart = nullptr;
 // repeaters x positions and changes no result.  The memo lives in static
 // storage like the rest of the matcher's state.
 namespace memo {
-constexpr size_t kBits = size_t{1} << 16;  // 8 KiB
-constexpr unsigned kAfterCalls = 4096;     // retries before the memo starts
+constexpr size_t kBits = size_t{1} << 16; // 8 KiB
+constexpr unsigned kAfterCalls = 4096;    // retries before the memo starts
 uint64_t gBits[kBits / 64];
 uint16_t gRests[QUARN_PROGRAM_SIZE / 3]; // program offsets of the rests, ascending
 } // namespace memo
@@ -870,12 +892,18 @@ struct Matcher {
 inline bool MatchOne(const unsigned char *el, unsigned char c)
 {
     switch (el[0]) {
-    case CHAR_ANYCASE: return kFold.entry[c] == kFold.entry[el[1]];
-    case CHAR: return c == el[1];
-    case ANY: return true;
-    case CLASS: return IsMember(el + 1, c);
-    case NOT_CLASS: return !IsMember(el + 1, c);
-    default: return false;
+    case CHAR_ANYCASE:
+        return kFold.entry[c] == kFold.entry[el[1]];
+    case CHAR:
+        return c == el[1];
+    case ANY:
+        return true;
+    case CLASS:
+        return IsMember(el + 1, c);
+    case NOT_CLASS:
+        return !IsMember(el + 1, c);
+    default:
+        return false;
     }
 }
 
@@ -884,8 +912,8 @@ inline bool MatchOne(const unsigned char *el, unsigned char c)
 bool TouchesTags(const unsigned char *pc)
 {
     for (; *pc != END && *pc != BRANCH; pc += *pc == LITERAL || *pc == LITERAL_ANYCASE
-                                                 ? 2 + std::strlen(reinterpret_cast<const char *>(pc + 1))
-                                                 : ElementSize(pc))
+             ? 2 + std::strlen(reinterpret_cast<const char *>(pc + 1))
+             : ElementSize(pc))
         if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF)
             return true;
     return false;
@@ -934,8 +962,7 @@ const unsigned char *Matcher::Program(const unsigned char *s, const unsigned cha
             ++pc;
             break;
         case LINE_END:
-            if (!(*s == '\0' || (*s == '\n' && (options & QUARN_OPT_LF)) ||
-                  (*s == '\r' && (options & QUARN_OPT_CR))))
+            if (!(*s == '\0' || (*s == '\n' && (options & QUARN_OPT_LF)) || (*s == '\r' && (options & QUARN_OPT_CR))))
                 return nullptr;
             ++pc;
             break;
@@ -1051,7 +1078,6 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     }
 }
 
-
 // ---------------------------------------------------------------------------
 // Decides once per call whether the failure memo can and should be used.
 void Matcher::StartMemo()
@@ -1117,7 +1143,7 @@ struct ScanSpec {
     const unsigned char *set = nullptr; // 32-byte bit set of first bytes
     int listCount = 0;                  // 1..8: first bytes listed in `list`
     const unsigned char *list = nullptr;
-    bool range = false;                 // first bytes form lo..hi
+    bool range = false; // first bytes form lo..hi
     unsigned char lo = 0, hi = 0;
 };
 
@@ -1136,17 +1162,20 @@ __attribute__((no_sanitize_address)) inline unsigned SetMask(const unsigned char
 }
 
 // Runs `found` on every position whose byte is in `spec`.
-template <class Found>
-const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+template <class Found> const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
 {
     if (spec.listCount == 1) {
         const __m128i a = Splat(spec.list[0]);
-        return ScanText(s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
+        return ScanText(
+            s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_cmpeq_epi8(v, a)); }, found);
     }
     if (spec.listCount == 2) {
         const __m128i a = Splat(spec.list[0]), b = Splat(spec.list[1]);
         return ScanText(
-            s, [&](__m128i v, const unsigned char *, auto) { return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b))); },
+            s,
+            [&](__m128i v, const unsigned char *, auto) {
+                return Mask(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)));
+            },
             found);
     }
     if (spec.listCount > 2) {
@@ -1176,13 +1205,10 @@ const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec
     }
     const unsigned char *set = spec.set;
     return ScanText(
-        s,
-        [set](__m128i, const unsigned char *block, auto) { return SetMask(set, block); },
-        found);
+        s, [set](__m128i, const unsigned char *block, auto) { return SetMask(set, block); }, found);
 }
 #else
-template <class Found>
-const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
+template <class Found> const unsigned char *ScanCandidates(const unsigned char *s, const ScanSpec &spec, Found found)
 {
     for (; *s != '\0'; ++s)
         if (((spec.set[*s >> 3] >> (*s & 7)) & 1) && found(s))
@@ -1255,8 +1281,7 @@ inline __m128i Vector(const unsigned char *test, int k)
 
 // Bit i: byte i of the block passes the test.  kSingle: the test is known
 // to be a lone target or a range (two vectors, no loop).
-template <bool kSingle>
-inline unsigned TestMask(const unsigned char *test, __m128i v)
+template <bool kSingle> inline unsigned TestMask(const unsigned char *test, __m128i v)
 {
     if (test[kTKind] == kRangeTest) {
         const __m128i off = _mm_sub_epi8(v, Vector(test, 0));
@@ -1299,8 +1324,7 @@ __attribute__((no_sanitize_address)) inline unsigned Later(const unsigned char *
 // (every position, or the summary's bit set `set` when non-null), 1 a lone
 // target or range, 2 up to four targets.
 template <int kFirst, class Found>
-const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests, const unsigned char *set,
-                              Found found)
+const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests, const unsigned char *set, Found found)
 {
     const unsigned char *second = tests + kTestBytes, *third = tests + 2 * kTestBytes;
     const bool useSecond = second[kTKind] != kNoTest, useThird = third[kTKind] != kNoTest;
@@ -1464,7 +1488,6 @@ int BranchStarts(QuarnPattern *p, const unsigned char *starts[QUARN_MAX_BRANCHES
             starts[found++] = pc + 1;
     return found;
 }
-
 
 // Tries the alternatives at one position, in order; the end of the first
 // that matches, or null.

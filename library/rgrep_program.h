@@ -56,8 +56,8 @@ enum HintField {
     kHRange = 6,     // 1: the set is the range kHRangeLo..kHRangeHi
     kHRangeLo = 7,
     kHRangeHi = 8,
-    kHList = 9,  // up to 8 bytes
-    kHSet = 17,  // 32-byte bit set of possible first bytes (never NUL)
+    kHList = 9,         // up to 8 bytes
+    kHSet = 17,         // 32-byte bit set of possible first bytes (never NUL)
     kHLiteralPair = 49, // literal programs: offset of the byte pair the scan looks for
     kHEnd = 50,
 };

@@ -20,8 +20,7 @@ int32_t QUARN_API RGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity,
     return SubsBuild(RegexKind(), tmpl, dest, capacity, p);
 }
 
-int32_t QUARN_API RGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p)
+int32_t QUARN_API RGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p)
 {
     return Substitute(RegexKind(), line, tmpl, dest, capacity, p);
 }

@@ -201,11 +201,9 @@ int32_t QUARN_API SGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity,
     return SubsBuild({gCaptionSoundex, "no pattern provided", false}, tmpl, dest, capacity, p);
 }
 
-int32_t QUARN_API SGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p)
+int32_t QUARN_API SGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p)
 {
-    return Substitute({gCaptionSoundex, "no pattern provided", false}, line, tmpl, dest, capacity,
-                      p);
+    return Substitute({gCaptionSoundex, "no pattern provided", false}, line, tmpl, dest, capacity, p);
 }
 
 } // extern "C"

@@ -64,20 +64,34 @@ int32_t Combine(uint32_t op, int32_t r, int32_t v)
 {
     const uint32_t ur = static_cast<uint32_t>(r), uv = static_cast<uint32_t>(v);
     switch (op) {
-    case OP_FALSE: return 0;
-    case OP_NOT: return r == 0 ? 1 : 0;
-    case OP_AND: return (r != 0 && v != 0) ? 1 : 0;
-    case OP_OR: return (r != 0 || v != 0) ? 1 : 0;
-    case OP_NAND: return (r != 0 && v != 0) ? 0 : 1;
-    case OP_NOR: return (r == 0 && v == 0) ? 1 : 0;
-    case OP_ADD: return Wrap(ur + uv);
-    case OP_SUB: return Wrap(ur - uv);
-    case OP_BITNOT: return Wrap(~ur);
-    case OP_BITAND: return Wrap(ur & uv);
-    case OP_BITOR: return Wrap(ur | uv);
-    case OP_BITXOR: return Wrap(ur ^ uv);
-    case OP_BITNAND: return Wrap(~(ur & uv));
-    default: return Wrap(~(ur | uv)); // OP_BITNOR
+    case OP_FALSE:
+        return 0;
+    case OP_NOT:
+        return r == 0 ? 1 : 0;
+    case OP_AND:
+        return (r != 0 && v != 0) ? 1 : 0;
+    case OP_OR:
+        return (r != 0 || v != 0) ? 1 : 0;
+    case OP_NAND:
+        return (r != 0 && v != 0) ? 0 : 1;
+    case OP_NOR:
+        return (r == 0 && v == 0) ? 1 : 0;
+    case OP_ADD:
+        return Wrap(ur + uv);
+    case OP_SUB:
+        return Wrap(ur - uv);
+    case OP_BITNOT:
+        return Wrap(~ur);
+    case OP_BITAND:
+        return Wrap(ur & uv);
+    case OP_BITOR:
+        return Wrap(ur | uv);
+    case OP_BITXOR:
+        return Wrap(ur ^ uv);
+    case OP_BITNAND:
+        return Wrap(~(ur & uv));
+    default:
+        return Wrap(~(ur | uv)); // OP_BITNOR
     }
 }
 
@@ -92,13 +106,11 @@ int32_t EvalChain()
     int32_t value = 0;
     for (long patterns = 1;; ++patterns) {
         QuarnPattern *element = gChainCursor;
-        if (patterns > kMaxChainPatterns ||
-            (element->kind != QUARN_KIND_APPROX && element->kind != QUARN_KIND_REGEX)) {
+        if (patterns > kMaxChainPatterns || (element->kind != QUARN_KIND_APPROX && element->kind != QUARN_KIND_REGEX)) {
             value = Malformed();
             break;
         }
-        const int32_t r = element->kind == QUARN_KIND_APPROX ? AGrep(gChainText, element)
-                                                              : RGrep(gChainText, element);
+        const int32_t r = element->kind == QUARN_KIND_APPROX ? AGrep(gChainText, element) : RGrep(gChainText, element);
         if (element->next == nullptr) {
             value = r;
             break;

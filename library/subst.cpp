@@ -50,19 +50,24 @@ private:
 int EscapedByte(unsigned char c)
 {
     switch (c) {
-    case 'b': return 8;
-    case 'f': return 12;
-    case 'n': return 10;
-    case 'r': return 13;
-    case 't': return 9;
-    default: return c; // '&', '\\' and every other byte stand for themselves
+    case 'b':
+        return 8;
+    case 'f':
+        return 12;
+    case 'n':
+        return 10;
+    case 'r':
+        return 13;
+    case 't':
+        return 9;
+    default:
+        return c; // '&', '\\' and every other byte stand for themselves
     }
 }
 
 } // namespace
 
-int32_t SubsBuild(const SubstKind &kind, const char *tmpl, char *dest, int32_t capacity,
-                  QuarnPattern *p)
+int32_t SubsBuild(const SubstKind &kind, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p)
 {
     if (p == nullptr)
         return kNoPreviousSearch;
@@ -133,8 +138,8 @@ int32_t SubsBuild(const SubstKind &kind, const char *tmpl, char *dest, int32_t c
     return kOk;
 }
 
-int32_t Substitute(const SubstKind &kind, const char *line, const char *tmpl, char *dest,
-                   int32_t capacity, QuarnPattern *p)
+int32_t Substitute(const SubstKind &kind, const char *line, const char *tmpl, char *dest, int32_t capacity,
+                   QuarnPattern *p)
 {
     if (p == nullptr)
         return kNoPreviousSearch;

@@ -36,19 +36,18 @@ constexpr size_t kMaxExpressionLength = 50;
 
 const char kProgram[] = "tslcat-cli";
 
-const char kUsage[] =
-    "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
-    "\n"
-    "Commands:\n"
-    "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
-    "  add [--name NAME] PATH\n"
-    "  list\n"
-    "  stats\n"
-    "  remove NAME\n"
-    "  export --text|--binary FILE\n"
-    "  import FILE\n"
-    "\n"
-    "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n";
+const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
+                      "\n"
+                      "Commands:\n"
+                      "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
+                      "  add [--name NAME] PATH\n"
+                      "  list\n"
+                      "  stats\n"
+                      "  remove NAME\n"
+                      "  export --text|--binary FILE\n"
+                      "  import FILE\n"
+                      "\n"
+                      "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n";
 
 void writeOut(std::string_view bytes)
 {
@@ -308,8 +307,8 @@ int Run(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription("The tslcat disc catalog from the command line.");
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption dbOption("db", "Catalog file (default: mdb.dat in the working directory).",
-                                      "FILE", texts::kDatabaseFileName);
+    const QCommandLineOption dbOption("db", "Catalog file (default: mdb.dat in the working directory).", "FILE",
+                                      texts::kDatabaseFileName);
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);

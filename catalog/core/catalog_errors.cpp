@@ -4,10 +4,7 @@
 
 namespace tslcat {
 
-EListError::EListError(long long index)
-    : Exception("List index out of bounds (" + std::to_string(index) + ")")
-{
-}
+EListError::EListError(long long index) : Exception("List index out of bounds (" + std::to_string(index) + ")") {}
 
 EOutOfResources::EOutOfResources() : Exception("Unable to insert an item") {}
 
@@ -15,10 +12,7 @@ ECatalogTreeError::ECatalogTreeError() : Exception("Invalid item level assignmen
 
 EFOpenError::EFOpenError(const std::string &fileName) : EStreamError("Cannot open file " + fileName) {}
 
-EFCreateError::EFCreateError(const std::string &fileName)
-    : EStreamError("Cannot create file " + fileName)
-{
-}
+EFCreateError::EFCreateError(const std::string &fileName) : EStreamError("Cannot create file " + fileName) {}
 
 EReadError::EReadError() : EStreamError("Stream read error") {}
 

@@ -26,10 +26,10 @@ namespace tslcat {
 
 namespace {
 
-constexpr int kRecordFixedSize = 88;   // record bytes before the name
-constexpr int kMaxNameLength = 255;    // the length byte's range
+constexpr int kRecordFixedSize = 88;                              // record bytes before the name
+constexpr int kMaxNameLength = 255;                               // the length byte's range
 constexpr int kMaxRecordSize = kRecordFixedSize + kMaxNameLength; // 343
-constexpr int kMinBlockSize = 4 + kRecordFixedSize; // size field + empty-name record
+constexpr int kMinBlockSize = 4 + kRecordFixedSize;               // size field + empty-name record
 constexpr int kMaxFontNameLength = 31;
 
 // Record offsets.
@@ -60,8 +60,7 @@ enum : int {
 
 int32_t getInt32(const unsigned char *p)
 {
-    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                                uint32_t{p[3]} << 24);
+    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
 }
 
 void putInt32(unsigned char *p, int32_t value)
@@ -122,8 +121,7 @@ private:
     {
         if (buffer_.empty())
             buffer_.resize(1 << 16);
-        qint64 got = device_.read(reinterpret_cast<char *>(buffer_.data()),
-                                  static_cast<qint64>(buffer_.size()));
+        qint64 got = device_.read(reinterpret_cast<char *>(buffer_.data()), static_cast<qint64>(buffer_.size()));
         if (got <= 0)
             return false;
         filled_ = static_cast<size_t>(got);
@@ -183,8 +181,7 @@ public:
 private:
     void writeThrough(const void *src, size_t n)
     {
-        if (device_.write(static_cast<const char *>(src), static_cast<qint64>(n)) !=
-            static_cast<qint64>(n))
+        if (device_.write(static_cast<const char *>(src), static_cast<qint64>(n)) != static_cast<qint64>(n))
             throw EWriteError();
         if (flushed_)
             flushed_(written_, static_cast<qint64>(n));
@@ -317,10 +314,10 @@ public:
         // Bytes of a longer record after the name are padding and unused.
         if (kRecordFixedSize + nameLength > size)
             throw ECatalogFormatError("Stream read error: name length " + std::to_string(nameLength) +
-                                      " does not fit the record of " + std::to_string(size) +
-                                      " bytes" + offsetText(rec.offset));
-        rec.name = std::string_view(reinterpret_cast<const char *>(rec.bytes + kOffName),
-                                    static_cast<size_t>(nameLength));
+                                      " does not fit the record of " + std::to_string(size) + " bytes" +
+                                      offsetText(rec.offset));
+        rec.name =
+            std::string_view(reinterpret_cast<const char *>(rec.bytes + kOffName), static_cast<size_t>(nameLength));
         rec.children = getInt32(rec.bytes + kOffChildCount);
         rec.expanded = rec.bytes[kOffExpanded] != 0;
     }
@@ -375,8 +372,8 @@ public:
     // bytes that blocks announced but not yet read still occupy.  A node is
     // added only once its record has been read whole and checked, so a
     // failure leaves no half-read node behind.
-    static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent,
-                           int32_t count, int parentDepth, long long countOffset)
+    static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count, int parentDepth,
+                           long long countOffset)
     {
         // A count the rest of the file cannot hold is remembered, not acted
         // on: the blocks that are there are still read (a truncated file
@@ -396,8 +393,8 @@ public:
             if (promised <= left)
                 return true;
             if (suspect.empty())
-                suspect = std::string("Stream read error: ") + what + " " + std::to_string(blocks) +
-                          offsetText(at) + " exceeds the rest of the file";
+                suspect = std::string("Stream read error: ") + what + " " + std::to_string(blocks) + offsetText(at) +
+                    " exceeds the rest of the file";
             return false;
         };
         promise(count, countOffset, parent ? "child count" : "disc count");
@@ -413,9 +410,8 @@ public:
     }
 
     template <class Promise>
-    static void readBlocksBody(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent,
-                               int32_t count, int parentDepth, long long &promised,
-                               Promise &promise)
+    static void readBlocksBody(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count,
+                               int parentDepth, long long &promised, Promise &promise)
     {
         std::vector<PendingParent> stack;
         int32_t left = count;
@@ -448,8 +444,7 @@ public:
             if (rec.children > 0) {
                 if (depth >= kMaxNestingDepth)
                     throw ECatalogFormatError("Stream read error: nesting deeper than " +
-                                              std::to_string(kMaxNestingDepth) + " levels" +
-                                              offsetText(rec.offset));
+                                              std::to_string(kMaxNestingDepth) + " levels" + offsetText(rec.offset));
                 // A child array is sized ahead only for a count that the
                 // file, together with every count still open, can hold:
                 // the arrays reserved then never add up to more than the
@@ -509,9 +504,8 @@ public:
         applyRecord(nodes, &node, rec);
         const int depth = node.Level() + 1;
         if (rec.children > 0 && depth >= kMaxNestingDepth)
-            throw ECatalogFormatError("Stream read error: nesting deeper than " +
-                                      std::to_string(kMaxNestingDepth) + " levels" +
-                                      offsetText(rec.offset));
+            throw ECatalogFormatError("Stream read error: nesting deeper than " + std::to_string(kMaxNestingDepth) +
+                                      " levels" + offsetText(rec.offset));
         readBlocks(in, nodes, &node, rec.children, depth, rec.offset);
         node.SetExpanded(rec.expanded);
     }
@@ -535,8 +529,7 @@ public:
             to.SetParentFont();
     }
 
-    static TCatalogNode *copySubtree(const TCatalogNode &source, TCatalogNodes &target,
-                                     TCatalogNode *parent)
+    static TCatalogNode *copySubtree(const TCatalogNode &source, TCatalogNodes &target, TCatalogNode *parent)
     {
         struct Pending {
             const TCatalogNode *from;
@@ -735,8 +728,7 @@ void TCatalogTree::LoadFromStream(QIODevice &stream)
     const qint64 got = readUpTo(stream, head, sizeof head);
     UpdateScope update(*items_);
     items_->Clear();
-    if (got == static_cast<qint64>(sizeof head) &&
-        std::memcmp(head, kCatalogSignature, sizeof head) == 0) {
+    if (got == static_cast<qint64>(sizeof head) && std::memcmp(head, kCatalogSignature, sizeof head) == 0) {
         CatalogFileAccess::readBinary(stream, *items_);
     } else if (!stream.isSequential() && stream.seek(start)) {
         CatalogFileAccess::readText(stream, *items_, {});
@@ -780,9 +772,8 @@ void TCatalogTree::SaveToFile(const QString &fileName, bool binary) const
         ~Held() { platform::ReleaseHeldFile(handle); }
     } old{platform::HoldFile(QFile::encodeName(fileName).toStdString())};
     const int handle = file.handle();
-    DeviceWriter out(file, [handle](qint64 offset, qint64 length) {
-        platform::StartWriteBack(handle, offset, length);
-    });
+    DeviceWriter out(file,
+                     [handle](qint64 offset, qint64 length) { platform::StartWriteBack(handle, offset, length); });
     writeForm(out, *items_, binary); // on a throw the temporary file is discarded
     if (!file.flush() || !platform::SyncFile(handle))
         throw EWriteError();

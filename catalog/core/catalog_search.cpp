@@ -117,8 +117,7 @@ TResultRow MakeResultRow(const TCatalogNode &node)
     return row;
 }
 
-TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression,
-                               bool caseSensitive)
+TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive)
     : tree_(tree), record_(::operator new(kRecordSize))
 {
     std::memset(record_, 0, kRecordSize);
@@ -126,8 +125,7 @@ TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expres
     std::memset(patternBuffer_, 0, sizeof patternBuffer_);
     if (!expression.empty())
         std::memcpy(patternBuffer_, expression.data(), std::min(expression.size(), kPatternLength));
-    compileResult_ = CompileRGrep(patternBuffer_, caseSensitive ? 1 : 0,
-                                  static_cast<QuarnPattern *>(record_));
+    compileResult_ = CompileRGrep(patternBuffer_, caseSensitive ? 1 : 0, static_cast<QuarnPattern *>(record_));
 }
 
 TSearchContext::~TSearchContext()
@@ -226,8 +224,8 @@ void RunSearchRoutine(TSearchContext &ctx, TSearchKind kind)
     }
 }
 
-TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request,
-                         ICatalogProgress *progress, ISearchObserver *observer)
+TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request, ICatalogProgress *progress,
+                         ISearchObserver *observer)
 {
     TSearchOutcome outcome;
     if (request.expression.empty() || request.expression == texts::kSearchTextInitial)

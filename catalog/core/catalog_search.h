@@ -138,7 +138,7 @@ struct TSearchOutcome {
 // Validates, compiles once, runs the routine of the request's kind, frees the
 // record.  Progress: "Searching...", gauge over the nodes with events
 // processed per node, "" at the end.  The tree is marked busy meanwhile.
-TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request,
-                         ICatalogProgress *progress = nullptr, ISearchObserver *observer = nullptr);
+TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request, ICatalogProgress *progress = nullptr,
+                         ISearchObserver *observer = nullptr);
 
 } // namespace tslcat

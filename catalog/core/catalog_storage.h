@@ -22,8 +22,7 @@ namespace tslcat {
 // Slots for objects of type T, allocated kSlotsPerSlab at a time.  Freed
 // slots are reused (last freed, first reused); slabs are returned only by
 // Reset, once nothing lives in them.
-template <class T, size_t kSlotsPerSlab = 2048>
-class TSlabPool {
+template <class T, size_t kSlotsPerSlab = 2048> class TSlabPool {
 public:
     TSlabPool() = default;
     TSlabPool(const TSlabPool &) = delete;
@@ -125,7 +124,11 @@ public:
     static size_t HeldBytes(size_t length) { return length ? length + 1 : 0; }
 
     // `n` stored bytes are no longer used by anyone.
-    void Release(size_t n) { live_ -= n; wasted_ += n; }
+    void Release(size_t n)
+    {
+        live_ -= n;
+        wasted_ += n;
+    }
 
     // True when rewriting the live names into a fresh store would free more
     // than it keeps (and enough to matter).

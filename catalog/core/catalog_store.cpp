@@ -38,10 +38,10 @@ bool TFileTypeList::Add(std::string_view extension)
     if (seen_.count(key))
         return false;
     seen_.insert(std::move(key));
-    auto it = std::lower_bound(items_.begin(), items_.end(), extension,
-                               [](const std::string &entry, std::string_view value) {
-                                   return CompareNamesCaseInsensitive(entry, value) < 0;
-                               });
+    auto it =
+        std::lower_bound(items_.begin(), items_.end(), extension, [](const std::string &entry, std::string_view value) {
+            return CompareNamesCaseInsensitive(entry, value) < 0;
+        });
     if (it != items_.end() && CompareNamesCaseInsensitive(*it, extension) == 0)
         return false;
     items_.emplace(it, extension);
@@ -84,8 +84,7 @@ int64_t RefreshDiscIconsAndCount(TCatalogTree &tree, IIconLookup &icons, TFileTy
         TCatalogNode *node = nodes.Item(i);
         if (node->HasChildren()) {
             if (!node->Parent()) // a disc
-                node->SetIcons(FolderIcon(icons, node->Text(), false),
-                               FolderIcon(icons, node->Text(), true));
+                node->SetIcons(FolderIcon(icons, node->Text(), false), FolderIcon(icons, node->Text(), true));
         } else {
             fileTypes.Add(ExtensionOf(node->Text()));
             ++files;
@@ -99,8 +98,7 @@ namespace {
 // Keeps the update suspension and the busy state paired on every exit.
 class LoadScope {
 public:
-    LoadScope(TCatalogTree &tree, ICatalogProgress *progress)
-        : tree_(tree), progress_(progress), busy_(tree)
+    LoadScope(TCatalogTree &tree, ICatalogProgress *progress) : tree_(tree), progress_(progress), busy_(tree)
     {
         if (progress_)
             progress_->SetBusy(true);
@@ -126,8 +124,7 @@ private:
 
 } // namespace
 
-TLoadResult LoadCatalog(TCatalogTree &tree, const QString &fileName, IIconLookup &icons,
-                        ICatalogProgress *progress)
+TLoadResult LoadCatalog(TCatalogTree &tree, const QString &fileName, IIconLookup &icons, ICatalogProgress *progress)
 {
     TLoadResult result;
     if (!QFileInfo::exists(fileName))
@@ -156,8 +153,7 @@ TLoadResult LoadCatalog(TCatalogTree &tree, const QString &fileName, IIconLookup
             if (tree.Items().Count() > 0)
                 progress->SetGaugeMaximum(tree.Items().Count() - 1);
         }
-        result.fileCount =
-            RefreshDiscIconsAndCount(tree, icons, result.fileTypes, progress, true);
+        result.fileCount = RefreshDiscIconsAndCount(tree, icons, result.fileTypes, progress, true);
         if (progress) {
             progress->ShowGauge(false);
             progress->SetStatusText(texts::kDisplayingTree);

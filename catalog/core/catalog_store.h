@@ -72,8 +72,8 @@ int64_t CountFiles(const TCatalogTree &tree);
 std::string DatabaseLabelText(int64_t fileCount);
 
 struct TLoadResult {
-    bool found = false;     // false: no such file; show texts::kNoDatabase
-    int64_t fileCount = 0;  // valid when found
+    bool found = false;    // false: no such file; show texts::kNoDatabase
+    int64_t fileCount = 0; // valid when found
     TFileTypeList fileTypes;
 };
 
@@ -95,8 +95,7 @@ TLoadResult LoadCatalog(TCatalogTree &tree, const QString &fileName, IIconLookup
 // empties the status and returns the file count for the "Database: " label.
 // Errors (EFCreateError, EWriteError) are rethrown after the status and the
 // busy state are reset; the tree is unchanged.
-int64_t SaveCatalog(const TCatalogTree &tree, const QString &fileName,
-                    ICatalogProgress *progress = nullptr);
+int64_t SaveCatalog(const TCatalogTree &tree, const QString &fileName, ICatalogProgress *progress = nullptr);
 
 // The disc icon refresh and the counting pass of loading and adding a disc:
 // for every node in flat order, a disc node with children gets the folder

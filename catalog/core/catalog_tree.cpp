@@ -67,8 +67,7 @@ const TNodeExtras &TCatalogNode::extras() const
     return Owner().extras_.at(this);
 }
 
-template <class Edit>
-void TCatalogNode::editExtras(Edit &&edit)
+template <class Edit> void TCatalogNode::editExtras(Edit &&edit)
 {
     auto &table = Owner().extras_;
     TNodeExtras &e = table[this];
@@ -446,8 +445,7 @@ void TCatalogNodes::Delete(TCatalogNode *node)
     if (auto *o = observer())
         o->NodeAboutToBeRemoved(shownParent, static_cast<int>(row));
     freeSubtree(node, true);
-    std::memmove(p->children_ + row, p->children_ + row + 1,
-                 (p->childCount_ - row - 1) * sizeof(TCatalogNode *));
+    std::memmove(p->children_ + row, p->children_ + row + 1, (p->childCount_ - row - 1) * sizeof(TCatalogNode *));
     --p->childCount_;
     for (uint32_t i = static_cast<uint32_t>(row); i < p->childCount_; ++i)
         p->children_[i]->index_ = i;

@@ -65,14 +65,13 @@ inline constexpr int kMaxNestingDepth = 4096;
 // sets one; it is stored and restored so files round-trip unchanged.
 struct TNodeFont {
     int32_t height = 0;
-    std::string name; // raw bytes; the file keeps at most 31
+    std::string name;  // raw bytes; the file keeps at most 31
     uint8_t pitch = 0; // 0 default, 1 variable, 2 fixed
     uint8_t style = 0; // bit 0 bold, 1 italic, 2 underline, 3 strike-out
     int32_t color = 0;
     bool operator==(const TNodeFont &o) const
     {
-        return height == o.height && name == o.name && pitch == o.pitch && style == o.style &&
-               color == o.color;
+        return height == o.height && name == o.name && pitch == o.pitch && style == o.style && color == o.color;
     }
 };
 
@@ -88,8 +87,7 @@ struct TNodeExtras {
     std::unique_ptr<TNodeFont> font; // present exactly while ParentFont is false
     bool IsUsual() const
     {
-        return stateIndex == 0 && overlayIndex == -1 && integralHeight == 1 && data == 0 && color == 0 &&
-               !font;
+        return stateIndex == 0 && overlayIndex == -1 && integralHeight == 1 && data == 0 && color == 0 && !font;
     }
 };
 
@@ -244,15 +242,14 @@ private:
     const TNodeExtras &extras() const;
     // Changes the out-of-line attributes through `edit`, then drops the
     // table entry again when everything is back to the usual values.
-    template <class Edit>
-    void editExtras(Edit &&edit);
+    template <class Edit> void editExtras(Edit &&edit);
     void pushChild(TCatalogNode *child);
     void reserveChildren(uint32_t n);
 
     // 56 bytes on 64-bit systems: loaded catalogs hold millions of nodes.
-    TCatalogNode *parent_;               // non-owning; the root for disc nodes
-    TCatalogNode **children_ = nullptr;  // malloc'd array; the nodes belong to the collection
-    char *text_ = nullptr;               // in the collection's name store, zero-terminated; may be nullptr when empty
+    TCatalogNode *parent_;              // non-owning; the root for disc nodes
+    TCatalogNode **children_ = nullptr; // malloc'd array; the nodes belong to the collection
+    char *text_ = nullptr;              // in the collection's name store, zero-terminated; may be nullptr when empty
     uint32_t textLength_ = 0;
     uint32_t childCount_ = 0;
     uint32_t childCapacity_ = 0;
@@ -343,7 +340,7 @@ private:
     void compactNames();
     void releaseStorage();
 
-    TCatalogTree *tree_; // non-owning; the tree owns us
+    TCatalogTree *tree_;                 // non-owning; the tree owns us
     std::unique_ptr<TCatalogRoot> root_; // the invisible root, parent of the discs
     // Every node but the root lives in `pool_`, every name in `names_`.
     TSlabPool<TCatalogNode> pool_;

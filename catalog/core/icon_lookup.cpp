@@ -4,8 +4,7 @@
 
 namespace tslcat {
 
-int32_t TPlainIconLookup::IconIndex(std::string_view, bool selected, bool open,
-                                    TFileAttributes attributes)
+int32_t TPlainIconLookup::IconIndex(std::string_view, bool selected, bool open, TFileAttributes attributes)
 {
     if (attributes & kFaDirectory)
         return (selected || open) ? kIconFolderOpen : kIconFolder;

@@ -30,8 +30,8 @@ enum TFileAttribute : uint32_t {
 using TFileAttributes = uint32_t;
 
 inline constexpr int32_t kIconGenericFile = 0; // a file type without its own icon
-inline constexpr int32_t kIconFolder = 3;       // closed folder (plain state)
-inline constexpr int32_t kIconFolderOpen = 4;   // open folder (selected state)
+inline constexpr int32_t kIconFolder = 3;      // closed folder (plain state)
+inline constexpr int32_t kIconFolderOpen = 4;  // open folder (selected state)
 
 class IIconLookup {
 public:
@@ -41,16 +41,14 @@ public:
     // `open` with the same value: false for ImageIndex, true for
     // SelectedIndex.  Must not touch the file system for the name: discs
     // are usually absent.  A directory gives kIconFolder / kIconFolderOpen.
-    virtual int32_t IconIndex(std::string_view name, bool selected, bool open,
-                              TFileAttributes attributes) = 0;
+    virtual int32_t IconIndex(std::string_view name, bool selected, bool open, TFileAttributes attributes) = 0;
 };
 
 // The display-free lookup of the core and tslcat-cli: folders get the fixed
 // folder indexes, everything else kIconGenericFile.
 class TPlainIconLookup : public IIconLookup {
 public:
-    int32_t IconIndex(std::string_view name, bool selected, bool open,
-                      TFileAttributes attributes) override;
+    int32_t IconIndex(std::string_view name, bool selected, bool open, TFileAttributes attributes) override;
 };
 
 // Folder icons (plain, selected) for `name`: the lookups of discs and folders.

@@ -13,10 +13,10 @@ namespace tslcat::platform {
 char PathSeparator();
 
 struct TFolderEntry {
-    std::string name;  // raw bytes, never "." or ".."
-    bool isFolder;     // a real folder; a symbolic link is never one
-    bool isHidden;     // POSIX: the name begins with "."
-    uint64_t size;     // file size in bytes (0 for folders)
+    std::string name; // raw bytes, never "." or ".."
+    bool isFolder;    // a real folder; a symbolic link is never one
+    bool isHidden;    // POSIX: the name begins with "."
+    uint64_t size;    // file size in bytes (0 for folders)
 };
 
 // Lists one folder (path ending in the separator) in the order the system

@@ -45,8 +45,7 @@ bool TFolderHandle::Open(const std::string &path)
     return dir_ != nullptr;
 }
 
-bool TFolderHandle::OpenChild(const TFolderHandle &parent, const std::string &name,
-                              const std::string &fullPath)
+bool TFolderHandle::OpenChild(const TFolderHandle &parent, const std::string &name, const std::string &fullPath)
 {
     Close();
     // A folder whose path the system could not open by name is not opened

@@ -49,8 +49,8 @@ std::string InsertDiscPrompt(std::string_view discName)
     return std::string(texts::kInsertCDBefore) + std::string(discName) + texts::kInsertCDAfter;
 }
 
-TActionOutcome RunResultAction(TResultAction action, const TResultRow *row,
-                               std::string_view driveRoot, TActionEnvironment &env)
+TActionOutcome RunResultAction(TResultAction action, const TResultRow *row, std::string_view driveRoot,
+                               TActionEnvironment &env)
 {
     if (!row || row->IsDiscRow())
         return TActionOutcome::NoPath;

@@ -99,7 +99,7 @@ struct TActionEnvironment {
 // ask for the disc by the row's disc name and test once more, then act.
 // The volume label is not compared with the disc name.  A folder row always
 // gets the prompt and then stops, as the test is a file test.
-TActionOutcome RunResultAction(TResultAction action, const TResultRow *row,
-                               std::string_view driveRoot, TActionEnvironment &env);
+TActionOutcome RunResultAction(TResultAction action, const TResultRow *row, std::string_view driveRoot,
+                               TActionEnvironment &env);
 
 } // namespace tslcat

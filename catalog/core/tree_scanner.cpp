@@ -171,8 +171,8 @@ void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFo
         OnDirectoryDone(*this);
 }
 
-TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName,
-                       IIconLookup &icons, ICatalogProgress *progress)
+TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName, IIconLookup &icons,
+                       ICatalogProgress *progress)
 {
     TAddDiscResult result;
     TBusyScope busy(tree);

@@ -65,8 +65,8 @@ public:
     void ScanDirectory(const std::string &folderPath);
 
 private:
-    void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent,
-                    const std::string &name, int depth);
+    void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent, const std::string &name,
+                    int depth);
 
     std::string fileFound_;
     mutable uint32_t fileSize_ = 0;
@@ -91,7 +91,7 @@ struct TAddDiscResult {
 // listed gives a disc node without entries.  Does not save: the caller runs
 // SaveCatalog next.  Events are processed at every folder and after every
 // file node.
-TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName,
-                       IIconLookup &icons, ICatalogProgress *progress = nullptr);
+TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName, IIconLookup &icons,
+                       ICatalogProgress *progress = nullptr);
 
 } // namespace tslcat

@@ -47,4 +47,4 @@ bool TAnchors::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-}  // namespace tslcat
+} // namespace tslcat

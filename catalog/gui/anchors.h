@@ -17,8 +17,7 @@ namespace tslcat {
 enum TAnchorKind : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 using TAnchorSet = unsigned;
 
-class TAnchors : public QObject
-{
+class TAnchors : public QObject {
 public:
     // `designSize` is the container's client size the geometries below
     // were designed for.
@@ -40,9 +39,9 @@ private:
         QRect design;
         TAnchorSet anchors;
     };
-    QWidget *m_container;  // non-owning; it owns us
+    QWidget *m_container; // non-owning; it owns us
     QSize m_designSize;
     std::vector<Entry> m_entries;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

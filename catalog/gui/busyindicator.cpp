@@ -36,9 +36,9 @@ void TBusyAnimation::paintEvent(QPaintEvent *)
     // The folder, left of centre.
     const QRectF folder(width() * 0.12, height() * 0.30, width() * 0.42, height() * 0.50);
     QPainterPath tab;
-    tab.addRoundedRect(QRectF(folder.left(), folder.top() - folder.height() * 0.18, folder.width() * 0.45,
-                              folder.height() * 0.3),
-                       2, 2);
+    tab.addRoundedRect(
+        QRectF(folder.left(), folder.top() - folder.height() * 0.18, folder.width() * 0.45, folder.height() * 0.3), 2,
+        2);
     p.setPen(QPen(QColor(0x8a, 0x6d, 0x1e), 1));
     p.setBrush(QColor(0xe8, 0xb9, 0x3c));
     p.drawPath(tab);
@@ -56,4 +56,4 @@ void TBusyAnimation::paintEvent(QPaintEvent *)
     p.drawLine(centre + QPointF(radius * 0.7, radius * 0.7), centre + QPointF(radius * 1.6, radius * 1.6));
 }
 
-}  // namespace tslcat
+} // namespace tslcat

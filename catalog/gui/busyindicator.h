@@ -8,14 +8,13 @@
 
 namespace tslcat {
 
-class TBusyAnimation : public QWidget
-{
+class TBusyAnimation : public QWidget {
     Q_OBJECT
 public:
     explicit TBusyAnimation(QWidget *parent = nullptr);
 
     bool Active() const { return m_timer.isActive(); }
-    void SetActive(bool active);  // starts or stops; stopping shows the rest frame
+    void SetActive(bool active); // starts or stops; stopping shows the rest frame
     int Frame() const { return m_frame; }
 
     static constexpr int kFrameCount = 30;
@@ -29,4 +28,4 @@ private:
     int m_frame = kStopFrame;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

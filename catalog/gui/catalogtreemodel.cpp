@@ -81,7 +81,10 @@ int TCatalogTreeModel::rowCount(const QModelIndex &parent) const
     return NodeAt(parent)->Count();
 }
 
-int TCatalogTreeModel::columnCount(const QModelIndex &) const { return 1; }
+int TCatalogTreeModel::columnCount(const QModelIndex &) const
+{
+    return 1;
+}
 
 bool TCatalogTreeModel::hasChildren(const QModelIndex &parent) const
 {
@@ -114,8 +117,7 @@ bool TCatalogTreeModel::setData(const QModelIndex &index, const QVariant &value,
     const QString typed = value.toString();
     // Confirming an unchanged name keeps its bytes, so a Windows-1252 name
     // is not turned into UTF-8 by merely looking at it.
-    const std::string bytes =
-        typed == DecodeName(node->Text()) ? std::string(node->Text()) : EncodeName(typed);
+    const std::string bytes = typed == DecodeName(node->Text()) ? std::string(node->Text()) : EncodeName(typed);
     OnEdited(node, bytes);
     return true;
 }
@@ -218,4 +220,4 @@ void TCatalogTreeModel::UpdateEnded()
     }
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -18,8 +18,7 @@ namespace tslcat {
 
 class SystemIconList;
 
-class TCatalogTreeModel final : public QAbstractItemModel, private ICatalogTreeObserver
-{
+class TCatalogTreeModel final : public QAbstractItemModel, private ICatalogTreeObserver {
     Q_OBJECT
 public:
     // Installs itself as the tree's observer; `icons` supplies the
@@ -28,7 +27,7 @@ public:
     ~TCatalogTreeModel() override;
 
     TCatalogNode *NodeAt(const QModelIndex &index) const;
-    QModelIndex IndexOf(TCatalogNode *node) const;  // invalid for nullptr
+    QModelIndex IndexOf(TCatalogNode *node) const; // invalid for nullptr
 
     // The icon of a node's SelectedIndex, which the view shows while the
     // node is selected.
@@ -79,10 +78,10 @@ private:
     TCatalogTree &m_tree;
     SystemIconList &m_icons;
     bool m_frozen = false;
-    int m_frozenTopRows = 0;       // top-level rows the view knows while frozen
-    bool m_insertPending = false;  // a begin*Rows is open
+    int m_frozenTopRows = 0;      // top-level rows the view knows while frozen
+    bool m_insertPending = false; // a begin*Rows is open
     bool m_removePending = false;
     bool m_resetPending = false;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -11,8 +11,7 @@ namespace {
 
 // Rows are 16 pixels high, as the icons; a selected node shows its
 // SelectedIndex icon (an open folder for folders).
-class TNodeDelegate : public QStyledItemDelegate
-{
+class TNodeDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
@@ -35,7 +34,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TCatalogTreeView::TCatalogTreeView(QWidget *parent) : QTreeView(parent)
 {
@@ -79,4 +78,4 @@ bool TCatalogTreeView::edit(const QModelIndex &index, EditTrigger trigger, QEven
     return QTreeView::edit(index, trigger, event);
 }
 
-}  // namespace tslcat
+} // namespace tslcat

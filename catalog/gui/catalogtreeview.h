@@ -11,8 +11,7 @@ namespace tslcat {
 
 class TCatalogNode;
 
-class TCatalogTreeView : public QTreeView
-{
+class TCatalogTreeView : public QTreeView {
     Q_OBJECT
 public:
     explicit TCatalogTreeView(QWidget *parent = nullptr);
@@ -26,4 +25,4 @@ protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

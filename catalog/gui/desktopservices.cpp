@@ -53,7 +53,7 @@ void ShowBox(QWidget *owner, QMessageBox::Icon icon, const QString &caption, con
     box.exec();
 }
 
-}  // namespace
+} // namespace
 
 void TMessages::ShowMessage(const std::string &text)
 {
@@ -77,8 +77,8 @@ void TBoxMessages::Error(const QString &text)
 
 bool TBoxMessages::Confirm(const QString &text)
 {
-    return QMessageBox::question(m_owner, QStringLiteral("Tessaly-Catalog"), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(m_owner, QStringLiteral("Tessaly-Catalog"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TBoxMessages::Beep()
@@ -135,8 +135,8 @@ QStringList ExpandExecLine(const QString &exec, const QString &path)
     QStringList args;
     bool placed = false;
     for (const QString &w : std::as_const(words)) {
-        if (w == QLatin1String("%f") || w == QLatin1String("%F") || w == QLatin1String("%u")
-            || w == QLatin1String("%U")) {
+        if (w == QLatin1String("%f") || w == QLatin1String("%F") || w == QLatin1String("%u") ||
+            w == QLatin1String("%U")) {
             if (!placed)
                 args.append(path);
             placed = true;
@@ -154,4 +154,4 @@ QStringList ExpandExecLine(const QString &exec, const QString &path)
     return args;
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -15,21 +15,19 @@ namespace tslcat {
 // words them (line breaks as carriage returns); showing them is the
 // implementation's business.  Also the prompter of the result actions,
 // whose texts are raw bytes (they may hold a disc name).
-class TMessages : public IPrompter
-{
+class TMessages : public IPrompter {
 public:
-    virtual void ShowText(const QString &text) = 0;                         // information box
-    virtual void Warning(const QString &caption, const QString &text) = 0;  // the library's reports
-    virtual void Error(const QString &text) = 0;                            // failed load or save
-    virtual void Beep() = 0;                                                // a search found something
-    virtual bool Confirm(const QString &text) = 0;                          // Yes/No question, true for Yes
+    virtual void ShowText(const QString &text) = 0;                        // information box
+    virtual void Warning(const QString &caption, const QString &text) = 0; // the library's reports
+    virtual void Error(const QString &text) = 0;                           // failed load or save
+    virtual void Beep() = 0;                                               // a search found something
+    virtual bool Confirm(const QString &text) = 0;                         // Yes/No question, true for Yes
 
     void ShowMessage(const std::string &text) final;
 };
 
 // Real implementations.
-class TBoxMessages final : public TMessages
-{
+class TBoxMessages final : public TMessages {
 public:
     explicit TBoxMessages(QWidget *owner) : m_owner(owner) {}
     void ShowText(const QString &text) override;
@@ -39,15 +37,14 @@ public:
     bool Confirm(const QString &text) override;
 
 private:
-    QWidget *m_owner;  // non-owning: the window owns us
+    QWidget *m_owner; // non-owning: the window owns us
 };
 
 // Starting things outside the program; results are not examined, a
 // failure to start shows nothing.
-class TDesktopLauncher final : public ILauncher
-{
+class TDesktopLauncher final : public ILauncher {
 public:
-    void OpenWithDefault(const std::string &path) override;  // QDesktopServices
+    void OpenWithDefault(const std::string &path) override; // QDesktopServices
     void OpenInEditor(const std::string &path) override;
 };
 
@@ -60,4 +57,4 @@ QStringList TextEditorCommand(const QString &path);
 // place of its file or URL field code (appended when it has none).
 QStringList ExpandExecLine(const QString &exec, const QString &path);
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -8,8 +8,8 @@
 namespace tslcat {
 
 struct VolumeRoots {
-    QStringList roots;     // optical drives first, then the other volumes
-    QString firstOptical;  // empty when no optical drive has a mounted disc
+    QStringList roots;    // optical drives first, then the other volumes
+    QString firstOptical; // empty when no optical drive has a mounted disc
 };
 
 // The mounted volumes, read from `mountsFile` (a /proc/self/mounts table);
@@ -18,4 +18,4 @@ struct VolumeRoots {
 VolumeRoots ListVolumeRoots(const QString &mountsFile = QStringLiteral("/proc/self/mounts"),
                             const QString &sysBlockDir = QStringLiteral("/sys/block"));
 
-}  // namespace tslcat
+} // namespace tslcat

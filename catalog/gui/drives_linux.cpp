@@ -15,8 +15,8 @@ QString UnescapeMountField(const QByteArray &field)
     QByteArray out;
     out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3'
-            && field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
             out.append(char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0')));
             i += 3;
         } else {
@@ -41,7 +41,7 @@ bool IsOpticalDevice(const QString &device, const QString &sysBlockDir)
     return type.readAll().trimmed() == "5";
 }
 
-}  // namespace
+} // namespace
 
 VolumeRoots ListVolumeRoots(const QString &mountsFile, const QString &sysBlockDir)
 {
@@ -74,4 +74,4 @@ VolumeRoots ListVolumeRoots(const QString &mountsFile, const QString &sysBlockDi
     return result;
 }
 
-}  // namespace tslcat
+} // namespace tslcat

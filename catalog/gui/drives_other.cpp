@@ -18,4 +18,4 @@ VolumeRoots ListVolumeRoots(const QString &, const QString &)
     return result;
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -48,7 +48,7 @@ QIcon ApplicationIcon()
     return icon;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -92,8 +92,7 @@ QVariant TResultListModel::headerData(int section, Qt::Orientation orientation, 
 
 Qt::ItemFlags TResultListModel::flags(const QModelIndex &index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
-                           : Qt::NoItemFlags;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -11,8 +11,7 @@
 
 namespace tslcat {
 
-class TResultListModel final : public QAbstractTableModel
-{
+class TResultListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit TResultListModel(QObject *parent = nullptr);
@@ -22,7 +21,7 @@ public:
     void SetRows(std::vector<TResultRow> rows);
     static constexpr size_t kFreeInBackground = 10000;
     void Clear();
-    const TResultRow *Row(int row) const;  // nullptr outside the list
+    const TResultRow *Row(int row) const; // nullptr outside the list
     int Count() const { return int(m_rows.size()); }
 
     // Column 1's caption changes with each search's kind.
@@ -39,4 +38,4 @@ private:
     QString m_nameCaption;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -41,10 +41,9 @@ QString TypeKey(const QString &name)
     return (dot < 0 ? component : component.mid(dot)).toLower();
 }
 
-}  // namespace
+} // namespace
 
-SystemIconList::SystemIconList(TImageSize size, bool shareImages)
-    : m_imageSize(size), m_shareImages(shareImages)
+SystemIconList::SystemIconList(TImageSize size, bool shareImages) : m_imageSize(size), m_shareImages(shareImages)
 {
     Bind();
 }
@@ -61,10 +60,19 @@ void SystemIconList::SetShareImages(bool share)
     Bind();
 }
 
-int SystemIconList::Width() const { return m_imageSize == isSmall ? 16 : 32; }
-int SystemIconList::Height() const { return Width(); }
+int SystemIconList::Width() const
+{
+    return m_imageSize == isSmall ? 16 : 32;
+}
+int SystemIconList::Height() const
+{
+    return Width();
+}
 
-QString SystemIconList::Version() { return QStringLiteral("SystemIconList 2.0 (icon theme)"); }
+QString SystemIconList::Version()
+{
+    return QStringLiteral("SystemIconList 2.0 (icon theme)");
+}
 
 void SystemIconList::PrepareIconTheme()
 {
@@ -74,8 +82,8 @@ void SystemIconList::PrepareIconTheme()
         paths.append(shared);
     QIcon::setThemeSearchPaths(paths);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor")
-        || QIcon::fromTheme(QStringLiteral("folder")).isNull())
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor") ||
+        QIcon::fromTheme(QStringLiteral("folder")).isNull())
         QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
@@ -134,8 +142,7 @@ int SystemIconList::Intern(Store &store, const QString &key, const QIcon &icon)
     return index;
 }
 
-int32_t SystemIconList::IconIndex(std::string_view rawName, bool /*selected*/, bool open,
-                                  TFileAttributes attributes)
+int32_t SystemIconList::IconIndex(std::string_view rawName, bool /*selected*/, bool open, TFileAttributes attributes)
 {
     Store &store = ActiveStore();
     const QString name = DecodeName(rawName);
@@ -145,7 +152,7 @@ int32_t SystemIconList::IconIndex(std::string_view rawName, bool /*selected*/, b
         folder = info.exists() && info.isDir();
     }
     if (folder)
-        return open ? kIconFolderOpen : kIconFolder;  // the catalog passes selected == open
+        return open ? kIconFolderOpen : kIconFolder; // the catalog passes selected == open
 
     const QString typeKey = QStringLiteral("type:") + TypeKey(name);
     const auto known = store.indexByKey.constFind(typeKey);
@@ -168,7 +175,10 @@ int32_t SystemIconList::IconIndex(std::string_view rawName, bool /*selected*/, b
     return index;
 }
 
-int SystemIconList::Count() const { return int(ActiveStore().icons.size()); }
+int SystemIconList::Count() const
+{
+    return int(ActiveStore().icons.size());
+}
 
 QIcon SystemIconList::Icon(int index) const
 {
@@ -178,4 +188,4 @@ QIcon SystemIconList::Icon(int index) const
     return store.icons.at(index);
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -19,8 +19,7 @@ namespace tslcat {
 
 enum TImageSize { isLarge, isSmall };
 
-class SystemIconList final : public IIconLookup
-{
+class SystemIconList final : public IIconLookup {
 public:
     // Fixed positions (kIconGenericFile, kIconFolder, kIconFolderOpen of
     // icon_lookup.h): folder indexes stored in "mdb.dat" must mean the same
@@ -36,7 +35,7 @@ public:
     int Width() const;
     int Height() const;
     static QString Version();
-    void SetVersion(const QString &) {}  // the version is not assignable
+    void SetVersion(const QString &) {} // the version is not assignable
 
     // Index of the icon for `name`.  `selected` and `open` pick the open
     // folder; with faDirectory in `attributes` the name is a folder,
@@ -45,7 +44,7 @@ public:
     int32_t IconIndex(std::string_view name, bool selected, bool open, TFileAttributes attributes) override;
 
     int Count() const;
-    QIcon Icon(int index) const;  // null icon for an index outside the list
+    QIcon Icon(int index) const; // null icon for an index outside the list
 
     // Makes /usr/share/icons searchable and falls back to Adwaita when the
     // desktop names no theme that has folder icons (a bare X server, tests).
@@ -65,7 +64,7 @@ private:
 
     TImageSize m_imageSize;
     bool m_shareImages;
-    Store m_ownStore;  // used only without ShareImages
+    Store m_ownStore; // used only without ShareImages
 };
 
-}  // namespace tslcat
+} // namespace tslcat

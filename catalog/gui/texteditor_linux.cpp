@@ -46,8 +46,7 @@ QString DefaultTextPlainEntry()
             }
             if (!inDefaults || !line.startsWith(QLatin1String("text/plain=")))
                 continue;
-            const QStringList entries =
-                line.mid(11).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            const QStringList entries = line.mid(11).split(QLatin1Char(';'), Qt::SkipEmptyParts);
             for (const QString &entry : entries) {
                 for (const QString &dir : std::as_const(dataDirs)) {
                     const QString desktopFile = dir + QStringLiteral("/applications/") + entry.trimmed();
@@ -78,7 +77,7 @@ QString ExecOf(const QString &desktopFile)
     return QString();
 }
 
-}  // namespace
+} // namespace
 
 QStringList TextEditorCommand(const QString &path)
 {
@@ -89,8 +88,8 @@ QStringList TextEditorCommand(const QString &path)
             return command;
     }
     static const char *const kEditors[] = {
-        "gnome-text-editor", "gedit", "kate", "kwrite", "mousepad", "pluma",
-        "xed", "featherpad", "leafpad", "geany", "notepadqq",
+        "gnome-text-editor", "gedit",   "kate",  "kwrite",    "mousepad", "pluma", "xed",
+        "featherpad",        "leafpad", "geany", "notepadqq",
     };
     for (const char *editor : kEditors) {
         const QString program = QStandardPaths::findExecutable(QLatin1String(editor));
@@ -100,4 +99,4 @@ QStringList TextEditorCommand(const QString &path)
     return {};
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -7,4 +7,4 @@ QStringList TextEditorCommand(const QString &path)
     return {QStringLiteral("notepad.exe"), path};
 }
 
-}  // namespace tslcat
+} // namespace tslcat

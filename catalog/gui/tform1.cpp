@@ -47,15 +47,20 @@ constexpr QSize kDesignClient(792, 573);
 // main window per process.
 TMessages *g_libraryMessages = nullptr;
 
-QString Text(const char *utf8) { return QString::fromUtf8(utf8); }
+QString Text(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
-std::string PathBytes(const QString &path) { return QFile::encodeName(path).toStdString(); }
+std::string PathBytes(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
 
 // A drive root that is a plain folder rather than a mounted volume still
 // serves as one (the drive box accepts any folder typed in): its label is
 // the folder's name.  A mounted volume keeps its own label, empty or not.
-class TFolderVolumeQuery final : public IVolumeQuery
-{
+class TFolderVolumeQuery final : public IVolumeQuery {
 public:
     explicit TFolderVolumeQuery(IVolumeQuery &volumes) : m_volumes(volumes) {}
     bool QueryVolume(const std::string &root, std::string &label) override
@@ -107,16 +112,15 @@ QRect AutoSized(QLabel *label, int left, int top, int minWidth = 0)
     return QRect(left, top, qMax(hint.width(), minWidth), hint.height());
 }
 
-}  // namespace
+} // namespace
 
 // --- progress hooks of the core -----------------------------------------------
 
-class TForm1::Progress final : public ICatalogProgress
-{
+class TForm1::Progress final : public ICatalogProgress {
 public:
     explicit Progress(TForm1 &form) : m_form(form) {}
 
-    bool animate = true;  // show Animate1 while busy (loading, adding)
+    bool animate = true; // show Animate1 while busy (loading, adding)
     int pendingPosition = -1;
 
     void SetStatusText(const char *text) override
@@ -163,8 +167,7 @@ private:
 
 // Marks long work for its lifetime: actions are refused meanwhile, and a
 // request to leave is carried out when it ends.
-class TForm1::WorkScope
-{
+class TForm1::WorkScope {
 public:
     explicit WorkScope(TForm1 &form) : m_form(form)
     {
@@ -234,7 +237,10 @@ TForm1::~TForm1()
     m_treeModel = nullptr;
 }
 
-QString TForm1::DatabaseFileName() { return Text(texts::kDatabaseFileName); }
+QString TForm1::DatabaseFileName()
+{
+    return Text(texts::kDatabaseFileName);
+}
 
 void TForm1::BuildControls()
 {
@@ -828,9 +834,9 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == SearchStringEdit && event->type() == QEvent::MouseButtonPress) {
         SearchStringEditClick();
-    } else if (event->type() == QEvent::KeyPress
-               && (watched == SearchStringEdit || watched == ExtComboBox
-                   || (ExtComboBox->lineEdit() && watched == ExtComboBox->lineEdit()))) {
+    } else if (event->type() == QEvent::KeyPress &&
+               (watched == SearchStringEdit || watched == ExtComboBox ||
+                (ExtComboBox->lineEdit() && watched == ExtComboBox->lineEdit()))) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             SearchButtonClick();
@@ -872,10 +878,11 @@ QString TForm1::ExamplesText()
     };
     QStringList lines{QStringLiteral("Search Expression - Examples:"), QString()};
     for (const Example &e : kExamples)
-        lines.append(QLatin1String(e.expression) + QString(e.spaces, QLatin1Char(' ')) + QLatin1Char('\t')
-                     + QLatin1String(e.meaning));
+        lines.append(QLatin1String(e.expression) + QString(e.spaces, QLatin1Char(' ')) + QLatin1Char('\t') +
+                     QLatin1String(e.meaning));
     lines.append(QString());
-    lines.append(QStringLiteral("Use . as search string and set file-type to '.zip' to find all zip-filenames in Database"));
+    lines.append(
+        QStringLiteral("Use . as search string and set file-type to '.zip' to find all zip-filenames in Database"));
     return lines.join(QLatin1Char('\r'));
 }
 
@@ -985,10 +992,22 @@ void TForm1::RunResultAction(TResultAction action)
     tslcat::RunResultAction(action, FirstSelectedRow(), PathBytes(CDDriveComboBox->currentText()), env);
 }
 
-void TForm1::RunPopClick() { RunResultAction(TResultAction::RunSelectedFile); }
-void TForm1::OpenNotePadClick() { RunResultAction(TResultAction::OpenWithNotepad); }
-void TForm1::BrowseFolderPopClick() { RunResultAction(TResultAction::BrowseContainingFolder); }
-void TForm1::ListView1DblClick() { RunPopClick(); }
+void TForm1::RunPopClick()
+{
+    RunResultAction(TResultAction::RunSelectedFile);
+}
+void TForm1::OpenNotePadClick()
+{
+    RunResultAction(TResultAction::OpenWithNotepad);
+}
+void TForm1::BrowseFolderPopClick()
+{
+    RunResultAction(TResultAction::BrowseContainingFolder);
+}
+void TForm1::ListView1DblClick()
+{
+    RunPopClick();
+}
 
 void TForm1::ListView1SelectItem(int row, bool)
 {
@@ -997,4 +1016,4 @@ void TForm1::ListView1SelectItem(int row, bool)
         ListView1->setToolTip(DecodeName(result->fullPath));
 }
 
-}  // namespace tslcat
+} // namespace tslcat

@@ -59,12 +59,11 @@ struct TFormServices {
 
 // Timing of the event processing during long work, for the benchmark.
 struct TEventSliceStats {
-    qint64 longestGapMs = 0;  // longest time between two event-processing points
-    qint64 slices = 0;        // how often events were processed
+    qint64 longestGapMs = 0; // longest time between two event-processing points
+    qint64 slices = 0;       // how often events were processed
 };
 
-class TForm1 : public QWidget
-{
+class TForm1 : public QWidget {
     Q_OBJECT
 public:
     explicit TForm1(TFormServices services = {}, QWidget *parent = nullptr);
@@ -87,7 +86,7 @@ public:
     QLineEdit *SearchStringEdit;
     QCheckBox *cboxMatchCase;
     QGroupBox *TypeRadioGroup;
-    QButtonGroup *TypeRadioButtons;  // ids 0..3: Filename, Folder, Filename && Folder, CD
+    QButtonGroup *TypeRadioButtons; // ids 0..3: Filename, Folder, Filename && Folder, CD
     QPushButton *SearchButton;
     QPushButton *HelpButton;
     QLabel *Label4;
@@ -175,7 +174,7 @@ private:
     std::unique_ptr<ILauncher> m_ownLauncher;
     std::unique_ptr<IVolumeQuery> m_ownVolumes;
     std::unique_ptr<IFileProbe> m_ownFiles;
-    std::unique_ptr<IVolumeQuery> m_folderVolumes;  // accepts plain folders as drives
+    std::unique_ptr<IVolumeQuery> m_folderVolumes; // accepts plain folders as drives
 
     std::unique_ptr<TCatalogTree> m_tree;
     std::unique_ptr<SystemIconList> m_icons;
@@ -186,17 +185,17 @@ private:
     bool m_loadPending = false;
     bool m_shown = false;
     bool m_inResize = false;
-    bool m_loadFailed = false;    // the file on disk holds more than the tree
+    bool m_loadFailed = false; // the file on disk holds more than the tree
     bool m_quitPending = false;
     int m_working = 0;
     int m_loadCount = 0;
-    std::string m_scannedLabel;   // bytes of the last volume label read
-    const TSearchContext *m_runningSearch = nullptr;  // while a search walks the tree
-    int64_t m_shownHits = 0;                           // the count FoundLabel shows
+    std::string m_scannedLabel;                      // bytes of the last volume label read
+    const TSearchContext *m_runningSearch = nullptr; // while a search walks the tree
+    int64_t m_shownHits = 0;                         // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
     unsigned m_sliceCalls = 0;
     QElapsedTimer m_sliceClock;
     TEventSliceStats m_sliceStats;
 };
 
-}  // namespace tslcat
+} // namespace tslcat

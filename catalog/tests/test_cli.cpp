@@ -30,8 +30,8 @@ protected:
         p.setWorkingDirectory(work.path());
         p.start(TSLCAT_CLI_PATH, args);
         EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+                p.readAllStandardError().toStdString()};
     }
     void DiscFile(const QString &rel)
     {
@@ -70,9 +70,13 @@ TEST_F(Cli, AddListStatsSearch)
     } cases[] = {
         {{"search", "readme"}, 0, "Tools\treadme.txt\t[ ]:\\setup\\readme.txt\n", "Found: 1 file(s)/folder(s)\n"},
         {{"search", "--folders", "."}, 0, "Tools\tsetup\t[ ]:\\setup\n", "Found: 1 folder(s)\n"},
-        {{"search", "--files", "--type", ".zip", "."}, 0, "Tools\ttool.zip\t[ ]:\\setup\\tool.zip\n",
+        {{"search", "--files", "--type", ".zip", "."},
+         0,
+         "Tools\ttool.zip\t[ ]:\\setup\\tool.zip\n",
          "Found: 1 file(s)\n"},
-        {{"search", "--files", "--case", "txt"}, 0, "Tools\treadme.txt\t[ ]:\\setup\\readme.txt\n",
+        {{"search", "--files", "--case", "txt"},
+         0,
+         "Tools\treadme.txt\t[ ]:\\setup\\readme.txt\n",
          "Found: 1 file(s)\n"},
         {{"search", "--discs", "^T"}, 0, "Tools\n", "Found: 1 CD(s)\n"},
         {{"search", "--type", ".TXT", "t"}, 0, "Tools\tnotes.TXT\t[ ]:\\notes.TXT\n", "Found: 1 file(s)\n"},
@@ -81,7 +85,9 @@ TEST_F(Cli, AddListStatsSearch)
         {{"search", "--both", "--type", ".TXT", "t"}, 2, "", "tslcat-cli: search: --type applies to --files only\n"},
         {{"search", "nothing"}, 1, "", "Found: 0 file(s)/folder(s)\n"},
         {{"search", "\\("}, 2, "", "Regular Expression Error: Unmatched \\(\n"},
-        {{"search", "--files", "--folders", "x"}, 2, "",
+        {{"search", "--files", "--folders", "x"},
+         2,
+         "",
          "tslcat-cli: search: give at most one of --files, --folders, --both, --discs\n"},
         {{"search", ""}, 2, "", "tslcat-cli: Enter valid Search String !\n"},
     };
@@ -138,7 +144,8 @@ TEST_F(Cli, DamagedCatalogIsReportedAndNeverOverwritten)
                                     QStringList{"import", "in.txt"}, QStringList{"list"}}) {
         Result r = Run(args);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
-        EXPECT_EQ(r.err, "tslcat-cli: Stream read error: disc count 1 at byte 6 exceeds the rest of the file\n") << args.join(' ').toStdString();
+        EXPECT_EQ(r.err, "tslcat-cli: Stream read error: disc count 1 at byte 6 exceeds the rest of the file\n")
+            << args.join(' ').toStdString();
         EXPECT_EQ(ReadFile(Db()), damaged) << args.join(' ').toStdString();
     }
 }

@@ -44,8 +44,8 @@ std::string Int32(int32_t v)
 
 // A record laid out field by field as the format lists them, with the
 // defaults every catalog file holds.
-std::string Record(int32_t image, int32_t selected, int32_t children, const std::string &name,
-                   char expanded = 0, char selectedFlag = 0)
+std::string Record(int32_t image, int32_t selected, int32_t children, const std::string &name, char expanded = 0,
+                   char selectedFlag = 0)
 {
     std::string r;
     r += Int32(image) + Int32(selected) + Int32(0) + Int32(-1) + Int32(1);
@@ -68,13 +68,11 @@ const std::string kSignature = Hex("0D 54 4E 54 0D");
 std::string BackupExampleFile()
 {
     // The record of a.txt exactly as the format's worked example spells it.
-    const std::string aTxt =
-        Hex("0A 00 00 00 | 0A 00 00 00 | 00 00 00 00 | FF FF FF FF | 01 00 00 00 | 00 | 00 | "
-            "01 | 00 | 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 01 | 01") +
+    const std::string aTxt = Hex("0A 00 00 00 | 0A 00 00 00 | 00 00 00 00 | FF FF FF FF | 01 00 00 00 | 00 | 00 | "
+                                 "01 | 00 | 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 01 | 01") +
         std::string(48, '\0') + Hex("05 | 61 2E 74 78 74");
-    return kSignature + Hex("00 | 01 00 00 00") + Hex("5E 00 00 00") + Record(3, 4, 1, "Backup") +
-           Hex("5C 00 00 00") + Record(3, 4, 2, "Docs") + Hex("5D 00 00 00") + aTxt +
-           Hex("5D 00 00 00") + Record(10, 10, 0, "b.doc");
+    return kSignature + Hex("00 | 01 00 00 00") + Hex("5E 00 00 00") + Record(3, 4, 1, "Backup") + Hex("5C 00 00 00") +
+        Record(3, 4, 2, "Docs") + Hex("5D 00 00 00") + aTxt + Hex("5D 00 00 00") + Record(10, 10, 0, "b.doc");
 }
 
 struct LoadAttempt {
@@ -178,8 +176,7 @@ TEST(CatalogFile, TextFormReaderQuirks)
         {"shorter than the signature", "AB", "", "AB\n"},
         {"other bytes than the signature", "\rTNT!\r\nx", "", ""},
         {"other bytes, first line kept", "xTNT!\r\n", "", "xTNT!\n"},
-        {"whitespace-only line goes back to the top level", "A\r\n\tB\r\n\t\r\n\tC\r\n", "",
-         "A\n  B\n\tC\n"},
+        {"whitespace-only line goes back to the top level", "A\r\n\tB\r\n\t\r\n\tC\r\n", "", "A\n  B\n\tC\n"},
         {"return to a middle level", "A\r\n\tB\r\n\t\tC\r\n\tD\r\nE", "", "A\n  B\n    C\n  D\nE\n"},
     };
     for (const auto &c : cases) {
@@ -202,34 +199,28 @@ TEST(CatalogFile, MalformedAndTruncatedBinaryFilesKeepEarlierNodes)
     } cases[] = {
         {"signature only", kSignature, "Stream read error", ""},
         {"signature and check type only", kSignature + Hex("00"), "Stream read error", ""},
-        {"cut inside the last name", good.substr(0, 396), "Stream read error",
-         "Backup\n  Docs\n    a.txt\n"},
+        {"cut inside the last name", good.substr(0, 396), "Stream read error", "Backup\n  Docs\n    a.txt\n"},
         {"cut inside the second record", good.substr(0, 150),
          "Stream read error: child count 1 at byte 10 exceeds the rest of the file", "Backup\n"},
         {"cut inside a size field", good.substr(0, 206),
-         "Stream read error: child count 2 at byte 108 exceeds the rest of the file",
-         "Backup\n  Docs\n"},
+         "Stream read error: child count 2 at byte 108 exceeds the rest of the file", "Backup\n  Docs\n"},
         {"cut before the last block", good.substr(0, 301),
-         "Stream read error: child count 2 at byte 108 exceeds the rest of the file",
-         "Backup\n  Docs\n    a.txt\n"},
+         "Stream read error: child count 2 at byte 108 exceeds the rest of the file", "Backup\n  Docs\n    a.txt\n"},
         {"record size below 88", head + Int32(87) + std::string(87, '\0'),
          "Stream read error: invalid record size 87 at byte 10", ""},
         {"record size above 343", head + Int32(344) + std::string(344, '\0'),
          "Stream read error: invalid record size 344 at byte 10", ""},
-        {"negative record size", head + Hex("FF FF FF FF"),
-         "Stream read error: invalid record size -1 at byte 10", ""},
+        {"negative record size", head + Hex("FF FF FF FF"), "Stream read error: invalid record size -1 at byte 10", ""},
         {"name longer than its record", head + Int32(90) + shortSizeRecord.substr(0, 90),
          "Stream read error: name length 6 does not fit the record of 90 bytes at byte 10", ""},
         {"child count the file cannot hold", head + Block(Record(3, 4, 0x7FFFFFFF, "Backup")),
-         "Stream read error: child count 2147483647 at byte 10 exceeds the rest of the file",
-         "Backup\n"},
+         "Stream read error: child count 2147483647 at byte 10 exceeds the rest of the file", "Backup\n"},
         {"disc count the file cannot hold", kSignature + Hex("00 FF FF FF 7F"),
          "Stream read error: disc count 2147483647 at byte 6 exceeds the rest of the file", ""},
         {"grandchildren exceed what is left",
          head + Block(Record(3, 4, 1, "D")) + Block(Record(3, 4, 2, "F")) + Block(Record(0, 0, 0, "x")),
          "Stream read error: child count 2 at byte 103 exceeds the rest of the file", "D\n  F\n    x\n"},
-        {"negative child count reads no children", head + Block(Record(3, 4, -5, "Backup")), "",
-         "Backup\n"},
+        {"negative child count reads no children", head + Block(Record(3, 4, -5, "Backup")), "", "Backup\n"},
         {"negative disc count reads no discs", kSignature + Hex("00 FF FF FF FF"), "", ""},
     };
     for (const auto &c : cases) {
@@ -328,12 +319,10 @@ TEST(CatalogFile, ExpandedOnlySticksToNodesWithChildren)
 {
     const std::string head = kSignature + Hex("00 02 00 00 00");
     const std::string file = head + Block(Record(3, 4, 1, "withChild", 1)) + Block(Record(0, 0, 0, "x")) +
-                             Block(Record(3, 4, 0, "childless", 1));
+        Block(Record(3, 4, 0, "childless", 1));
     TCatalogTree tree;
     std::vector<std::string> expanding;
-    tree.OnExpanding = [&](TCatalogTree &, TCatalogNode *node, bool &) {
-        expanding.emplace_back(node->Text());
-    };
+    tree.OnExpanding = [&](TCatalogTree &, TCatalogNode *node, bool &) { expanding.emplace_back(node->Text()); };
     LoadFromBytes(tree, file);
     EXPECT_TRUE(tree.Items().Item(0)->Expanded());
     EXPECT_FALSE(tree.Items().Item(2)->Expanded());
@@ -342,8 +331,8 @@ TEST(CatalogFile, ExpandedOnlySticksToNodesWithChildren)
 
 TEST(CatalogFile, SeveralStoredSelectionsAllJoinTheSelectionList)
 {
-    const std::string file = kSignature + Hex("00 02 00 00 00") + Block(Record(3, 4, 0, "a", 0, 1)) +
-                             Block(Record(3, 4, 0, "b", 0, 1));
+    const std::string file =
+        kSignature + Hex("00 02 00 00 00") + Block(Record(3, 4, 0, "a", 0, 1)) + Block(Record(3, 4, 0, "b", 0, 1));
     TCatalogTree tree;
     LoadFromBytes(tree, file);
     EXPECT_EQ(tree.Items().SelectionList().size(), 2u);

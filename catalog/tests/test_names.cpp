@@ -13,8 +13,8 @@ TEST(CatalogNames, DecodingForDisplay)
         QString text;
     } cases[] = {
         {"plain.txt", "plain.txt"},
-        {"caf\xC3\xA9.doc", QString::fromUtf8("caf\xC3\xA9.doc")},     // valid UTF-8
-        {"caf\xE9.doc", QString::fromUtf8("caf\xC3\xA9.doc")},         // Windows-1252 e acute
+        {"caf\xC3\xA9.doc", QString::fromUtf8("caf\xC3\xA9.doc")}, // valid UTF-8
+        {"caf\xE9.doc", QString::fromUtf8("caf\xC3\xA9.doc")},     // Windows-1252 e acute
         {"\x80uro \x93q\x94", QString::fromUtf8("\xE2\x82\xACuro \xE2\x80\x9Cq\xE2\x80\x9D")},
         {std::string("a\0b", 3), QString(QStringLiteral("a")) + QChar(0) + "b"},
     };

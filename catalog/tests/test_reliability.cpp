@@ -79,8 +79,8 @@ std::string ReadAll(int fd)
 
 // Starts tslcat-cli in `workDir` with `args`; `setup` runs in the child just
 // before the program is started.
-pid_t StartCli(const QString &workDir, const std::vector<std::string> &args,
-               const std::function<void()> &setup, int *outFd, int *errFd)
+pid_t StartCli(const QString &workDir, const std::vector<std::string> &args, const std::function<void()> &setup,
+               int *outFd, int *errFd)
 {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0)
@@ -194,10 +194,7 @@ ChildScan ScanInChild(const std::string &root, bool asNobody)
             TPlainIconLookup icons;
             AddDisc(tree, root, "D", icons);
             const std::string outline = Outline(tree);
-            return ::write(pipeFds[1], outline.data(), outline.size()) ==
-                           static_cast<ssize_t>(outline.size())
-                       ? 0
-                       : 1;
+            return ::write(pipeFds[1], outline.data(), outline.size()) == static_cast<ssize_t>(outline.size()) ? 0 : 1;
         },
         60);
     ::close(pipeFds[1]);
@@ -250,8 +247,7 @@ TEST(CatalogReliability, KilledSaveLeavesTheOldOrTheNewFile)
 
     using Clock = std::chrono::steady_clock;
     auto since = [](Clock::time_point t) {
-        return static_cast<long long>(
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count());
+        return static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count());
     };
     // Starts the command; with `untilSaving`, returns once its save began.
     auto start = [&](bool untilSaving, int *outFd, int *errFd) {
@@ -304,9 +300,8 @@ TEST(CatalogReliability, KilledSaveLeavesTheOldOrTheNewFile)
         } else if (now == newBytes) {
             ++gotNew;
         } else {
-            FAIL() << "round " << round << ": mdb.dat holds " << now.size()
-                   << " bytes, neither the old (" << oldBytes.size() << ") nor the new ("
-                   << newBytes.size() << ") catalog";
+            FAIL() << "round " << round << ": mdb.dat holds " << now.size() << " bytes, neither the old ("
+                   << oldBytes.size() << ") nor the new (" << newBytes.size() << ") catalog";
         }
         // A save killed before its rename may leave a named temporary file.
         for (const QString &f : OtherFiles(dir.path(), "mdb.dat"))
@@ -352,7 +347,9 @@ TEST_F(FailedSave, FileSizeLimitReportsAWriteErrorAndKeepsTheOldFile)
 {
     ChildResult r = RunCli(dir.path(), {"import", "big.txt"}, [] {
         ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {64 * 1024, 64 * 1024};
+        struct rlimit limit {
+            64 * 1024, 64 * 1024
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_EQ(r.status, 2);
@@ -391,8 +388,7 @@ TEST_F(FailedSave, FullDiskReportsAWriteErrorAndKeepsTheOldFile)
     QTemporaryDir mountPoint;
     const std::string target = Bytes(mountPoint.path());
     if (::mount("tslcat-test", target.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights): "
-                     << std::strerror(errno);
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount rights): " << std::strerror(errno);
     struct Unmount {
         std::string target;
         ~Unmount() { ::umount2(target.c_str(), MNT_DETACH); }
@@ -451,8 +447,7 @@ TEST(CatalogReliability, NamesOfEveryByteValueRoundTrip)
     std::string all;
     for (int b = 0; b < 256; ++b) {
         all.push_back(static_cast<char>(b));
-        nodes.AddChild(disc, std::string(1, static_cast<char>(b)) + "x" +
-                                 std::string(1, static_cast<char>(b)));
+        nodes.AddChild(disc, std::string(1, static_cast<char>(b)) + "x" + std::string(1, static_cast<char>(b)));
     }
     nodes.AddChild(disc, all);
     TCatalogTree back;

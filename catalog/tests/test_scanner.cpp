@@ -80,8 +80,8 @@ TEST_F(ScanTree, SymbolicLinksAreFilesAndNeverFollowed)
 {
     Folder("real");
     File("real/file");
-    Link("..", "real/up");    // a loop back to the root
-    Link("real", "toReal");   // a link to a folder
+    Link("..", "real/up");     // a loop back to the root
+    Link("real", "toReal");    // a link to a folder
     Link("missing", "broken"); // a dangling link
     TCatalogTree tree;
     TPlainIconLookup icons;
@@ -160,9 +160,9 @@ TEST_F(ScanTree, ScannerEventsPathsAndMask)
     scanner.OnDirectoryDone = [&](TTreeScanner &s) { events.push_back("done " + rel(s.FileFound())); };
     scanner.Scan();
     EXPECT_FALSE(scanner.SearchInProgress());
-    EXPECT_EQ(events, (std::vector<std::string>{"dir /", "file /Makefile 0", "file /x.txt 5",
-                                                "file /y.doc 0", "dir /sub/", "file /sub/z.TXT 0",
-                                                "done /sub/", "done /"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"dir /", "file /Makefile 0", "file /x.txt 5", "file /y.doc 0", "dir /sub/",
+                                        "file /sub/z.TXT 0", "done /sub/", "done /"}));
 
     events.clear();
     scanner.FileMask = "*.txt";

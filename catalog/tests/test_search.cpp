@@ -80,19 +80,24 @@ TEST(CatalogSearch, KindsFilterAndCase)
          {".", false, TSearchKind::Files, ".zip"},
          "Tools 1998|a.zip|[ ]:\\setup\\docs\\a.zip\nTools 1998|b.zip|[ ]:\\b.zip\n",
          "Found: 2 file(s)"},
-        {"case-insensitive by default", {"readme", false, TSearchKind::Files, ""},
+        {"case-insensitive by default",
+         {"readme", false, TSearchKind::Files, ""},
          "Tools 1998|readme.txt|[ ]:\\readme.txt\nTools 1998|README.TXT|[ ]:\\setup\\docs\\README.TXT\n",
          "Found: 2 file(s)"},
-        {"case flag", {"readme", true, TSearchKind::Files, ""},
-         "Tools 1998|readme.txt|[ ]:\\readme.txt\n", "Found: 1 file(s)"},
-        {"folders have children", {".", false, TSearchKind::Folders, ".zip"},
-         "Tools 1998|setup|[ ]:\\setup\nTools 1998|docs|[ ]:\\setup\\docs\n", "Found: 2 folder(s)"},
-        {"files and folders, filter ignored", {"^[a-e]", false, TSearchKind::FilesAndFolders, ".none"},
+        {"case flag",
+         {"readme", true, TSearchKind::Files, ""},
+         "Tools 1998|readme.txt|[ ]:\\readme.txt\n",
+         "Found: 1 file(s)"},
+        {"folders have children",
+         {".", false, TSearchKind::Folders, ".zip"},
+         "Tools 1998|setup|[ ]:\\setup\nTools 1998|docs|[ ]:\\setup\\docs\n",
+         "Found: 2 folder(s)"},
+        {"files and folders, filter ignored",
+         {"^[a-e]", false, TSearchKind::FilesAndFolders, ".none"},
          "Tools 1998|docs|[ ]:\\setup\\docs\nTools 1998|a.zip|[ ]:\\setup\\docs\\a.zip\n"
          "Tools 1998|empty|[ ]:\\setup\\empty\nTools 1998|b.zip|[ ]:\\b.zip\n",
          "Found: 4 file(s)/folder(s)"},
-        {"discs only", {"CD|Tools", false, TSearchKind::Discs, ".zip"}, "Tools 1998\nEmpty CD\n",
-         "Found: 2 CD(s)"},
+        {"discs only", {"CD|Tools", false, TSearchKind::Discs, ".zip"}, "Tools 1998\nEmpty CD\n", "Found: 2 CD(s)"},
         {"no hit", {"nothing-like-this", false, TSearchKind::FilesAndFolders, ""}, "", ""},
     };
     for (const auto &c : cases) {
@@ -240,15 +245,13 @@ TEST(CatalogSearch, NamesTestedInPlaceAnswerAsACopyWould)
             TSearchContext ctx(tree, pattern, caseSensitive);
             for (int i = 1; i < n.Count(); ++i) {
                 const TCatalogNode &node = *n.Item(i);
-                EXPECT_EQ(ctx.Matches(node), ctx.Matches(node.Text()))
-                    << pattern << " on node " << i;
+                EXPECT_EQ(ctx.Matches(node), ctx.Matches(node.Text())) << pattern << " on node " << i;
             }
         }
     }
     // And the answers themselves.
     EXPECT_EQ(Rows(RunSearch(tree, {"zip$", true, TSearchKind::Files, ""}).rows),
               std::string("D|zip\0.txt|[ ]:\\zip\0.txt\nD|archive.zip|[ ]:\\archive.zip\nD|", 58) +
-                  std::string(300, 'q') +
-                  ".zip|[ ]:\\" + std::string(300, 'q') + ".zip\n");
+                  std::string(300, 'q') + ".zip|[ ]:\\" + std::string(300, 'q') + ".zip\n");
     EXPECT_EQ(RunSearch(tree, {"old", false, TSearchKind::Files, ""}).hitCount, 0);
 }

@@ -92,7 +92,7 @@ TEST(NameStore, CompactingIsWorthItOnlyWhenWasteDominates)
     for (int i = 0; i < 200; ++i)
         store.Store(name);
     EXPECT_EQ(store.LiveBytes(), 200u * TNameStore::HeldBytes(1000)); // each with its zero byte
-    store.Release(60000); // waste below a chunk and below the live bytes
+    store.Release(60000);                                             // waste below a chunk and below the live bytes
     EXPECT_FALSE(store.WorthCompacting());
     store.Release(60000); // 120000 wasted, 80200 live
     EXPECT_TRUE(store.WorthCompacting());
@@ -132,8 +132,9 @@ TEST(CatalogStorage, RenamesFromEverySourceKeepTheRightBytes)
     // A child named with its parent's stored bytes.
     TCatalogNode *e = n.AddChild(c, c->Text());
     EXPECT_EQ(e->Text(), "a much longer name than before");
-    EXPECT_EQ(Outline(tree), "disc\n  bet\n  \n  a much longer name than before\n"
-                             "    a much longer name than before\n");
+    EXPECT_EQ(Outline(tree),
+              "disc\n  bet\n  \n  a much longer name than before\n"
+              "    a much longer name than before\n");
 }
 
 // Deleting a large disc leaves most stored name bytes unused, so the
@@ -313,7 +314,7 @@ void ModelOutline(const std::vector<ModelNode> &level, int depth, std::string &o
 void TreeOutline(const TCatalogNode *node, int depth, std::string &out)
 {
     out += std::string(static_cast<size_t>(depth) * 2, ' ') + std::string(node->Text()) + " #" +
-           std::to_string(node->Data()) + "\n";
+        std::to_string(node->Data()) + "\n";
     for (int i = 0; i < node->Count(); ++i)
         TreeOutline(node->Child(i), depth + 1, out);
 }
@@ -368,7 +369,9 @@ TEST(CatalogStorage, RandomEditsAgreeWithAPlainModel)
                 n.AddChild(node, name);
                 modelAt(path).children.push_back({name, 0, {}});
             } else if (op <= 8) {
-                std::string name = next(2) ? randomName() : std::string(node->Text().substr(std::min<size_t>(next(4), node->Text().size())));
+                std::string name = next(2)
+                    ? randomName()
+                    : std::string(node->Text().substr(std::min<size_t>(next(4), node->Text().size())));
                 node->SetText(name);
                 modelAt(path).text = name;
             } else if (op == 9) {

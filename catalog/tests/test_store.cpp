@@ -21,10 +21,12 @@ TEST(CatalogStore, ExtensionRule)
         const char *name;
         const char *extension;
     } cases[] = {
-        {"Readme.TXT", ".TXT"},   {"archive.tar.gz", ".gz"}, {"Makefile", ""},
-        {"name.", "."},           {".profile", ".profile"}, {"", ""},
-        {"dir.d\\file", ""},      {"c:file", ""},           {"a.b\\c.d", ".d"},
-        {"x.y:z", ""},            {"x:y.z", ".z"},
+        {"Readme.TXT", ".TXT"},   {"archive.tar.gz", ".gz"},
+        {"Makefile", ""},         {"name.", "."},
+        {".profile", ".profile"}, {"", ""},
+        {"dir.d\\file", ""},      {"c:file", ""},
+        {"a.b\\c.d", ".d"},       {"x.y:z", ""},
+        {"x:y.z", ".z"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ExtensionOf(c.name), c.extension) << c.name;
@@ -97,10 +99,10 @@ TEST(CatalogStore, LoadCountsFilesCollectsTypesAndRefreshesDiscIcons)
     EXPECT_EQ(tree.Items().UpdateCount(), 0);
     EXPECT_EQ(progress.positions, 7);
     EXPECT_GE(progress.events, 9);
-    EXPECT_EQ(progress.log,
-              (std::vector<std::string>{"busy", "status Loading Database...", "gauge on",
-                                        "status Preparing Tree Nodes...", "max 6", "gauge off",
-                                        "status Displaying Tree...", "gauge off", "status ", "idle"}));
+    EXPECT_EQ(
+        progress.log,
+        (std::vector<std::string>{"busy", "status Loading Database...", "gauge on", "status Preparing Tree Nodes...",
+                                  "max 6", "gauge off", "status Displaying Tree...", "gauge off", "status ", "idle"}));
     EXPECT_EQ(DatabaseLabelText(r.fileCount), "Database: 5 files");
     EXPECT_EQ(DatabaseLabelText(1), "Database: 1 files");
 }

@@ -84,8 +84,7 @@ bool WriteFile(const QString &path, const std::string &bytes)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    return f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-           static_cast<qint64>(bytes.size());
+    return f.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
 }
 
 std::string ReadFile(const QString &path)

@@ -30,8 +30,7 @@ TCatalogNode *BuildElevenNodeDisc(TCatalogTree &tree)
     return d;
 }
 
-template <class F>
-std::string MessageOf(F &&f)
+template <class F> std::string MessageOf(F &&f)
 {
     try {
         f();
@@ -172,8 +171,8 @@ TEST(CatalogTree, ExpandingRaisesEventsOnlyForNodesWithChildren)
     EXPECT_TRUE(d->Expanded());
     d->SetExpanded(false);
     EXPECT_FALSE(d->Expanded());
-    EXPECT_EQ(events, (std::vector<std::string>{"expanding D", "expanding D", "expanded D",
-                                                "collapsing D", "collapsed D"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"expanding D", "expanding D", "expanded D", "collapsing D", "collapsed D"}));
 }
 
 TEST(CatalogTree, UpdateCounterNestsAndUnmatchedEndUpdateStaysAtZero)
@@ -190,8 +189,7 @@ TEST(CatalogTree, UpdateCounterNestsAndUnmatchedEndUpdateStaysAtZero)
     n.EndUpdate();
     n.EndUpdate();
     EXPECT_EQ(n.UpdateCount(), 0);
-    EXPECT_EQ(obs.events,
-              (std::vector<std::string>{"update-begun", "update-ended", "update-ended"}));
+    EXPECT_EQ(obs.events, (std::vector<std::string>{"update-begun", "update-ended", "update-ended"}));
 }
 
 TEST(CatalogTree, ObserverSeesRowsOfInsertionsAndRemovals)
@@ -207,10 +205,10 @@ TEST(CatalogTree, ObserverSeesRowsOfInsertionsAndRemovals)
     d->SetExpanded(true);
     n.Delete(f);
     n.Clear();
-    EXPECT_EQ(obs.events, (std::vector<std::string>{
-                              "about-insert <top> 0", "inserted D", "about-insert D 0", "inserted f",
-                              "about-insert D 1", "inserted g", "changed f", "expanded D",
-                              "about-remove D 0", "removed D 0", "about-clear", "cleared"}));
+    EXPECT_EQ(obs.events,
+              (std::vector<std::string>{"about-insert <top> 0", "inserted D", "about-insert D 0", "inserted f",
+                                        "about-insert D 1", "inserted g", "changed f", "expanded D", "about-remove D 0",
+                                        "removed D 0", "about-clear", "cleared"}));
 }
 
 TEST(CatalogTree, DeletionRaisesOnDeletionForTheWholeSubtreeAndDropsSelection)
@@ -322,7 +320,8 @@ TEST(CatalogTree, FlatIndexAgreesWithANaiveWalkUnderRandomEdits)
             n.AddChild(nullptr, "disc");
         } else if (op <= 6) {
             // Mostly appends at the end, sometimes into the middle.
-            TCatalogNode *parent = op <= 4 ? n.Item(n.Count() - 1) : n.Item(static_cast<int>(next(static_cast<uint32_t>(n.Count()))));
+            TCatalogNode *parent =
+                op <= 4 ? n.Item(n.Count() - 1) : n.Item(static_cast<int>(next(static_cast<uint32_t>(n.Count()))));
             if (op == 3 && parent->Parent())
                 parent = parent->Parent();
             n.AddChild(parent, "x");

@@ -115,9 +115,9 @@ typedef struct QuarnBitList {
 } QuarnBitList;
 
 typedef struct QuarnRegexBody {
-    unsigned char program[QUARN_PROGRAM_SIZE];         /* byte program, ends with END */
-    int32_t branchCount;                               /* 1..10 alternatives */
-    unsigned char *branchStart[QUARN_MAX_BRANCHES];    /* first element of each */
+    unsigned char program[QUARN_PROGRAM_SIZE];      /* byte program, ends with END */
+    int32_t branchCount;                            /* 1..10 alternatives */
+    unsigned char *branchStart[QUARN_MAX_BRANCHES]; /* first element of each */
 } QuarnRegexBody;
 
 typedef struct QuarnSoundexBody {
@@ -131,10 +131,10 @@ typedef struct QuarnApproxBody {
     QuarnBitList counterState;  /* per-alignment counters while matching */
     QuarnBitList overflowState; /* sticky overflow bits while matching */
     QuarnBitList scratch;
-    QuarnBitList charMask[256]; /* per-byte increment */
-    int32_t fieldWidth;         /* bits per pattern position, -1 before compile */
-    int32_t totalBits;          /* fieldWidth * pattern length, -1 before compile */
-    int32_t searchMode;         /* 2 exact, 1 mismatch counting, 0 match counting, -1 none */
+    QuarnBitList charMask[256];              /* per-byte increment */
+    int32_t fieldWidth;                      /* bits per pattern position, -1 before compile */
+    int32_t totalBits;                       /* fieldWidth * pattern length, -1 before compile */
+    int32_t searchMode;                      /* 2 exact, 1 mismatch counting, 0 match counting, -1 none */
     char exactText[QUARN_PATTERN_TEXT_SIZE]; /* exact mode: pattern, upper-cased
                                                 unless case sensitive */
 } QuarnApproxBody;
@@ -307,8 +307,7 @@ int32_t QUARN_API AGrepInit(QuarnPattern *p);
  *   - a failed allocation of a bit vector fails with 2 "not enough memory";
  *     what was obtained stays owned by the record until AGrepEmpty;
  *   - a NULL record returns 6 and writes and reports nothing. */
-int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag,
-                               QuarnPattern *p);
+int32_t QUARN_API CompileAGrep(const char *pattern, int32_t errors, int32_t caseFlag, QuarnPattern *p);
 
 /* Counts the line positions at which an alignment of the pattern ends with
  * few enough differences (every ending position counts, overlapping
@@ -367,12 +366,9 @@ int32_t QUARN_API AGrepSubsBuild(const char *tmpl, char *dest, int32_t capacity,
  * contain the recorded match (start and end within the line, end not before
  * start) and every recorded tag start, is refused with 1 "bad state in
  * automaton"; nothing outside the line is read or written. */
-int32_t QUARN_API RGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p);
-int32_t QUARN_API SGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p);
-int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity,
-                                  QuarnPattern *p);
+int32_t QUARN_API RGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
+int32_t QUARN_API SGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
+int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int32_t capacity, QuarnPattern *p);
 
 /* ------------------------------------------------------------------ */
 /* Single-pattern entry points                                         */
@@ -412,8 +408,8 @@ int32_t QUARN_API SAGrepSubstitute(char *line, const char *tmpl, char *dest, int
  * non-zero: read with the line reader; 0: byte by byte, a 0 byte also ends
  * a line).  Before any call: 0, 0, 0, 0, 0, 1.  Re-prepares the held
  * approximate record as SAGrepInit does.  Returns 1. */
-int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag,
-                                int32_t countOnly, int32_t skipValue, int32_t textMode);
+int32_t QUARN_API SFileSetFlags(int32_t nameFlag, int32_t blockFlag, int32_t lineNumberFlag, int32_t countOnly,
+                                int32_t skipValue, int32_t textMode);
 
 /* Opens `name` for the searches and resets the line and selected counts.
  * Returns 1, or 0 when it cannot be opened (no file is open then).

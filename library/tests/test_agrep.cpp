@@ -59,8 +59,8 @@ TEST(AGrep, DocumentedExamples)
         {"aaa", 0, 1, "aaaaa", 3, {{0, 3}, {1, 4}, {2, 5}}},
         {"aaa", 0, 0, "AaAa", 2, {{0, 3}, {1, 4}}},
         {"aaa", 0, 1, "AaAa", 0, {}},
-        {"ab", 1, 1, "b", 0, {}},          // the alignment would begin before the line
-        {"ab", 1, 1, "xb", 1, {{0, 2}}},   // the worked example
+        {"ab", 1, 1, "b", 0, {}},           // the alignment would begin before the line
+        {"ab", 1, 1, "xb", 1, {{0, 2}}},    // the worked example
         {"abcd", 3, 1, "xxd", 1, {{0, 3}}}, // match counting: begins one byte early
         {"abc", 1, 1, "", 0, {}},
         {"abc", 3, 1, "xy", 2, {{0, 1}, {0, 2}}}, // errors = length: every byte ends a match
@@ -88,8 +88,8 @@ TEST(AGrep, WorkedExampleVectorLayout)
     EXPECT_EQ(a.charMask['b'].words[0], 0x1u);
     EXPECT_EQ(a.charMask['x'].words[0], 0x5u);
     EXPECT_EQ(a.charMask['A'].words[0], 0x5u); // case sensitive
-    for (const QuarnBitList *v : {&a.valueMask, &a.overflowMask, &a.threshold, &a.counterState,
-                                  &a.overflowState, &a.scratch, &a.charMask[0], &a.charMask[255]}) {
+    for (const QuarnBitList *v : {&a.valueMask, &a.overflowMask, &a.threshold, &a.counterState, &a.overflowState,
+                                  &a.scratch, &a.charMask[0], &a.charMask[255]}) {
         EXPECT_EQ(v->wordCount, 1);
         EXPECT_EQ(v->bitCount, 4);
         EXPECT_EQ(v->holdsStorage, 1);
@@ -106,9 +106,8 @@ TEST(AGrep, FieldWidthFollowsTheLimit)
     struct {
         int length, errors, mode, width;
     } const cases[] = {
-        {10, 1, 1, 2}, {10, 2, 1, 3}, {10, 3, 1, 3}, {10, 4, 1, 4}, {10, 5, 1, 4},
-        {10, 6, 0, 4}, {10, 7, 0, 3}, {10, 9, 0, 2}, {10, 10, 0, 1}, {40, 8, 1, 5},
-        {40, 20, 1, 6}, {40, 25, 0, 5},
+        {10, 1, 1, 2}, {10, 2, 1, 3}, {10, 3, 1, 3},  {10, 4, 1, 4}, {10, 5, 1, 4},  {10, 6, 0, 4},
+        {10, 7, 0, 3}, {10, 9, 0, 2}, {10, 10, 0, 1}, {40, 8, 1, 5}, {40, 20, 1, 6}, {40, 25, 0, 5},
     };
     for (const auto &c : cases) {
         ApproxRecord r;
@@ -125,7 +124,7 @@ TEST(AGrep, LengthLimits)
     struct {
         int length, errors, code;
     } const cases[] = {
-        {255, 1, 0}, {256, 1, 4}, {170, 3, 0}, {171, 3, 4}, {127, 7, 0}, {128, 7, 4},
+        {255, 1, 0}, {256, 1, 4}, {170, 3, 0}, {171, 3, 4},   {127, 7, 0},   {128, 7, 4},
         {511, 0, 0}, {512, 0, 4}, {512, 1, 4}, {600, 300, 4}, {511, 511, 0}, // errors = length: width 1
     };
     ReportCapture capture;
@@ -133,8 +132,7 @@ TEST(AGrep, LengthLimits)
         ApproxRecord r;
         capture.clear();
         std::string pattern(c.length, 'z');
-        EXPECT_EQ(CompileAGrep(pattern.c_str(), c.errors, 1, r.get()), c.code)
-            << c.length << "/" << c.errors;
+        EXPECT_EQ(CompileAGrep(pattern.c_str(), c.errors, 1, r.get()), c.code) << c.length << "/" << c.errors;
         EXPECT_EQ(r.get()->errorCode, c.code);
         if (c.code == 4) {
             ASSERT_EQ(capture.reports().size(), 1u);
@@ -258,11 +256,16 @@ unsigned char RefUpper(unsigned char c)
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
         return c - 32;
     switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
+    case 0x9A:
+        return 0x8A;
+    case 0x9C:
+        return 0x8C;
+    case 0x9E:
+        return 0x8E;
+    case 0xFF:
+        return 0x9F;
+    default:
+        return c;
     }
 }
 
@@ -273,11 +276,16 @@ unsigned char RefLower(unsigned char c)
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
         return c + 32;
     switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
+    case 0x8A:
+        return 0x9A;
+    case 0x8C:
+        return 0x9C;
+    case 0x8E:
+        return 0x9E;
+    case 0x9F:
+        return 0xFF;
+    default:
+        return c;
     }
 }
 
@@ -292,8 +300,7 @@ struct Expected {
     std::vector<Window> windows;
 };
 
-Expected Reference(const std::string &pattern, int errors, bool caseSensitive,
-                   const std::string &line)
+Expected Reference(const std::string &pattern, int errors, bool caseSensitive, const std::string &line)
 {
     Expected e;
     const int m = static_cast<int>(pattern.size());
@@ -317,8 +324,8 @@ Expected Reference(const std::string &pattern, int errors, bool caseSensitive,
         int agree = 0, differ = 0;
         for (int j = 0; j < m; ++j) {
             int at = i - (m - 1) + j;
-            if (at >= 0 && Agrees(static_cast<unsigned char>(line[at]),
-                                  static_cast<unsigned char>(pattern[j]), caseSensitive))
+            if (at >= 0 &&
+                Agrees(static_cast<unsigned char>(line[at]), static_cast<unsigned char>(pattern[j]), caseSensitive))
                 ++agree;
             else
                 ++differ;
@@ -339,7 +346,7 @@ std::string RandomText(std::mt19937 &rng, int length)
 {
     // Mostly a small alphabet with case pairs (ASCII, Latin-1 and the
     // Windows-1252 extras) so that matches are frequent; sometimes any byte.
-    static const unsigned char kAlphabet[] = {'a', 'b', 'A', 'B', 'c', 0xE9, 0xC9, 0xFF,
+    static const unsigned char kAlphabet[] = {'a',  'b',  'A',  'B',  'c',  0xE9, 0xC9, 0xFF,
                                               0x9F, 0x9A, 0x8A, 0xDF, 0xF7, 0xD7, ' '};
     std::uniform_int_distribution<int> pick(0, sizeof kAlphabet - 1);
     std::uniform_int_distribution<int> any(1, 255);
@@ -395,8 +402,8 @@ TEST(AGrepProperty, AgreesWithNaiveHammingModel)
         ++modes[r.get()->body.approx.searchMode];
         const int got = AGrep(line.c_str(), r.get());
         ASSERT_EQ(got, want.count) << "iteration " << iteration << " pattern '" << ::testing::PrintToString(pattern)
-                                   << "' errors " << errors << " case " << caseSensitive
-                                   << " line '" << ::testing::PrintToString(line) << "'";
+                                   << "' errors " << errors << " case " << caseSensitive << " line '"
+                                   << ::testing::PrintToString(line) << "'";
         ASSERT_EQ(Recorded(line.c_str(), r.get()), want.windows) << "iteration " << iteration;
         for (int i = std::min(got, 10); i < QUARN_MAX_TAGS; ++i)
             ASSERT_EQ(r.get()->matchEnd[i], nullptr);
@@ -418,12 +425,12 @@ TEST(AGrep, CaseInsensitiveUsesTheWesternCodePage)
         const char *line;
         int count;
     } const cases[] = {
-        {"\xe9t\xe9", 0, "\xc9T\xc9", 1},         // e acute pairs with E acute
+        {"\xe9t\xe9", 0, "\xc9T\xc9", 1}, // e acute pairs with E acute
         {"\xe9t\xe9", 1, "x\xc9T\xc9", 1},
-        {"\xff", 0, "\x9f", 1},                   // y diaeresis / Y diaeresis
-        {"\x9a", 0, "\x8a\x9a", 2},               // s caron
-        {"\xdf", 0, "SS\xdf", 1},                 // sharp s has no other form
-        {"\xf7", 0, "\xd7", 0},                   // division and multiplication signs
+        {"\xff", 0, "\x9f", 1},     // y diaeresis / Y diaeresis
+        {"\x9a", 0, "\x8a\x9a", 2}, // s caron
+        {"\xdf", 0, "SS\xdf", 1},   // sharp s has no other form
+        {"\xf7", 0, "\xd7", 0},     // division and multiplication signs
         {"\xd7", 0, "\xf7\xd7", 1},
     };
     for (const auto &c : cases) {
@@ -472,8 +479,9 @@ TEST(AGrepProperty, PieceFilterNeverHidesAMatch)
         if (percent(rng) < 50) {
             // Plant one piece, or a copy with a few bytes changed.
             const int q = std::uniform_int_distribution<int>(0, pieces - 1)(rng);
-            std::string planted = percent(rng) < 50 ? pattern.substr(static_cast<size_t>(q * length), static_cast<size_t>(length))
-                                                    : pattern;
+            std::string planted = percent(rng) < 50
+                ? pattern.substr(static_cast<size_t>(q * length), static_cast<size_t>(length))
+                : pattern;
             for (char &c : planted)
                 if (percent(rng) < 15)
                     c = static_cast<char>(RandomText(rng, 1)[0]);

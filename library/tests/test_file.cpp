@@ -21,7 +21,6 @@ using quarn_test::TempFile;
 
 namespace {
 
-
 // Every result of one search call until NULL.
 std::vector<std::string> All(char *(QUARN_API *search)(void))
 {
@@ -142,8 +141,7 @@ TEST_F(FileSearch, LongLinesAreSplit)
     for (int textMode : {1, 0}) {
         SFileSetFlags(0, 0, 0, 0, 0, textMode);
         ASSERT_EQ(SFileOpen(f.name().c_str()), 1);
-        EXPECT_EQ(All(SFileRGrep), (Lines{std::string(1023, 'y'), std::string(976, 'y') + "\n"}))
-            << textMode;
+        EXPECT_EQ(All(SFileRGrep), (Lines{std::string(1023, 'y'), std::string(976, 'y') + "\n"})) << textMode;
         EXPECT_EQ(SFileClose(), 2);
     }
     // The line count counts both pieces; with a prefix the piece is cut so

@@ -1,4 +1,5 @@
-// Input far beyond ordinary sizes: a text file with a 10 MB line, and patterns at and past the longest the record holds.
+// Input far beyond ordinary sizes: a text file with a 10 MB line, and patterns at and past the longest the record
+// holds.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -25,7 +26,8 @@ protected:
     void SetUp() override
     {
         QuarnMessages(0);
-        path_ = fs::temp_directory_path() / ("quarn-long-line-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".txt");
+        path_ = fs::temp_directory_path() /
+            ("quarn-long-line-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".txt");
         std::ofstream out(path_, std::ios::binary);
         // 10 MB of 'a' with "Needle" at its end, then a short line.
         std::string chunk(1 << 20, 'a');
@@ -104,7 +106,12 @@ TEST(HostilePatterns, LongestPatternsAndOneByteMore)
          [](const std::string &s, QuarnPattern *p) { return RGrep(s.c_str(), p); }},
         {"Soundex", [](const std::string &s, QuarnPattern *p) { return CompileSGrep(s.c_str(), 0, p); },
          [](const std::string &s, QuarnPattern *p) { return SGrep(s.c_str(), p); }},
-        {"approximate", [](const std::string &s, QuarnPattern *p) { AGrepEmpty(p); AGrepInit(p); return CompileAGrep(s.c_str(), 0, 1, p); },
+        {"approximate",
+         [](const std::string &s, QuarnPattern *p) {
+             AGrepEmpty(p);
+             AGrepInit(p);
+             return CompileAGrep(s.c_str(), 0, 1, p);
+         },
          [](const std::string &s, QuarnPattern *p) { return AGrep(s.c_str(), p); }},
     };
     for (const Case &c : cases) {
@@ -134,14 +141,16 @@ TEST(HostilePatterns, LongestPatternsAndOneByteMore)
 TEST(HostileTexts, TextsEndingAtAnUnmappedPageAreSearchedInPlace)
 {
     const long page = sysconf(_SC_PAGESIZE);
-    void *area = mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *area =
+        mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(area, MAP_FAILED);
     ASSERT_EQ(mprotect(static_cast<char *>(area) + page, static_cast<size_t>(page), PROT_NONE), 0);
     char *pageEnd = static_cast<char *>(area) + page;
 
     // A literal, run plans of each shape, and programs for the general walk.
-    const char *const patterns[] = {"readme", "ReadMe", "e", "\\.zip$", "^W.n", "a[^xyz]c", "[0-9]+", "foo|bar|toto",
-                                    ".zip", "[a-c]x[0-9]", "\\<[Aa].*\\>", "x*y", "\\(a\\)b\\1"};
+    const char *const patterns[] = {"readme",     "ReadMe",       "e",    "\\.zip$",     "^W.n",         "a[^xyz]c",
+                                    "[0-9]+",     "foo|bar|toto", ".zip", "[a-c]x[0-9]", "\\<[Aa].*\\>", "x*y",
+                                    "\\(a\\)b\\1"};
     auto p = NewPattern();
     const std::string source = "Where readme.zip a-c foo 42 WindowsNT abc toto Win readMe9 aac x1 axc";
     int matched = 0;

@@ -57,8 +57,7 @@ TEST(Options, ReportsOnlyWhileBitThreeIsSet)
     QuarnMessages(1);
     EXPECT_EQ(CompileRGrep("*a", 0, p.get()), 26);
     ASSERT_EQ(capture.reports().size(), 1u);
-    EXPECT_EQ(capture.reports()[0],
-              (Report{"Empty closure in beginning of pattern", "Regular Expression Error"}));
+    EXPECT_EQ(capture.reports()[0], (Report{"Empty closure in beginning of pattern", "Regular Expression Error"}));
 }
 
 TEST(MessageSink, ReturnsPreviousSinkAndNullRestoresDefault)

@@ -39,27 +39,70 @@ std::string Disassemble(const QuarnPattern &p)
     std::string out;
     auto element = [&](const unsigned char *&e) {
         switch (*e) {
-        case CHAR_ANYCASE: out += "c" + Char(e[1]); e += 2; break;
-        case CHAR: out += "C" + Char(e[1]); e += 2; break;
-        case ANY: out += "ANY"; e += 1; break;
-        case CLASS: out += "CLASS" + Set(e + 1); e += 33; break;
-        case NOT_CLASS: out += "NOT" + Set(e + 1); e += 33; break;
-        default: out += "?" + std::to_string(*e); e += 1; break;
+        case CHAR_ANYCASE:
+            out += "c" + Char(e[1]);
+            e += 2;
+            break;
+        case CHAR:
+            out += "C" + Char(e[1]);
+            e += 2;
+            break;
+        case ANY:
+            out += "ANY";
+            e += 1;
+            break;
+        case CLASS:
+            out += "CLASS" + Set(e + 1);
+            e += 33;
+            break;
+        case NOT_CLASS:
+            out += "NOT" + Set(e + 1);
+            e += 33;
+            break;
+        default:
+            out += "?" + std::to_string(*e);
+            e += 1;
+            break;
         }
     };
     while (pc < p.body.regex.program + QUARN_PROGRAM_SIZE) {
         if (!out.empty())
             out += " ";
         switch (*pc) {
-        case END: return out + "END";
-        case LINE_START: out += "^"; ++pc; break;
-        case LINE_END: out += "$"; ++pc; break;
-        case TAG_START: out += "(" + std::to_string(pc[1]); pc += 2; break;
-        case TAG_END: out += std::to_string(pc[1]) + ")"; pc += 2; break;
-        case WORD_START: out += "<"; ++pc; break;
-        case WORD_END: out += ">"; ++pc; break;
-        case BACKREF: out += "\\" + std::to_string(pc[1]); pc += 2; break;
-        case BRANCH: out += "|"; ++pc; break;
+        case END:
+            return out + "END";
+        case LINE_START:
+            out += "^";
+            ++pc;
+            break;
+        case LINE_END:
+            out += "$";
+            ++pc;
+            break;
+        case TAG_START:
+            out += "(" + std::to_string(pc[1]);
+            pc += 2;
+            break;
+        case TAG_END:
+            out += std::to_string(pc[1]) + ")";
+            pc += 2;
+            break;
+        case WORD_START:
+            out += "<";
+            ++pc;
+            break;
+        case WORD_END:
+            out += ">";
+            ++pc;
+            break;
+        case BACKREF:
+            out += "\\" + std::to_string(pc[1]);
+            pc += 2;
+            break;
+        case BRANCH:
+            out += "|";
+            ++pc;
+            break;
         case STAR:
         case OPTIONAL: {
             out += *pc == STAR ? "STAR(" : "OPT(";
@@ -75,7 +118,9 @@ std::string Disassemble(const QuarnPattern &p)
             out += (*pc == LITERAL ? "LIT\"" : "lit\"") + std::string(reinterpret_cast<const char *>(pc + 1)) + "\"";
             pc += 2 + std::strlen(reinterpret_cast<const char *>(pc + 1));
             break;
-        default: element(pc); break;
+        default:
+            element(pc);
+            break;
         }
     }
     return out + " <no END>";

@@ -112,8 +112,8 @@ const MatchCase kMatches[] = {
     {"\\(a\\)\\1", 0, 0, "xaba", 0, -1, -1},
     {"\\([a-z]*\\)=\\1", 1, 0, "key=key", 1, 0, 7},
     {"\\(a*\\)b\\1", 1, 0, "aabaa", 1, 0, 5},
-    {"\\(A\\)\\1", 0, 0, "Aa", 0, -1, -1}, // back references compare exact case
-    {"x\\(y\\)|\\1z", 1, 0, "z", 1, 0, 1}, // tag 1 never set in this call: empty
+    {"\\(A\\)\\1", 0, 0, "Aa", 0, -1, -1},      // back references compare exact case
+    {"x\\(y\\)|\\1z", 1, 0, "z", 1, 0, 1},      // tag 1 never set in this call: empty
     {"\\(a\\(b\\1\\)\\)", 1, 0, "ab", 1, 0, 2}, // reference to an open tag: not ended yet, empty
 };
 
@@ -314,8 +314,8 @@ namespace {
 // Random patterns built from the dialect's constructs.
 std::string RandomPattern(std::mt19937 &rng)
 {
-    static const char *const atoms[] = {"a", "b", "A", "x", ".", "[ab]", "[^a]", "[a-c]", "\\n", "\\<", "\\>",
-                                        "\\(", "\\)", "\\1", "^", "$", "|", "*", "+", "-", "\\.", "\\x41"};
+    static const char *const atoms[] = {"a",   "b",   "A",   "x", ".", "[ab]", "[^a]", "[a-c]", "\\n", "\\<", "\\>",
+                                        "\\(", "\\)", "\\1", "^", "$", "|",    "*",    "+",     "-",   "\\.", "\\x41"};
     std::string pattern;
     const int n = 1 + static_cast<int>(rng() % 7);
     for (int i = 0; i < n; ++i)
@@ -328,8 +328,8 @@ std::string RandomPattern(std::mt19937 &rng)
 // misses.
 std::string RandomRun(std::mt19937 &rng)
 {
-    static const char *const atoms[] = {"a", "b", "A", "x", ".", "[ab]", "[^a]", "[a-c]", "[aA]", "[xX-]", "\\.",
-                                        "\\n", "-", "c", "B"};
+    static const char *const atoms[] = {"a",    "b",     "A",   "x",   ".", "[ab]", "[^a]", "[a-c]",
+                                        "[aA]", "[xX-]", "\\.", "\\n", "-", "c",    "B"};
     std::string pattern;
     const int alternatives = 1 + static_cast<int>(rng() % 3);
     for (int a = 0; a < alternatives; ++a) {
@@ -368,8 +368,7 @@ TEST(RGrep, ScanHintsNeverChangeTheResult)
         if (CompileRGrep(pattern.c_str(), caseFlag, hinted.get()) != 0)
             continue;
         const bool marked = hinted->body.regex.branchCount < QUARN_MAX_BRANCHES &&
-                            hinted->body.regex.branchStart[QUARN_MAX_BRANCHES - 1] ==
-                                hinted->body.regex.program + kHintOffset;
+            hinted->body.regex.branchStart[QUARN_MAX_BRANCHES - 1] == hinted->body.regex.program + kHintOffset;
         withHints += marked;
         withPlans += marked && (hinted->body.regex.program[kHintOffset + kHFlags] & kHintPlan);
         // The same program without its summary (the marker cleared; a long

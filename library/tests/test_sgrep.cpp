@@ -19,14 +19,12 @@ TEST(CompileSGrep, CodeTexts)
         const char *pattern;
         const char *code;
     } cases[] = {
-        {"Robert", "R163"},      {"Rupert", "R163"},     {"Pfister", "P236"},
-        {"Tymczak", "T522"},     {"Ashcraft", "A226"},   {"Jackson", "J25"},
-        {"Lee", "L"},            {"john smith", "J5 S53"}, {"  x1y  ", "X Y"},
-        {"123", ""},             {"ROBERT", "R163"},     {"robert", "R163"},
-        {"Lloyd", "L3"},         {"O'Brien", "O B65"},   {"a--b", "A B"},
-        {"Bwb", "B1"},           // W separates nothing in the code: it only breaks a run
-        {"Abbb", "A1"},          {"Amamamam", "A555"},    {"\xe9t\xe9", "T"}, // 233 is no letter
-        {"Robert.", "R163"},     {"x", "X"},
+        {"Robert", "R163"},  {"Rupert", "R163"},   {"Pfister", "P236"},      {"Tymczak", "T522"},  {"Ashcraft", "A226"},
+        {"Jackson", "J25"},  {"Lee", "L"},         {"john smith", "J5 S53"}, {"  x1y  ", "X Y"},   {"123", ""},
+        {"ROBERT", "R163"},  {"robert", "R163"},   {"Lloyd", "L3"},          {"O'Brien", "O B65"}, {"a--b", "A B"},
+        {"Bwb", "B1"}, // W separates nothing in the code: it only breaks a run
+        {"Abbb", "A1"},      {"Amamamam", "A555"}, {"\xe9t\xe9", "T"}, // 233 is no letter
+        {"Robert.", "R163"}, {"x", "X"},
     };
     ReportCapture capture;
     for (const auto &c : cases) {
@@ -62,15 +60,15 @@ TEST(SGrep, Matching)
         {"Robert", "Rupert", 1, 0, 6},
         {"Robert", "Roberts", 1, 0, 6}, // the last word is matched as a prefix
         {"Robert", "the robber", 0, -1, -1},
-        {"Robert", "Ro-bert", 0, -1, -1},  // '-' meets the digit 1
-        {"Robert", "  Robert", 1, 0, 8},   // leading non-letters are skipped
-        {"Robert", "aRobert", 0, -1, -1},  // no word start inside a word
+        {"Robert", "Ro-bert", 0, -1, -1},     // '-' meets the digit 1
+        {"Robert", "  Robert", 1, 0, 8},      // leading non-letters are skipped
+        {"Robert", "aRobert", 0, -1, -1},     // no word start inside a word
         {"Robert", "say: robert!", 1, 4, 11}, // starts on the space before it
         {"Rob", "Robert", 1, 0, 3},
         {"Lee", "lamp", 1, 0, 1},
         {"Lee", "x-l", 1, 2, 3},
         {"Lee", "xyz", 0, -1, -1},
-        {"b", "abbbb-b", 1, 3, 4},          // carried-over separator state
+        {"b", "abbbb-b", 1, 3, 4}, // carried-over separator state
         {"john smith", "Jon Smyth", 1, 0, 8},
         {"john smith", "John-Smith", 1, 0, 9},
         {"john smith", "Jane Smith", 1, 0, 9},
@@ -78,7 +76,7 @@ TEST(SGrep, Matching)
         {"john smith", "John xSmith", 0, -1, -1},
         {"john smith", "John  ,, Smith", 1, 0, 13}, // a run of non-letters is one space
         {"john smith", "Johnson Smith", 0, -1, -1}, // a further digit before the space
-        {"Ashcraft", "Ashcroft", 1, 0, 5}, // the code is used up at the r
+        {"Ashcraft", "Ashcroft", 1, 0, 5},          // the code is used up at the r
         {"Robert", "", 0, -1, -1},
     };
     QuarnMessages(0);

@@ -116,8 +116,7 @@ TEST(Chain, EveryOperatorWithBothOperandValues)
         for (int i = 0; i < 4; ++i) {
             b->matchStart[0] = kSentinel;
             EXPECT_EQ(Quarn(texts[i]), row.result[i]) << "op " << row.op << " text " << texts[i];
-            EXPECT_EQ(b->matchStart[0] != kSentinel, row.evaluated[i])
-                << "op " << row.op << " text " << texts[i];
+            EXPECT_EQ(b->matchStart[0] != kSentinel, row.evaluated[i]) << "op " << row.op << " text " << texts[i];
             EXPECT_EQ(QuarnGetError(), 0);
         }
     }
@@ -154,10 +153,10 @@ TEST(Chain, GroupsFromTheRight)
     QuarnPattern *a = c.Regex("a"), *b = c.Regex("b"), *d = c.Regex("d");
     QuarnPattern *sub1 = c.Op(OP_SUB), *sub2 = c.Op(OP_SUB);
     Chain::Build({a, sub1, b, sub2, d});
-    EXPECT_EQ(Quarn("abd"), 1);  // 1 - (1 - 1), not (1 - 1) - 1
-    EXPECT_EQ(Quarn("ad"), 2);   // 1 - (0 - 1)
+    EXPECT_EQ(Quarn("abd"), 1); // 1 - (1 - 1), not (1 - 1) - 1
+    EXPECT_EQ(Quarn("ad"), 2);  // 1 - (0 - 1)
     sub2->errorCode = OP_OR;
-    EXPECT_EQ(Quarn("ab"), 0);   // 1 - (1 or ...) with d never evaluated
+    EXPECT_EQ(Quarn("ab"), 0); // 1 - (1 or ...) with d never evaluated
 }
 
 TEST(Chain, ArithmeticWrapsAt32Bits)
@@ -188,12 +187,12 @@ TEST(Chain, MalformedChains)
         int32_t errorWord;
     };
     const Row rows[] = {
-        {{a, andOp}, "a", -1, 1},          // ends in an operator record
-        {{a, bad, b}, "ab", -1, 1},        // operator code above 13
-        {{a, negative, b}, "ab", -1, 1},   // taken as unsigned
-        {{a, b}, "ab", -1, 1},             // pattern after pattern
-        {{andOp, a}, "a", -1, 1},          // operator where a pattern belongs
-        {{strange}, "a", -1, 1},           // unknown kind
+        {{a, andOp}, "a", -1, 1},           // ends in an operator record
+        {{a, bad, b}, "ab", -1, 1},         // operator code above 13
+        {{a, negative, b}, "ab", -1, 1},    // taken as unsigned
+        {{a, b}, "ab", -1, 1},              // pattern after pattern
+        {{andOp, a}, "a", -1, 1},           // operator where a pattern belongs
+        {{strange}, "a", -1, 1},            // unknown kind
         {{a, andOp, andOp2, b}, "a", 1, 1}, // inner -1 is true for AND
         {{a, andOp, andOp2, b}, "x", 0, 0}, // short-circuit: never reached
         {{a, andOp, strange}, "a", 1, 1},

@@ -150,8 +150,7 @@ TEST(Substitution, BuilderCapacity)
         EXPECT_EQ(kind.build("\\t", dest, 0, r.p.get()), 3);
         EXPECT_STREQ(dest, "");
         ASSERT_EQ(capture.reports().size(), 3u);
-        EXPECT_EQ(capture.reports()[0],
-                  (Report{"not enough space in destination string", kind.caption}));
+        EXPECT_EQ(capture.reports()[0], (Report{"not enough space in destination string", kind.caption}));
         // Template bytes that write nothing never fail for space.
         EXPECT_EQ(kind.build("\\7\\8", dest, 0, r.p.get()), 0) << kind.name;
         EXPECT_EQ(kind.build("x", nullptr, 10, r.p.get()), 3);

@@ -68,7 +68,7 @@ TEST(Win32Resources, VersionResourceMatchesQuarnVersion)
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     // QuarnVersion carries the four parts of the file version as hex digits.
     const unsigned digits = (HIWORD(fixed->dwFileVersionMS) << 12) | (LOWORD(fixed->dwFileVersionMS) << 8) |
-                            (HIWORD(fixed->dwFileVersionLS) << 4) | LOWORD(fixed->dwFileVersionLS);
+        (HIWORD(fixed->dwFileVersionLS) << 4) | LOWORD(fixed->dwFileVersionLS);
     EXPECT_EQ(digits, QuarnVersion());
 
     struct {
@@ -88,8 +88,7 @@ TEST(Win32Resources, VersionResourceMatchesQuarnVersion)
 
 TEST(Win32StartUp, LoadFailsWhenACaptionIsMissing)
 {
-    for (const char *name :
-         {"QUARN32_without_14.dll", "QUARN32_without_15.dll", "QUARN32_without_27.dll"}) {
+    for (const char *name : {"QUARN32_without_14.dll", "QUARN32_without_15.dll", "QUARN32_without_27.dll"}) {
         SetLastError(0);
         HMODULE module = LoadLibraryA(name);
         const DWORD error = GetLastError();
@@ -168,8 +167,8 @@ private:
         const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
         if (dir.VirtualAddress == 0)
             return nullptr;
-        for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
-             imp->Name != 0; ++imp) {
+        for (auto *imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); imp->Name != 0;
+             ++imp) {
             if (lstrcmpiA(reinterpret_cast<char *>(base + imp->Name), dll) != 0)
                 continue;
             auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + imp->OriginalFirstThunk);

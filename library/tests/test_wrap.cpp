@@ -32,10 +32,10 @@ TEST(HeldPatternsDeathTest, FreshLibraryState)
         {
             QuarnSetMessageSink(CountNoPattern);
             int fails = 0;
-            fails |= SSGrep("Robert") != 0;          // empty code text: 0, "no pattern"
+            fails |= SSGrep("Robert") != 0; // empty code text: 0, "no pattern"
             fails |= (gNoPatternReports != 1) << 1;
-            fails |= (SAGrep("abc") != -1) << 2;     // zero-filled: refused, not matched
-            fails |= (SRGrep("abc") != 0) << 3;      // an empty program matches nothing...
+            fails |= (SAGrep("abc") != -1) << 2; // zero-filled: refused, not matched
+            fails |= (SRGrep("abc") != 0) << 3;  // an empty program matches nothing...
             std::exit(fails);
         },
         ::testing::ExitedWithCode(0), "");
@@ -52,8 +52,7 @@ TEST(HeldPatterns, EveryEntryPointEqualsThePlainCall)
     EXPECT_EQ(SRGrep(line), RGrep(line, own.get()));
     EXPECT_EQ(SRGrepSubsBuild("<&|\\1>", a, 127), RGrepSubsBuild("<&|\\1>", b, 127, own.get()));
     EXPECT_STREQ(a, b);
-    EXPECT_EQ(SRGrepSubstitute(line, "[\\x41&]", a, 127),
-              RGrepSubstitute(line, "[\\x41&]", b, 127, own.get()));
+    EXPECT_EQ(SRGrepSubstitute(line, "[\\x41&]", a, 127), RGrepSubstitute(line, "[\\x41&]", b, 127, own.get()));
     EXPECT_STREQ(a, "call Jon Smyth: [Ahallo] hullo");
     EXPECT_STREQ(a, b);
     EXPECT_EQ(SRGrepSubstitute(line, "&", a, 3), RGrepSubstitute(line, "&", b, 3, own.get()));

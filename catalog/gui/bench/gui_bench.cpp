@@ -58,7 +58,10 @@ void BuildCatalog(TCatalogTree &tree, int nodes)
     items.EndUpdate();
 }
 
-double Ms(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+double Ms(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
 
 // The core's own pauses between two of its per-node progress calls.
 struct GapProgress final : ICatalogProgress {
@@ -72,7 +75,7 @@ struct GapProgress final : ICatalogProgress {
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -19,10 +19,10 @@ namespace tslcat_test {
 
 struct FakeMessages final : tslcat::TMessages {
     QStringList texts;
-    std::vector<std::pair<QString, QString>> warnings;  // caption, text
+    std::vector<std::pair<QString, QString>> warnings; // caption, text
     QStringList errors;
     int beeps = 0;
-    std::function<void(const QString &)> onText;  // runs while the "box" is up
+    std::function<void(const QString &)> onText; // runs while the "box" is up
     std::function<void()> onWarning;
 
     void ShowText(const QString &text) override
@@ -40,7 +40,7 @@ struct FakeMessages final : tslcat::TMessages {
     void Error(const QString &text) override { errors << text; }
     void Beep() override { ++beeps; }
     QStringList questions;
-    bool confirmAnswer = false;  // what the user answers to a Yes/No question
+    bool confirmAnswer = false; // what the user answers to a Yes/No question
     bool Confirm(const QString &text) override
     {
         questions << text;
@@ -49,14 +49,14 @@ struct FakeMessages final : tslcat::TMessages {
 };
 
 struct FakeLauncher final : tslcat::ILauncher {
-    std::vector<std::string> opened;  // OpenWithDefault
-    std::vector<std::string> edited;  // OpenInEditor
+    std::vector<std::string> opened; // OpenWithDefault
+    std::vector<std::string> edited; // OpenInEditor
     void OpenWithDefault(const std::string &path) override { opened.push_back(path); }
     void OpenInEditor(const std::string &path) override { edited.push_back(path); }
 };
 
 struct FakeVolumes final : tslcat::IVolumeQuery {
-    std::map<std::string, std::string> mounted;  // root -> label
+    std::map<std::string, std::string> mounted; // root -> label
     bool QueryVolume(const std::string &root, std::string &label) override
     {
         const auto it = mounted.find(root);
@@ -72,4 +72,4 @@ struct FakeFiles final : tslcat::IFileProbe {
     bool FileExists(const std::string &path) override { return existing.count(path) > 0; }
 };
 
-}  // namespace tslcat_test
+} // namespace tslcat_test

@@ -22,10 +22,9 @@ bool WriteText(const QString &path, const QByteArray &text)
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-}  // namespace
+} // namespace
 
-class TestGuiParts : public QObject
-{
+class TestGuiParts : public QObject {
     Q_OBJECT
 
 private slots:
@@ -95,14 +94,15 @@ void TestGuiParts::volumeRootsPutOpticalDrivesFirst()
     QVERIFY(WriteText(sys + QStringLiteral("/sr1/device/type"), "5\n"));
     QVERIFY(WriteText(sys + QStringLiteral("/sda/device/type"), "0\n"));
     const QString mounts = dir.path() + QStringLiteral("/mounts");
-    QVERIFY(WriteText(mounts, "proc /proc proc rw 0 0\n"
-                              "/dev/sda1 / ext4 rw 0 0\n"
-                              "tmpfs /run tmpfs rw 0 0\n"
-                              "/dev/sda2 /home ext4 rw 0 0\n"
-                              "/dev/sr1 /media/user/DATA\\040DISC iso9660 ro 0 0\n"
-                              "/dev/sr0 /media/cdrom0 udf ro 0 0\n"
-                              "/dev/sda2 /home ext4 rw 0 0\n"
-                              "broken line\n"));
+    QVERIFY(WriteText(mounts,
+                      "proc /proc proc rw 0 0\n"
+                      "/dev/sda1 / ext4 rw 0 0\n"
+                      "tmpfs /run tmpfs rw 0 0\n"
+                      "/dev/sda2 /home ext4 rw 0 0\n"
+                      "/dev/sr1 /media/user/DATA\\040DISC iso9660 ro 0 0\n"
+                      "/dev/sr0 /media/cdrom0 udf ro 0 0\n"
+                      "/dev/sda2 /home ext4 rw 0 0\n"
+                      "broken line\n"));
     const VolumeRoots roots = ListVolumeRoots(mounts, sys);
     QCOMPARE(roots.roots, (QStringList{"/media/user/DATA DISC/", "/media/cdrom0/", "/", "/home/"}));
     QCOMPARE(roots.firstOptical, QStringLiteral("/media/user/DATA DISC/"));
@@ -157,8 +157,7 @@ void TestGuiParts::textEditorFromMimeDefaults()
     qputenv("XDG_CONFIG_DIRS", (dir.path() + QStringLiteral("/none")).toUtf8());
     qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toUtf8());
     qputenv("XDG_DATA_DIRS", (dir.path() + QStringLiteral("/none")).toUtf8());
-    QCOMPARE(TextEditorCommand(QStringLiteral("/media/cd/a.txt")),
-             (QStringList{editor, "--tab", "/media/cd/a.txt"}));
+    QCOMPARE(TextEditorCommand(QStringLiteral("/media/cd/a.txt")), (QStringList{editor, "--tab", "/media/cd/a.txt"}));
 
     // Without a default, a known editor on PATH.
     QFile::remove(dir.path() + QStringLiteral("/config/mimeapps.list"));

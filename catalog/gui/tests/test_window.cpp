@@ -166,14 +166,13 @@ struct Window {
         form->ListView1->clearSelection();
         for (int r : rows)
             form->ListView1->selectionModel()->select(form->ResultModel().index(r, 0),
-                                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 };
 
-}  // namespace
+} // namespace
 
-class TestWindow : public QObject
-{
+class TestWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -225,16 +224,20 @@ void TestWindow::controlsHaveTheirNamesCaptionsAndInitialState()
         QVERIFY2(button, c.name);
         QCOMPARE(button->text(), QString::fromUtf8(c.text));
     }
-    const Caption groups[] = {{"AddGroupBox", "Add New CD"}, {"SettingsGroupBox", "Settings:"},
-                              {"SearchGroupBox", "Search:"}, {"GroupBox1", "Status:"},
+    const Caption groups[] = {{"AddGroupBox", "Add New CD"},
+                              {"SettingsGroupBox", "Settings:"},
+                              {"SearchGroupBox", "Search:"},
+                              {"GroupBox1", "Status:"},
                               {"TypeRadioGroup", "Search for:"}};
     for (const Caption &c : groups) {
         auto *group = f.findChild<QGroupBox *>(QLatin1String(c.name));
         QVERIFY2(group, c.name);
         QCOMPARE(group->title(), QString::fromUtf8(c.text));
     }
-    const Caption labels[] = {{"Label3", "Search Results"},          {"NewCDLabel", "Drive Letter (CD):"},
-                              {"SearchStringLabel", "Text to search for:"}, {"Label4", "File Type Filter:"},
+    const Caption labels[] = {{"Label3", "Search Results"},
+                              {"NewCDLabel", "Drive Letter (CD):"},
+                              {"SearchStringLabel", "Text to search for:"},
+                              {"Label4", "File Type Filter:"},
                               {"DBLabel", "Database: 8 files"}};
     for (const Caption &c : labels) {
         auto *label = f.findChild<QLabel *>(QLatin1String(c.name));
@@ -284,8 +287,9 @@ void TestWindow::controlsHaveTheirNamesCaptionsAndInitialState()
     menu.clear();
     for (QAction *a : f.ListViewPopupMenu->actions())
         menu << a->objectName() + QLatin1Char('=') + a->text();
-    QCOMPARE(menu, (QStringList{"RunPop=Run Selected File", "OpenNotePad=Open with Notepad",
-                                "BrowseFolderPop=Browse Containing Folder"}));
+    QCOMPARE(menu,
+             (QStringList{"RunPop=Run Selected File", "OpenNotePad=Open with Notepad",
+                          "BrowseFolderPop=Browse Containing Folder"}));
 }
 
 void TestWindow::resizingFollowsTheAnchors()
@@ -303,15 +307,15 @@ void TestWindow::resizingFollowsTheAnchors()
     QCOMPARE(tree, QRect(8, 16, 313, 449));
 
     f.resize(f.width() + 100, f.height() + 50);
-    QCOMPARE(f.CatalogTree1->geometry(), tree.adjusted(0, 0, 0, 50));            // left, top, bottom
-    QCOMPARE(f.ListView1->geometry(), list.adjusted(0, 0, 100, 50));             // all four
-    QCOMPARE(f.QuitButton->geometry(), quit.translated(100, 50));                // right, bottom
-    QCOMPARE(f.AddGroupBox->geometry(), add.translated(0, 50));                  // left, bottom
-    QCOMPARE(f.SearchGroupBox->geometry(), search.adjusted(0, 50, 100, 50));     // left, right, bottom
-    QCOMPARE(f.SearchButton->geometry(), searchButton);                          // inside its group
+    QCOMPARE(f.CatalogTree1->geometry(), tree.adjusted(0, 0, 0, 50));        // left, top, bottom
+    QCOMPARE(f.ListView1->geometry(), list.adjusted(0, 0, 100, 50));         // all four
+    QCOMPARE(f.QuitButton->geometry(), quit.translated(100, 50));            // right, bottom
+    QCOMPARE(f.AddGroupBox->geometry(), add.translated(0, 50));              // left, bottom
+    QCOMPARE(f.SearchGroupBox->geometry(), search.adjusted(0, 50, 100, 50)); // left, right, bottom
+    QCOMPARE(f.SearchButton->geometry(), searchButton);                      // inside its group
 
     f.resize(100, 100);
-    QCOMPARE(f.width(), 792);  // the minimum width
+    QCOMPARE(f.width(), 792); // the minimum width
     QVERIFY(f.height() >= 515 - 27);
 }
 
@@ -382,12 +386,12 @@ void TestWindow::failedLoadKeepsTheFileBeforeTheNextSave()
     const QByteArray bytes = whole.readAll();
     QFile cut(QStringLiteral("mdb.dat"));
     QVERIFY(cut.open(QIODevice::WriteOnly));
-    cut.write(bytes.left(bytes.size() - 40));  // the last record is cut
+    cut.write(bytes.left(bytes.size() - 40)); // the last record is cut
     cut.close();
 
     QVERIFY(w.Start());
-    QCOMPARE(w.messages.errors.size(), 1);  // the reader's own words for the fault
-    QVERIFY(w.form->CatalogTree().Items().Count() > 0);  // what was read stays
+    QCOMPARE(w.messages.errors.size(), 1);              // the reader's own words for the fault
+    QVERIFY(w.form->CatalogTree().Items().Count() > 0); // what was read stays
     QVERIFY(w.form->Animate1->isHidden());
     QVERIFY(w.form->LoadGauge->isHidden());
     QCOMPARE(w.form->TreeModel().rowCount(), w.form->CatalogTree().Items().TopLevelCount());
@@ -442,7 +446,7 @@ void TestWindow::searchFromButtonAndEnter()
     f.TypeRadioButtons->button(0)->click();
     QTest::keyClick(f.ExtComboBox->lineEdit(), Qt::Key_Return);
     QCOMPARE(w.ResultRows(), expected);
-    QCOMPARE(f.ExtComboBox->count(), 5);  // Enter does not add the typed text as an entry
+    QCOMPARE(f.ExtComboBox->count(), 5); // Enter does not add the typed text as an entry
     QCOMPARE(w.messages.beeps, 3);
 
     // A click into the search box empties it and hides the count.
@@ -456,7 +460,7 @@ void TestWindow::searchRefusesEmptyAndInitialText()
     Window w;
     QVERIFY(w.Start());
     TForm1 &f = *w.form;
-    f.SearchButton->click();  // the untouched initial text
+    f.SearchButton->click(); // the untouched initial text
     f.SearchStringEdit->clear();
     f.SearchButton->click();
     QCOMPARE(w.messages.texts, (QStringList{"Enter valid Search String !", "Enter valid Search String !"}));
@@ -537,9 +541,9 @@ void TestWindow::resultHintIsTheFullPath()
 
 void TestWindow::resultActions_data()
 {
-    QTest::addColumn<int>("action");        // 0 run, 1 editor, 2 browse
+    QTest::addColumn<int>("action"); // 0 run, 1 editor, 2 browse
     QTest::addColumn<QString>("drive");
-    QTest::addColumn<bool>("present");      // the file is on the disc in the drive
+    QTest::addColumn<bool>("present"); // the file is on the disc in the drive
     QTest::addColumn<bool>("insertedOnPrompt");
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QString>("opened");
@@ -547,16 +551,16 @@ void TestWindow::resultActions_data()
 
     const QString prompt = QStringLiteral("Insert CD \r\r'Tools 1998'\r\r into CD-Rom Drive, then press OK");
     const QString target = QStringLiteral("/media/cd/setup/docs/manual.txt");
-    QTest::newRow("drive not ready") << 0 << "/nowhere/at/all/" << true << false
-                                     << QStringList{"Drive not ready !"} << QString() << QString();
+    QTest::newRow("drive not ready") << 0 << "/nowhere/at/all/" << true << false << QStringList{"Drive not ready !"}
+                                     << QString() << QString();
     QTest::newRow("run, found at once") << 0 << "/media/cd/" << true << false << QStringList() << target << QString();
     QTest::newRow("run, wrong disc") << 0 << "/media/cd/" << false << false << QStringList{prompt} << QString()
                                      << QString();
     QTest::newRow("run, disc inserted") << 0 << "/media/cd/" << false << true << QStringList{prompt} << target
                                         << QString();
     QTest::newRow("editor") << 1 << "/media/cd/" << true << false << QStringList() << QString() << target;
-    QTest::newRow("editor, root without separator") << 1 << "/media/cd" << true << false << QStringList() << QString()
-                                                    << target;
+    QTest::newRow("editor, root without separator")
+        << 1 << "/media/cd" << true << false << QStringList() << QString() << target;
     QTest::newRow("browse") << 2 << "/media/cd/" << true << false << QStringList()
                             << QStringLiteral("/media/cd/setup/docs/") << QString();
 }
@@ -640,7 +644,7 @@ void TestWindow::renameRefusedAtLevelOneAndSavedBelow()
     auto *editor = qobject_cast<QLineEdit *>(f.CatalogTree1->indexWidget(tool));
     QVERIFY(editor);
     editor->setText(QStringLiteral("tool-2.exe"));
-    QTest::keyClick(editor, Qt::Key_Return);  // the delegate commits from the event loop
+    QTest::keyClick(editor, Qt::Key_Return); // the delegate commits from the event loop
     QTRY_COMPARE(w.Node(3)->Text(), std::string_view("tool-2.exe"));
     QVERIFY(SavedNames().contains(QStringLiteral("  tool-2.exe")));
 
@@ -711,11 +715,11 @@ void TestWindow::expandingGivesFilesTheirIcons()
     TForm1 &f = *w.form;
     f.CatalogTree1->expand(w.Index(0));
     QCOMPARE(w.Node(1)->ImageIndex(), f.SystemIcons().IconIndex("readme.txt", false, false, kFaNormal));
-    QVERIFY(w.Node(2)->ImageIndex() == -1);  // a folder keeps its icon
+    QVERIFY(w.Node(2)->ImageIndex() == -1); // a folder keeps its icon
     f.CatalogTree1->expand(w.Index(2));
-    QVERIFY(w.Node(3)->ImageIndex() >= 0);   // tool.exe
-    QCOMPARE(w.Node(4)->ImageIndex(), kIconGenericFile);  // "empty": no extension
-    QCOMPARE(w.Node(6)->ImageIndex(), -1);   // below docs, not yet opened
+    QVERIFY(w.Node(3)->ImageIndex() >= 0);               // tool.exe
+    QCOMPARE(w.Node(4)->ImageIndex(), kIconGenericFile); // "empty": no extension
+    QCOMPARE(w.Node(6)->ImageIndex(), -1);               // below docs, not yet opened
     QVERIFY(w.Node(2)->Expanded());
     f.CatalogTree1->collapse(w.Index(2));
     QVERIFY(!w.Node(2)->Expanded());
@@ -744,7 +748,7 @@ void TestWindow::scanAndAddADiscFromAFolder()
     f.GetNameButton->click();
     QVERIFY(f.CDNameEdit->isEnabled());
     QVERIFY(f.AddNewButton->isEnabled());
-    QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc"));  // a folder offers its name
+    QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc")); // a folder offers its name
 
     // The same through the system's volume query, which answers for any
     // readable folder but knows no label for it.
@@ -801,7 +805,7 @@ void TestWindow::actionsDuringLongWorkAreRefused()
         bool allow = true;
         f.CatalogTree1Editing(w.Node(0), allow);
         QVERIFY(!allow);
-        f.QuitButtonClick();  // deferred until the search ends
+        f.QuitButtonClick(); // deferred until the search ends
         QVERIFY(f.isHidden());
     };
     w.Search(QStringLiteral("a\\"));
@@ -822,7 +826,8 @@ void TestWindow::helpOpensThePageFromTheWorkingDirectory()
     page.close();
     w.form->GHelpButton->click();
     QCOMPARE(w.launcher.opened,
-             std::vector<std::string>{QFile::encodeName(QDir::current().absoluteFilePath("tslcat_help.html")).toStdString()});
+             std::vector<std::string>{
+                 QFile::encodeName(QDir::current().absoluteFilePath("tslcat_help.html")).toStdString()});
 }
 
 void TestWindow::treeModelPassesTheModelTester()
@@ -849,14 +854,14 @@ void TestWindow::treeModelPassesTheModelTester()
     for (int i = 0; i < 50; ++i)
         items.AddChild(items.AddChild(disc, "folder"), "file");
     QCOMPARE(model.rowCount(), 3);
-    items.AddChild(items.Item(0), "late");  // below a disc the view knows: passed on at once
+    items.AddChild(items.Item(0), "late"); // below a disc the view knows: passed on at once
     QCOMPARE(model.rowCount(model.index(0, 0)), 3);
     items.EndUpdate();
     QCOMPARE(model.rowCount(), 4);
     QCOMPARE(model.rowCount(model.index(3, 0)), 50);
     QCOMPARE(model.parent(model.index(7, 0, model.index(3, 0))), model.index(3, 0));
 
-    items.Delete(items.Item(5));  // docs: setup keeps tool.exe, empty
+    items.Delete(items.Item(5)); // docs: setup keeps tool.exe, empty
     QCOMPARE(model.rowCount(model.index(1, 0, model.index(0, 0))), 2);
     items.Delete(items.TopLevel(1));
     QCOMPARE(model.rowCount(), 3);

@@ -56,9 +56,9 @@ Outcome SearchFile(const std::string &path, const std::string &pattern, int case
 std::string RandomFile(std::mt19937 &rng, size_t approxSize)
 {
     static const char filler[] = "qwvjhp gsmu,";
-    static const char pieces[][8] = {"foo", "bar", "toto", "readme", "7x", "12x", "ab", "kx", "a\r", "\r",
-                                     "A",   "K",   "0",    "\t",     ".",  "zip", "b",  "x",  "\xe9", "y",
-                                     "ababk", "abak", "x1y", "x12y", "abbx", "aax"};
+    static const char pieces[][8] = {"foo",  "bar", "toto",  "readme", "7x",  "12x",  "ab",   "kx", "a\r",
+                                     "\r",   "A",   "K",     "0",      "\t",  ".",    "zip",  "b",  "x",
+                                     "\xe9", "y",   "ababk", "abak",   "x1y", "x12y", "abbx", "aax"};
     std::string out;
     const int fileDensity = static_cast<int>(rng() % 40) + 2; // one piece in so many bytes
     while (out.size() < approxSize) {
@@ -104,13 +104,14 @@ std::string RandomFile(std::mt19937 &rng, size_t approxSize)
 
 std::string RandomPattern(std::mt19937 &rng)
 {
-    static const char *const fixed[] = {"readme", "foo|bar|toto", "[0-9]+x", "\\.zip$", "x[0-9]*y", "a\\n",
-                                        "a\\r", "a[\\n]", "a.",     "^b",           "b$",      "\\x",
-                                        "k\\x0d", "kx|q",  "[^a-z]x", "\\<ab\\>",   "\\(a\\)b\\1",  "a$",
-                                        "ab*",    "z.p",   "\\x0a",   "\\x0d\\x0a", "y",
-                                        "\\(ab\\)\\1k", "a[0-9]*y", "ab*x", "a\\(b\\)\\1-x", "\\(a\\)b\\1k"};
-    static const char *const pieces[] = {"a", "b", "k", "x", "0", "A", "y", ".", "[0-9]", "[^ab]", "\\n", "\\x0d",
-                                         "^", "$", "*", "+", "-", "|", "\\(", "\\)", "\\1", "\\<", "\\>", "zip"};
+    static const char *const fixed[] = {"readme",   "foo|bar|toto",  "[0-9]+x",     "\\.zip$",      "x[0-9]*y",
+                                        "a\\n",     "a\\r",          "a[\\n]",      "a.",           "^b",
+                                        "b$",       "\\x",           "k\\x0d",      "kx|q",         "[^a-z]x",
+                                        "\\<ab\\>", "\\(a\\)b\\1",   "a$",          "ab*",          "z.p",
+                                        "\\x0a",    "\\x0d\\x0a",    "y",           "\\(ab\\)\\1k", "a[0-9]*y",
+                                        "ab*x",     "a\\(b\\)\\1-x", "\\(a\\)b\\1k"};
+    static const char *const pieces[] = {"a", "b", "k", "x", "0", "A", "y",   ".",   "[0-9]", "[^ab]", "\\n", "\\x0d",
+                                         "^", "$", "*", "+", "-", "|", "\\(", "\\)", "\\1",   "\\<",   "\\>", "zip"};
     if (rng() % 3 == 0)
         return fixed[rng() % (sizeof fixed / sizeof *fixed)];
     std::string p;
@@ -135,7 +136,6 @@ Settings RandomSettings(std::mt19937 &rng)
     return s;
 }
 
-
 TEST(FileSearchFilter, SameResultsWithAndWithoutTheFilter)
 {
     std::mt19937 rng(2024);
@@ -153,11 +153,10 @@ TEST(FileSearchFilter, SameResultsWithAndWithoutTheFilter)
                 const Outcome plain = SearchFile(file.name(), pattern, caseFlag, s, false);
                 const Outcome filtered = SearchFile(file.name(), pattern, caseFlag, s, true);
                 ASSERT_EQ(plain.selected, filtered.selected)
-                    << "pattern '" << pattern << "' case " << caseFlag << " text mode " << s.textMode
-                    << " entry " << s.entry << " skip " << s.skipValue << " file round " << fileRound;
-                ASSERT_TRUE(plain == filtered)
-                    << "pattern '" << pattern << "' case " << caseFlag << " text mode " << s.textMode
-                    << " entry " << s.entry << " file round " << fileRound;
+                    << "pattern '" << pattern << "' case " << caseFlag << " text mode " << s.textMode << " entry "
+                    << s.entry << " skip " << s.skipValue << " file round " << fileRound;
+                ASSERT_TRUE(plain == filtered) << "pattern '" << pattern << "' case " << caseFlag << " text mode "
+                                               << s.textMode << " entry " << s.entry << " file round " << fileRound;
                 ++compared;
                 selectedLines += plain.selected;
             }
@@ -210,8 +209,8 @@ TEST(FileSearchFilter, ChangesBetweenSearchCalls)
             QuarnOptions(0);
         }
         quarn::SetFileLineFilter(true);
-        ASSERT_EQ(outcome[0], outcome[1]) << "round " << round << " patterns '" << patterns[0] << "' '"
-                                          << patterns[1] << "' '" << patterns[2] << "'";
+        ASSERT_EQ(outcome[0], outcome[1])
+            << "round " << round << " patterns '" << patterns[0] << "' '" << patterns[1] << "' '" << patterns[2] << "'";
     }
     QuarnOptions(8);
     QuarnMessages(1);

@@ -176,9 +176,8 @@ TEST(LineFilterBuild, RefusesRecordsItCannotTrust)
 std::string RandomPattern(std::mt19937 &rng)
 {
     static const char *const pieces[] = {
-        "a",   "b",    "k",     "x",     "0",    "A",      "K",      ".",     "[a-c]", "[^ab]", "[0-9]",
-        "\\n", "\\r",  "\\x0d", "\\x",   "^",    "$",      "*",      "+",     "-",     "|",     "\\(",
-        "\\)", "\\1",  "\\<",   "\\>",   " ",    "[\\n]",  "[^\\n]", "ab",    "kx",    "q",
+        "a", "b", "k", "x", "0", "A",   "K",   ".",   "[a-c]", "[^ab]", "[0-9]", "\\n",   "\\r",    "\\x0d", "\\x", "^",
+        "$", "*", "+", "-", "|", "\\(", "\\)", "\\1", "\\<",   "\\>",   " ",     "[\\n]", "[^\\n]", "ab",    "kx",  "q",
     };
     std::uniform_int_distribution<int> count(1, 7), pick(0, sizeof pieces / sizeof *pieces - 1);
     std::string p;
@@ -191,14 +190,13 @@ std::string RandomPattern(std::mt19937 &rng)
 std::string RandomLine(std::mt19937 &rng, const std::string &pattern)
 {
     static const char alphabet[] = "abkxqAK0129 \t\r.-y\xe9";
-    std::uniform_int_distribution<int> length(0, 14), pick(0, sizeof alphabet - 2), anyByte(1, 255),
-        coin(0, 19);
+    std::uniform_int_distribution<int> length(0, 14), pick(0, sizeof alphabet - 2), anyByte(1, 255), coin(0, 19);
     std::string line;
     for (int n = length(rng); n > 0; --n) {
         const int c = coin(rng);
         line += c == 0 ? static_cast<char>(anyByte(rng))
-                : c < 10 ? alphabet[pick(rng)]
-                         : pattern[rng() % pattern.size()];
+            : c < 10   ? alphabet[pick(rng)]
+                       : pattern[rng() % pattern.size()];
         if (c == 1) {
             // Texts that some fixed patterns below match only in part.
             static const char *const phrases[] = {"abak", "ababk", "x12y", "abbx", "kbx", "a\nx", "x\r\ny"};
@@ -217,10 +215,9 @@ TEST(LineFilterBuild, EveryMatchedLineHoldsACandidate)
     int filtered = 0, matched = 0;
     for (int round = 0; round < 3000; ++round) {
         static const char *const fixed[] = {"ab*x", "a[0-9]*x", "\\(ab\\)\\1k", "a\\(b\\)\\1-x", "ka-b+x",
-                                            "x.*y", "a\\nx", "\\<a\\>k", "^x[^a]-y$",
-                                            "\\(a\\)b\\1k"};
-        const std::string pattern = round % 4 == 0 ? fixed[(round / 4) % (sizeof fixed / sizeof *fixed)]
-                                                   : RandomPattern(rng);
+                                            "x.*y", "a\\nx",    "\\<a\\>k",     "^x[^a]-y$",     "\\(a\\)b\\1k"};
+        const std::string pattern =
+            round % 4 == 0 ? fixed[(round / 4) % (sizeof fixed / sizeof *fixed)] : RandomPattern(rng);
         const int caseFlag = static_cast<int>(rng() % 2);
         QuarnPattern p{};
         if (CompileRGrep(pattern.c_str(), caseFlag, &p) != 0)
@@ -268,9 +265,8 @@ const unsigned char *SlowCandidate(const lf::LineFilter &f, const unsigned char 
 
 TEST(LineFilterScan, FindCandidateAgreesWithAByteByByteScan)
 {
-    const char *const patterns[] = {"readme", "RE[a-d]Me", "foo|bar|toto", "[0-9]+x", "q[^a-z]", "zq\\n",
-                                    "x[^ -~]y", "k.x|[A-C]b|q9", "\\x80\\xff", "a\\(b\\)c",
-                                    "a.....z|q9"};
+    const char *const patterns[] = {"readme",   "RE[a-d]Me",     "foo|bar|toto", "[0-9]+x",   "q[^a-z]",   "zq\\n",
+                                    "x[^ -~]y", "k.x|[A-C]b|q9", "\\x80\\xff",   "a\\(b\\)c", "a.....z|q9"};
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> anyByte(0, 255), length(0, 300);
     int found = 0;
@@ -286,9 +282,9 @@ TEST(LineFilterScan, FindCandidateAgreesWithAByteByByteScan)
                 std::vector<unsigned char> buffer(static_cast<size_t>(length(rng)));
                 const size_t patternLength = std::strlen(pattern);
                 for (auto &b : buffer)
-                    b = rng() % 4 == 0 ? static_cast<unsigned char>(anyByte(rng))
-                                       : static_cast<unsigned char>(pattern[rng() % patternLength] ^
-                                                                    (rng() % 5 == 0 ? 0x20 : 0));
+                    b = rng() % 4 == 0
+                        ? static_cast<unsigned char>(anyByte(rng))
+                        : static_cast<unsigned char>(pattern[rng() % patternLength] ^ (rng() % 5 == 0 ? 0x20 : 0));
                 const unsigned char *b = buffer.data(), *e = b + buffer.size();
                 const unsigned char *expected = SlowCandidate(filter, b, e);
                 found += expected != e;
@@ -319,9 +315,9 @@ TEST(LineFilterScan, WholeShortLinesCountsLikeTheReaders)
     const Case cases[] = {
         {{}, false, 0, 0},
         {{1, 1, 1}, false, 3, 3},
-        {{5, -3}, false, 5, 1},               // the unfinished last line stays
-        {{1023, 4}, false, 1027, 2},          // the longest whole line
-        {{10, 1024, 4}, false, 10, 1},        // stops before a line that would be split
+        {{5, -3}, false, 5, 1},        // the unfinished last line stays
+        {{1023, 4}, false, 1027, 2},   // the longest whole line
+        {{10, 1024, 4}, false, 10, 1}, // stops before a line that would be split
         {{1024}, false, 0, 0},
         {{-2000}, false, 0, 0},
         {{17, 30, 1023, 1023, 2}, false, 2095, 5},

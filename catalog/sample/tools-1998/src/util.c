@@ -1,1 +1,4 @@
-int twice(int x) { return 2 * x; }
+int twice(int x)
+{
+    return 2 * x;
+}
