@@ -534,7 +534,7 @@ void WritePlan(QuarnRegexBody &rx, int length, unsigned char &flags)
     const int branches = rx.branchCount;
     if (length > kPlanOffset || branches < 1 || branches >= QUARN_MAX_BRANCHES)
         return;
-    static Run runs[QUARN_MAX_BRANCHES]; // 5 KiB: kept off the stack
+    Run runs[QUARN_MAX_BRANCHES]; // 5 KiB of this call's own scratch
     int bits = 0;
     for (int b = 0; b < branches; ++b) {
         runs[b] = Run{};
@@ -851,29 +851,29 @@ int32_t Compile(const unsigned char *pat, size_t len, int32_t caseFlag, QuarnPat
 
 namespace {
 
-// Where the current line of the running RGrep call begins.
-const unsigned char *gLineStart = nullptr;
-
 // Backtracking over k repeaters can cost n^k steps ("x.*.*.*.*y" against a
 // long line without y).  When one call has retried the rest of a repeater
 // many times, and the program has no tags or back references (so that the
 // rest's outcome depends only on where it starts), failures are remembered
 // per (repeater, position) and never tried twice.  That bounds the work by
-// repeaters x positions and changes no result.  The memo lives in static
-// storage like the rest of the matcher's state.
-namespace memo {
-constexpr size_t kBits = size_t{1} << 16; // 8 KiB
-constexpr unsigned kAfterCalls = 4096;    // retries before the memo starts
-uint64_t gBits[kBits / 64];
-uint16_t gRests[QUARN_PROGRAM_SIZE / 3]; // program offsets of the rests, ascending
-} // namespace memo
+// repeaters x positions and changes no result.  The memo belongs to one
+// RGrep call (it lives in that call's stack frame), so calls in several
+// threads never share it.
+struct Memo {
+    static constexpr size_t kBits = size_t{1} << 16; // 8 KiB
+    static constexpr unsigned kAfterCalls = 4096;    // retries before the memo starts
+    uint64_t bits[kBits / 64];
+    uint16_t rests[QUARN_PROGRAM_SIZE / 3]; // program offsets of the rests, ascending
+};
 
 struct Matcher {
     QuarnPattern *p;
-    unsigned tagsStarted = 0; // bit n: TAG_START n passed during this call
-    unsigned tagsEnded = 0;   // bit n: TAG_END n passed during this call
+    Memo *memo;
     int32_t options;
-    const unsigned char *text = nullptr; // start of the text being searched
+    const unsigned char *text;      // start of the text being searched
+    const unsigned char *lineStart; // where the current line begins
+    unsigned tagsStarted = 0;       // bit n: TAG_START n passed during this call
+    unsigned tagsEnded = 0;         // bit n: TAG_END n passed during this call
 
     enum MemoState : unsigned char { kMemoNotYet, kMemoOn, kMemoOff };
     MemoState memoState = kMemoNotYet;
@@ -957,7 +957,7 @@ const unsigned char *Matcher::Program(const unsigned char *s, const unsigned cha
             pc += 1 + kSetBytes;
             break;
         case LINE_START:
-            if (s != gLineStart)
+            if (s != lineStart)
                 return nullptr;
             ++pc;
             break;
@@ -982,12 +982,12 @@ const unsigned char *Matcher::Program(const unsigned char *s, const unsigned cha
             break;
         case WORD_START:
             // s > text whenever s != line start, so s[-1] is in the text.
-            if (!gWordTable.entry[*s] || (s != gLineStart && gWordTable.entry[s[-1]]))
+            if (!gWordTable.entry[*s] || (s != lineStart && gWordTable.entry[s[-1]]))
                 return nullptr;
             ++pc;
             break;
         case WORD_END:
-            if (s == gLineStart || !gWordTable.entry[s[-1]] || gWordTable.entry[*s])
+            if (s == lineStart || !gWordTable.entry[s[-1]] || gWordTable.entry[*s])
                 return nullptr;
             ++pc;
             break;
@@ -1089,18 +1089,18 @@ void Matcher::StartMemo()
         if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF)
             return; // outcomes depend on tag positions: no memo
         if (*pc == STAR || *pc == OPTIONAL) {
-            if (rests == static_cast<int>(sizeof memo::gRests / sizeof *memo::gRests))
+            if (rests == static_cast<int>(sizeof memo->rests / sizeof *memo->rests))
                 return;
-            memo::gRests[rests++] = static_cast<uint16_t>(pc - program + ElementSize(pc));
+            memo->rests[rests++] = static_cast<uint16_t>(pc - program + ElementSize(pc));
         }
     }
     const size_t stride = std::strlen(reinterpret_cast<const char *>(text)) + 1;
-    if (rests == 0 || stride > memo::kBits / static_cast<size_t>(rests))
+    if (rests == 0 || stride > Memo::kBits / static_cast<size_t>(rests))
         return; // too long a text for the memo: plain backtracking
-    std::memset(memo::gBits, 0, (static_cast<size_t>(rests) * stride + 63) / 64 * sizeof(uint64_t));
+    std::memset(memo->bits, 0, (static_cast<size_t>(rests) * stride + 63) / 64 * sizeof(uint64_t));
     memoRests = rests;
     memoStride = stride;
-    memoLineStart = gLineStart;
+    memoLineStart = lineStart;
     memoState = kMemoOn;
 }
 
@@ -1108,26 +1108,26 @@ void Matcher::StartMemo()
 // is on.
 const unsigned char *Matcher::Rest(const unsigned char *s, const unsigned char *rest)
 {
-    if (memoState == kMemoNotYet && ++restCalls > memo::kAfterCalls)
+    if (memoState == kMemoNotYet && ++restCalls > Memo::kAfterCalls)
         StartMemo();
     if (memoState != kMemoOn)
         return Program(s, rest);
-    if (memoLineStart != gLineStart) {
+    if (memoLineStart != lineStart) {
         // The line start moved (a separator was passed): earlier failures
         // may not hold any more.
-        std::memset(memo::gBits, 0, (static_cast<size_t>(memoRests) * memoStride + 63) / 64 * sizeof(uint64_t));
-        memoLineStart = gLineStart;
+        std::memset(memo->bits, 0, (static_cast<size_t>(memoRests) * memoStride + 63) / 64 * sizeof(uint64_t));
+        memoLineStart = lineStart;
     }
     const uint16_t offset = static_cast<uint16_t>(rest - p->body.regex.program);
-    const uint16_t *found = std::lower_bound(memo::gRests, memo::gRests + memoRests, offset);
-    if (found == memo::gRests + memoRests || *found != offset)
+    const uint16_t *found = std::lower_bound(memo->rests, memo->rests + memoRests, offset);
+    if (found == memo->rests + memoRests || *found != offset)
         return Program(s, rest);
-    const size_t bit = static_cast<size_t>(found - memo::gRests) * memoStride + static_cast<size_t>(s - text);
-    if ((memo::gBits[bit >> 6] >> (bit & 63)) & 1u)
+    const size_t bit = static_cast<size_t>(found - memo->rests) * memoStride + static_cast<size_t>(s - text);
+    if ((memo->bits[bit >> 6] >> (bit & 63)) & 1u)
         return nullptr;
     const unsigned char *r = Program(s, rest);
     if (r == nullptr)
-        memo::gBits[bit >> 6] |= uint64_t{1} << (bit & 63);
+        memo->bits[bit >> 6] |= uint64_t{1} << (bit & 63);
     return r;
 }
 
@@ -1153,7 +1153,7 @@ using scan::ScanText;
 using scan::Splat;
 
 // Bit i: byte i of the 16-byte block is in the 32-byte bit set.
-__attribute__((no_sanitize_address)) inline unsigned SetMask(const unsigned char *set, const unsigned char *block)
+QUARN_BLOCK_READS inline unsigned SetMask(const unsigned char *set, const unsigned char *block)
 {
     unsigned hit = 0;
     for (unsigned i = 0; i < 16; ++i)
@@ -1306,8 +1306,7 @@ inline bool IsSingle(const unsigned char *test)
 // the test reads them; otherwise a candidate whose tested byte lies in the
 // next block stays a candidate.
 template <bool kAhead>
-__attribute__((no_sanitize_address)) inline unsigned Later(const unsigned char *test, unsigned mask, __m128i v,
-                                                           const unsigned char *block)
+QUARN_BLOCK_READS inline unsigned Later(const unsigned char *test, unsigned mask, __m128i v, const unsigned char *block)
 {
     const unsigned offset = test[kTOffset];
     if (kAhead) {
@@ -1330,7 +1329,7 @@ const unsigned char *ScanRuns(const unsigned char *s, const unsigned char *tests
     const bool useSecond = second[kTKind] != kNoTest, useThird = third[kTKind] != kNoTest;
     return ScanText(
         s,
-        [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+        [&](__m128i v, const unsigned char *block, auto ahead) QUARN_BLOCK_READS {
             constexpr bool kAhead = decltype(ahead)::value;
             unsigned m = 0xffffu;
             if (kFirst == 1) {
@@ -1440,7 +1439,7 @@ const unsigned char *FindLiteral(const unsigned char *text, const unsigned char 
     } else {
         at = ScanText(
             text,
-            [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address)) {
+            [&](__m128i v, const unsigned char *block, auto ahead) QUARN_BLOCK_READS {
                 const unsigned firsts = Mask(_mm_cmpeq_epi8(_mm_or_si128(v, aOr), a));
                 if (decltype(ahead)::value) {
                     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));
@@ -1500,7 +1499,7 @@ inline const unsigned char *MatchAt(Matcher &m, const unsigned char *at, const u
         const unsigned char *pc = starts[b];
         if ((*pc == CHAR && pc[1] != *at) || (*pc == CHAR_ANYCASE && kFold.entry[pc[1]] != kFold.entry[*at]))
             continue;
-        if (*pc == WORD_START && (!gWordTable.entry[*at] || (at != gLineStart && gWordTable.entry[at[-1]])))
+        if (*pc == WORD_START && (!gWordTable.entry[*at] || (at != m.lineStart && gWordTable.entry[at[-1]])))
             continue;
         if (const unsigned char *end = m.Program(at, pc))
             return end;
@@ -1515,8 +1514,8 @@ const unsigned char *MatchHinted(QuarnPattern *p, const unsigned char *base, con
                                  int branches, int32_t options, const ScanSpec &spec, bool anchored, bool none,
                                  const unsigned char **end)
 {
-    Matcher m{p, 0, 0, options};
-    m.text = base;
+    Memo memo;
+    Matcher m{p, &memo, options, base, base};
     if (anchored || *base == '\0') {
         if ((*end = MatchAt(m, base, starts, branches)) != nullptr)
             return base;
@@ -1534,8 +1533,8 @@ __attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *
                                                                   const unsigned char *const *starts, int branches,
                                                                   int32_t options, const unsigned char **end)
 {
-    Matcher m{p, 0, 0, options};
-    m.text = base;
+    Memo memo;
+    Matcher m{p, &memo, options, base, base};
     for (const unsigned char *s = base;;) {
         for (int b = 0; b < branches; ++b)
             if ((*end = m.Program(s, starts[b])) != nullptr)
@@ -1544,7 +1543,7 @@ __attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *
             return nullptr;
         const unsigned char passed = *s++;
         if ((passed == '\n' && (options & QUARN_OPT_LF)) || (passed == '\r' && (options & QUARN_OPT_CR)))
-            gLineStart = s;
+            m.lineStart = s;
     }
 }
 
@@ -1588,7 +1587,6 @@ __attribute__((noinline)) int32_t SearchPlan(QuarnPattern *p, const unsigned cha
 
 __attribute__((noinline)) int32_t SearchProgram(QuarnPattern *p, const unsigned char *h, const unsigned char *base)
 {
-    gLineStart = base;
     const int32_t options = gOptions;
     const unsigned char *program = p->body.regex.program;
     const unsigned char *local[QUARN_MAX_BRANCHES];

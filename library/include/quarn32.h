@@ -16,8 +16,23 @@
  *     -1 for a record that holds an error;
  *   - failures are also reported through the message reporter while bit 3
  *     of the options word is set (see QuarnSetMessageSink);
- *   - the library keeps process-wide state without locks: call it from one
- *     thread at a time.
+ *   - see "Threads" below for what may run at the same time.
+ *
+ * Threads: any number of threads may compile and match at the same time,
+ * each with its own records: CompileRGrep/RGrep, CompileAGrep/AGrep (with
+ * AGrepInit/AGrepEmpty), CompileSGrep/SGrep and the substitution calls on
+ * a record keep all their scratch in that record or in the call itself.
+ * A record is used by one thread at a time.  The error word is atomic.
+ * The rest is process-wide without locks and stays single-threaded: change
+ * it only while no other call runs, and use it from one thread at a time:
+ *   - the options word (QuarnOptions, QuarnMessages) and the message sink,
+ *     which every match and report reads;
+ *   - the word table (InitWordCharTable, AddWordChar, RemoveWordChar),
+ *     which RGrep reads;
+ *   - the chain (PushQuarnInfo, Quarn);
+ *   - the library-held records of the S* calls (SCompileRGrep, SRGrep,
+ *     SAGrepInit, ...);
+ *   - the open search file (SFileSetFlags, SFileOpen, SFile*, SFileClose).
  *
  * Error codes (the same numbers in errorCode, compile results and, for 1,
  * the library-wide error word):
