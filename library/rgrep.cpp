@@ -1,6 +1,7 @@
 // RGrep: picks the search that fits a compiled regular expression (a
 // literal, a run plan, or the backtracking matcher over candidate
 // positions) and records the match in the record.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -18,15 +19,16 @@ using namespace rgrep;
 
 namespace {
 
+// The limit on the backtracking matcher's trials per RGrep call; 0: none.
+std::atomic<int32_t> gStepLimit{0};
+
 // Only positions whose byte can begin an alternative are tried, plus the
 // text's start for alternatives anchored there.  The line start stays at
 // the text's start: either no element reads it or no separator is enabled.
-const unsigned char *MatchHinted(QuarnPattern *p, const unsigned char *base, const unsigned char *const *starts,
-                                 int branches, int32_t options, const ScanSpec &spec, bool anchored, bool none,
+const unsigned char *MatchHinted(Matcher &m, const unsigned char *base, const unsigned char *const *starts,
+                                 int branches, const ScanSpec &spec, bool anchored, bool none,
                                  const unsigned char **end)
 {
-    Memo memo;
-    Matcher m{p, &memo, options, base, base};
     if (anchored || *base == '\0') {
         if ((*end = MatchAt(m, base, starts, branches)) != nullptr)
             return base;
@@ -34,26 +36,26 @@ const unsigned char *MatchHinted(QuarnPattern *p, const unsigned char *base, con
             return nullptr;
     }
     return ScanCandidates(anchored ? base + 1 : base, spec, [&](const unsigned char *at) {
-        return (*end = MatchAt(m, at, starts, branches)) != nullptr;
+        return (*end = MatchAt(m, at, starts, branches)) != nullptr || m.OverLimit();
     });
 }
 
 // Every position in turn, moving the line start past each separator that the
 // options enable.
-__attribute__((noinline)) const unsigned char *MatchEveryPosition(QuarnPattern *p, const unsigned char *base,
+__attribute__((noinline)) const unsigned char *MatchEveryPosition(Matcher &m, const unsigned char *base,
                                                                   const unsigned char *const *starts, int branches,
-                                                                  int32_t options, const unsigned char **end)
+                                                                  const unsigned char **end)
 {
-    Memo memo;
-    Matcher m{p, &memo, options, base, base};
     for (const unsigned char *s = base;;) {
-        for (int b = 0; b < branches; ++b)
-            if ((*end = m.Program(s, starts[b])) != nullptr)
+        for (int b = 0; b < branches; ++b) {
+            ++m.steps;
+            if ((*end = m.Program(s, starts[b])) != nullptr || m.OverLimit())
                 return s;
+        }
         if (*s == '\0')
             return nullptr;
         const unsigned char passed = *s++;
-        if ((passed == '\n' && (options & QUARN_OPT_LF)) || (passed == '\r' && (options & QUARN_OPT_CR)))
+        if ((passed == '\n' && (m.options & QUARN_OPT_LF)) || (passed == '\r' && (m.options & QUARN_OPT_CR)))
             m.lineStart = s;
     }
 }
@@ -97,14 +99,20 @@ __attribute__((noinline)) int32_t SearchProgram(QuarnPattern *p, const unsigned 
         starts = p->body.regex.branchStart;
     else
         branches = BranchStarts(p, local);
+    Memo memo;
+    Matcher m{p, &memo, options, base, base};
+    if (const int32_t limit = gStepLimit.load(std::memory_order_relaxed); limit > 0)
+        m.stepLimit = static_cast<uint64_t>(limit);
     ScanSpec spec;
     bool anchored = false, none = false;
     const unsigned char *at;
     const unsigned char *end = nullptr;
     if (h != nullptr && ReadHints(h, options, &spec, &anchored, &none))
-        at = MatchHinted(p, base, starts, branches, options, spec, anchored, none, &end);
+        at = MatchHinted(m, base, starts, branches, spec, anchored, none, &end);
     else
-        at = MatchEveryPosition(p, base, starts, branches, options, &end);
+        at = MatchEveryPosition(m, base, starts, branches, &end);
+    if (m.OverLimit())
+        return -1; // gave up: the caller learns nothing about this text
     return at != nullptr ? Found(p, at, end) : 0;
 }
 
@@ -135,6 +143,11 @@ int32_t QUARN_API RGrep(const char *text, QuarnPattern *p)
     if (PlanApplies(h, gOptions))
         return SearchPlan(p, h, base);
     return SearchProgram(p, h, base);
+}
+
+int32_t QUARN_API QuarnSetStepLimit(int32_t steps)
+{
+    return gStepLimit.exchange(steps < 0 ? 0 : steps);
 }
 
 } // extern "C"

@@ -4,9 +4,15 @@
 #include "rgrep_match.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <new>
 
 namespace quarn::rgrep {
+
+#if defined(QUARN_STEP_COUNTER)
+thread_local uint64_t gCountedSteps = 0;
+#endif
 
 namespace {
 
@@ -46,6 +52,7 @@ bool TouchesTags(const unsigned char *pc)
 const unsigned char *Matcher::Program(const unsigned char *s, const unsigned char *pc)
 {
     for (;;) {
+        QUARN_COUNT_STEP();
         switch (*pc) {
         case END:
         case BRANCH:
@@ -159,93 +166,179 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     const unsigned char *rest = operand + OperandSize(*operand) + 1;
     if (*rest == END)
         return s; // a repeater that ends the program matches nothing
+    const int index = MemoIndex(rest);
 
     const unsigned char *r;
     if (*pc == OPTIONAL) {
         if (*operand == ANY) {
-            if ((r = Rest(s, rest)) != nullptr)
+            if ((r = Rest(s, rest, index)) != nullptr)
                 return r;
-            return *s != '\0' ? Rest(s + 1, rest) : nullptr;
+            return *s != '\0' ? Rest(s + 1, rest, index) : nullptr;
         }
-        if (*s != '\0' && MatchOne(operand, *s) && (r = Rest(s + 1, rest)) != nullptr)
+        if (*s != '\0' && MatchOne(operand, *s) && (r = Rest(s + 1, rest, index)) != nullptr)
             return r;
-        return Rest(s, rest);
+        return Rest(s, rest, index);
     }
+
+    if (KnownToFail(index, s))
+        return nullptr; // every position this loop would try is known to fail
 
     if (*operand == ANY) {
         // `.*` is matched shortest first.
         const unsigned char *q = s;
-        for (; *q != '\0'; ++q)
-            if ((r = Rest(q, rest)) != nullptr)
+        for (; *q != '\0'; ++q) {
+            if (KnownToFail(index, q))
+                break; // ... and so is every later one
+            if ((r = Rest(q, rest, index)) != nullptr)
                 return r;
-        if ((r = Rest(q, rest)) != nullptr)
+        }
+        if (*q == '\0' && (r = Rest(q, rest, index)) != nullptr)
             return r;
         // The backward pass retries the positions already tried; it can only
         // come out differently when the rest reads or writes tags.
-        if (!TouchesTags(rest))
+        if (!TouchesTags(rest)) {
+            while (*q != '\0')
+                ++q;
+            Failed(index, s, q);
             return nullptr;
+        }
         while (q > s)
-            if ((r = Rest(--q, rest)) != nullptr)
+            if ((r = Rest(--q, rest, index)) != nullptr)
                 return r;
         return nullptr;
     }
 
+    // The longest run first, then one shorter at a time.  A run that reaches
+    // the stretch known to fail stops there: the stretch holds the rest of
+    // the run.
     const unsigned char *q = s;
-    while (*q != '\0' && MatchOne(operand, *q))
+    const unsigned char *failFrom = nullptr;
+    while (*q != '\0' && MatchOne(operand, *q)) {
+        QUARN_COUNT_STEP();
         ++q;
-    for (;;) {
-        if ((r = Rest(q, rest)) != nullptr)
-            return r;
-        if (q == s)
-            return nullptr;
-        --q;
-    }
-}
-
-// Decides once per call whether the failure memo can and should be used.
-void Matcher::StartMemo()
-{
-    memoState = kMemoOff;
-    const unsigned char *program = p->body.regex.program;
-    int rests = 0;
-    for (const unsigned char *pc = program; pc < program + QUARN_PROGRAM_SIZE && *pc != END; pc += ElementSize(pc)) {
-        if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF)
-            return; // outcomes depend on tag positions: no memo
-        if (*pc == STAR || *pc == OPTIONAL) {
-            if (rests == static_cast<int>(sizeof memo->rests / sizeof *memo->rests))
-                return;
-            memo->rests[rests++] = static_cast<uint16_t>(pc - program + ElementSize(pc));
+        if (KnownToFail(index, q)) {
+            failFrom = q;
+            --q;
+            break;
         }
     }
-    const size_t stride = std::strlen(reinterpret_cast<const char *>(text)) + 1;
-    if (rests == 0 || stride > Memo::kBits / static_cast<size_t>(rests))
-        return; // too long a text for the memo: plain backtracking
-    std::memset(memo->bits, 0, (static_cast<size_t>(rests) * stride + 63) / 64 * sizeof(uint64_t));
-    memoRests = rests;
-    memoStride = stride;
-    memoLineStart = lineStart;
-    memoState = kMemoOn;
+    const unsigned char *top = failFrom != nullptr ? text + memo->failHi[index] : q;
+    for (;;) {
+        if ((r = Rest(q, rest, index)) != nullptr)
+            return r;
+        if (q == s)
+            break;
+        --q;
+    }
+    Failed(index, s, top);
+    return nullptr;
 }
 
-// The rest of a repeater's program from s, through the failure memo once it
-// is on.
-const unsigned char *Matcher::Rest(const unsigned char *s, const unsigned char *rest)
+// The memo's slot of the rest at `rest`, or -1 when it is not memoised.
+int Matcher::MemoIndex(const unsigned char *rest)
 {
-    if (memoState == kMemoNotYet && ++restCalls > Memo::kAfterCalls)
+    if (memoState == kMemoNotYet)
         StartMemo();
     if (memoState != kMemoOn)
-        return Program(s, rest);
+        return -1;
     if (memoLineStart != lineStart) {
         // The line start moved (a separator was passed): earlier failures
         // may not hold any more.
-        std::memset(memo->bits, 0, (static_cast<size_t>(memoRests) * memoStride + 63) / 64 * sizeof(uint64_t));
+        ClearMemo();
         memoLineStart = lineStart;
     }
     const uint16_t offset = static_cast<uint16_t>(rest - p->body.regex.program);
     const uint16_t *found = std::lower_bound(memo->rests, memo->rests + memoRests, offset);
     if (found == memo->rests + memoRests || *found != offset)
+        return -1;
+    return static_cast<int>(found - memo->rests);
+}
+
+bool Matcher::KnownToFail(int index, const unsigned char *q) const
+{
+    if (index < 0)
+        return false;
+    const int32_t at = static_cast<int32_t>(q - text);
+    return at >= memo->failLo[index] && at <= memo->failHi[index];
+}
+
+// Records that the rest `index` fails at every position from lo to hi: joined
+// to the known stretch when they touch, else in its place.
+void Matcher::Failed(int index, const unsigned char *lo, const unsigned char *hi)
+{
+    if (index < 0)
+        return;
+    const int32_t from = static_cast<int32_t>(lo - text), to = static_cast<int32_t>(hi - text);
+    int32_t &knownLo = memo->failLo[index];
+    int32_t &knownHi = memo->failHi[index];
+    if (knownLo <= knownHi && from <= knownHi + 1 && to + 1 >= knownLo) {
+        knownLo = std::min(knownLo, from);
+        knownHi = std::max(knownHi, to);
+    } else {
+        knownLo = from;
+        knownHi = to;
+    }
+}
+
+void Matcher::ClearMemo()
+{
+    std::memset(memo->bits, 0, (static_cast<size_t>(memoRests) * memoStride + 63) / 64 * sizeof(uint64_t));
+    for (int i = 0; i < memoRests; ++i) {
+        memo->failLo[i] = 1;
+        memo->failHi[i] = 0;
+    }
+}
+
+// Finds, once per call, the rests that can be memoised: those followed in
+// their alternative by no tag and no back reference.
+void Matcher::StartMemo()
+{
+    memoState = kMemoOff;
+    const unsigned char *program = p->body.regex.program;
+    int rests = 0;
+    int alternativeFirst = 0; // the first rest of the current alternative
+    for (const unsigned char *pc = program; pc < program + QUARN_PROGRAM_SIZE && *pc != END; pc += ElementSize(pc)) {
+        if (*pc == TAG_START || *pc == TAG_END || *pc == BACKREF) {
+            rests = alternativeFirst; // the alternative's rests so far read or write tags
+        } else if (*pc == BRANCH) {
+            alternativeFirst = rests;
+        } else if (*pc == STAR || *pc == OPTIONAL) {
+            if (rests == Memo::kMaxRests)
+                return;
+            memo->rests[rests++] = static_cast<uint16_t>(pc - program + ElementSize(pc));
+        }
+    }
+    if (rests == 0)
+        return;
+    const size_t stride = std::strlen(reinterpret_cast<const char *>(text)) + 1;
+    if (stride > static_cast<size_t>(INT32_MAX) / 2)
+        return;
+    const size_t words = (static_cast<size_t>(rests) * stride + 63) / 64;
+    if (words <= Memo::kLocalBits / 64) {
+        memo->bits = memo->local;
+    } else {
+        memo->heap.reset(new (std::nothrow) uint64_t[words]);
+        if (memo->heap == nullptr)
+            return; // no room for the memo: plain backtracking
+        memo->bits = memo->heap.get();
+    }
+    memoRests = rests;
+    memoStride = stride;
+    memoLineStart = lineStart;
+    ClearMemo();
+    memoState = kMemoOn;
+}
+
+// The rest of a repeater's program from s, through the failure memo when the
+// rest has a slot there.
+const unsigned char *Matcher::Rest(const unsigned char *s, const unsigned char *rest, int index)
+{
+    if (++steps > stepLimit)
+        return nullptr;
+    QUARN_COUNT_STEP();
+    if (index < 0)
         return Program(s, rest);
-    const size_t bit = static_cast<size_t>(found - memo->rests) * memoStride + static_cast<size_t>(s - text);
+    const size_t bit = static_cast<size_t>(index) * memoStride + static_cast<size_t>(s - text);
     if ((memo->bits[bit >> 6] >> (bit & 63)) & 1u)
         return nullptr;
     const unsigned char *r = Program(s, rest);
