@@ -159,6 +159,10 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
     if (outcome.compileResult != 0)
         return kExitError; // the library has reported the expression's fault
+    if (outcome.tooComplex) {
+        std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
+        return kExitError;
+    }
     for (const TResultRow &row : outcome.rows) {
         writeOut(row.discName);
         if (!row.IsDiscRow()) {

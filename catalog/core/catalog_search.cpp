@@ -118,7 +118,7 @@ TResultRow MakeResultRow(const TCatalogNode &node)
 }
 
 TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive)
-    : tree_(tree), record_(::operator new(kRecordSize))
+    : tree_(tree), record_(::operator new(kRecordSize)), previousStepLimit_(QuarnSetStepLimit(kSearchStepLimit))
 {
     std::memset(record_, 0, kRecordSize);
     std::memset(matchBuffer_, 0, sizeof matchBuffer_);
@@ -130,6 +130,7 @@ TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expres
 
 TSearchContext::~TSearchContext()
 {
+    QuarnSetStepLimit(previousStepLimit_);
     ::operator delete(record_);
 }
 
@@ -143,12 +144,16 @@ bool TSearchContext::Matches(std::string_view name)
     if (!name.empty()) // an empty name may have no storage at all
         std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
-    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1;
+    const int32_t result = RGrep(buffer, static_cast<QuarnPattern *>(record_));
+    tooComplex = tooComplex || (result < 0 && compileResult_ == 0);
+    return result >= 1;
 }
 
 bool TSearchContext::Matches(const TCatalogNode &node)
 {
-    return RGrep(node.TextCString(), static_cast<QuarnPattern *>(record_)) >= 1;
+    const int32_t result = RGrep(node.TextCString(), static_cast<QuarnPattern *>(record_));
+    tooComplex = tooComplex || (result < 0 && compileResult_ == 0);
+    return result >= 1;
 }
 
 void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
@@ -176,8 +181,11 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
             continue;
         if (!filter.empty() && ExtensionOf(node.Text()) != filter)
             continue;
-        if (!ctx.Matches(node))
+        if (!ctx.Matches(node)) {
+            if (ctx.tooComplex)
+                break;
             continue;
+        }
         ctx.noMatches = false;
         ctx.rows.push_back(MakeResultRow(node));
         ++ctx.hitCount;
@@ -258,6 +266,7 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;
     outcome.noMatches = ctx.noMatches;
+    outcome.tooComplex = ctx.tooComplex;
     if (ctx.hitCount > 0)
         outcome.foundText = FoundText(request.kind, ctx.hitCount);
     outcome.rows = std::move(ctx.rows);
