@@ -222,6 +222,7 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
             break;
         }
     }
+    steps += static_cast<uint64_t>(q - s); // the run's characters count towards the limit
     const unsigned char *top = failFrom != nullptr ? text + memo->failHi[index] : q;
     for (;;) {
         if ((r = Rest(q, rest, index)) != nullptr)

@@ -66,8 +66,10 @@ public:
 // buffers, the rows and the hit counter.  SearchFiles & co. run on it.
 // The matcher's trials allowed per name (QuarnSetStepLimit) while a search
 // runs: an expression with back references can otherwise backtrack for
-// minutes on one name.  Far above what any expression without them needs.
-constexpr int32_t kSearchStepLimit = 200000;
+// minutes on one name.  About 1 ms of matching a 255-byte name; an
+// expression of the box's 50 bytes without back references and without
+// tags after a repeater needs at most (repeaters + alternatives) x 256.
+constexpr int32_t kSearchStepLimit = 20000;
 
 class TSearchContext {
 public:

@@ -230,8 +230,9 @@ int32_t QUARN_API CompileRGrep(const char *pattern, int32_t caseFlag, QuarnPatte
 int32_t QUARN_API RGrep(const char *text, QuarnPattern *p);
 
 /* Extension: limits the work of one RGrep call.  The backtracking matcher
- * counts its trials (an alternative tried at a text position, the rest of a
- * repeater tried after a run); a call that makes more than `steps` of them
+ * counts its steps (an alternative tried at a text position, a character
+ * of a repeated run, the rest of a repeater tried after a run); a call that
+ * takes more than `steps` of them
  * gives up and returns -1, leaving matchStart[0]/matchEnd[0] NULL and
  * nothing else changed.  0, the initial value, means no limit (negative
  * values count as 0).  Returns the limit set before.  Patterns whose
