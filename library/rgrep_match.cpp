@@ -166,7 +166,11 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
     const unsigned char *rest = operand + OperandSize(*operand) + 1;
     if (*rest == END)
         return s; // a repeater that ends the program matches nothing
-    const int index = MemoIndex(rest);
+    // The call's first `*` loop runs without the memo; see FirstLoopFailed.
+    const bool first = memoState == kMemoNotYet && *pc == STAR;
+    if (first)
+        memoState = kMemoFirstLoop;
+    const int index = first ? -1 : MemoIndex(rest);
 
     const unsigned char *r;
     if (*pc == OPTIONAL) {
@@ -199,7 +203,10 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
         if (!TouchesTags(rest)) {
             while (*q != '\0')
                 ++q;
-            Failed(index, s, q);
+            if (first)
+                FirstLoopFailed(rest, s, q);
+            else
+                Failed(index, s, q);
             return nullptr;
         }
         while (q > s)
@@ -231,14 +238,41 @@ const unsigned char *Matcher::Repeat(const unsigned char *s, const unsigned char
             break;
         --q;
     }
-    Failed(index, s, top);
+    if (first) {
+        if (!TouchesTags(rest))
+            FirstLoopFailed(rest, s, top);
+    } else {
+        Failed(index, s, top);
+    }
     return nullptr;
+}
+
+// The first loop of a call failed at every position from lo to hi of a rest
+// that no tag follows.  Once the memo is on those positions are marked in
+// it, so that no later loop tries them again.
+void Matcher::FirstLoopFailed(const unsigned char *rest, const unsigned char *lo, const unsigned char *hi)
+{
+    if (memoState != kMemoOn) {
+        firstRest = rest;
+        firstLo = lo;
+        firstHi = hi;
+        firstLineStart = lineStart;
+        return;
+    }
+    const int index = MemoIndex(rest);
+    if (index < 0)
+        return;
+    Failed(index, lo, hi);
+    for (const unsigned char *q = lo; q <= hi; ++q) {
+        const size_t bit = static_cast<size_t>(index) * memoStride + static_cast<size_t>(q - text);
+        memo->bits[bit >> 6] |= uint64_t{1} << (bit & 63);
+    }
 }
 
 // The memo's slot of the rest at `rest`, or -1 when it is not memoised.
 int Matcher::MemoIndex(const unsigned char *rest)
 {
-    if (memoState == kMemoNotYet)
+    if (memoState == kMemoNotYet || memoState == kMemoFirstLoop)
         StartMemo();
     if (memoState != kMemoOn)
         return -1;
@@ -328,6 +362,8 @@ void Matcher::StartMemo()
     memoLineStart = lineStart;
     ClearMemo();
     memoState = kMemoOn;
+    if (firstRest != nullptr && firstLineStart == lineStart)
+        FirstLoopFailed(firstRest, firstLo, firstHi);
 }
 
 // The rest of a repeater's program from s, through the failure memo when the

@@ -55,8 +55,15 @@ struct Matcher {
     unsigned tagsStarted = 0; // bit n: TAG_START n passed during this call
     unsigned tagsEnded = 0;   // bit n: TAG_END n passed during this call
 
-    enum MemoState : unsigned char { kMemoNotYet, kMemoOn, kMemoOff };
+    // The memo is set up only when a second repeater loop starts: most calls
+    // run one loop or none.  The first loop's failed stretch is kept here
+    // until then.
+    enum MemoState : unsigned char { kMemoNotYet, kMemoFirstLoop, kMemoOn, kMemoOff };
     MemoState memoState = kMemoNotYet;
+    const unsigned char *firstRest = nullptr;
+    const unsigned char *firstLo = nullptr;
+    const unsigned char *firstHi = nullptr;
+    const unsigned char *firstLineStart = nullptr;
     int memoRests = 0;
     size_t memoStride = 0;
     const unsigned char *memoLineStart = nullptr;
@@ -73,6 +80,7 @@ struct Matcher {
     void ClearMemo();
     bool KnownToFail(int index, const unsigned char *q) const;
     void Failed(int index, const unsigned char *lo, const unsigned char *hi);
+    void FirstLoopFailed(const unsigned char *rest, const unsigned char *lo, const unsigned char *hi);
 };
 
 #if defined(QUARN_STEP_COUNTER)
