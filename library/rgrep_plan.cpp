@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "rgrep_private.h"
+#include "rgrep_scan.h"
 
 namespace quarn::rgrep {
 
@@ -449,18 +450,6 @@ inline bool RunAt(const unsigned char *plan, const unsigned char *s, int length,
     return true;
 }
 
-// One vector test of a run plan, as the scans take it.
-VectorTest ReadTest(const unsigned char *test)
-{
-    VectorTest t;
-    t.kind = test[kTKind];
-    t.offset = test[kTOffset];
-    t.count = test[kTCount];
-    t.folded = test[kTFolded];
-    t.vectors = test + kTVectors;
-    return t;
-}
-
 } // namespace
 
 // The leftmost match of a program that has a run plan.
@@ -497,15 +486,14 @@ const unsigned char *MatchPlan(const QuarnRegexBody &rx, const unsigned char *h,
         return false;
     };
 #if defined(__SSE2__)
-    VectorTest tests[kTests];
-    for (int k = 0; k < kTests; ++k)
-        tests[k] = ReadTest(plan + kPTests + k * kTestBytes);
-    if (tests[0].kind != kNoTest)
+    const VectorTest tests[kTests] = {VectorTest(plan + kPTests), VectorTest(plan + kPTests + kTestBytes),
+                                      VectorTest(plan + kPTests + 2 * kTestBytes)};
+    if (tests[0].kind() != kNoTest)
         return IsSingle(tests[0]) ? ScanRuns<1>(base, tests, nullptr, found) : ScanRuns<2>(base, tests, nullptr, found);
     // Without a vector test of the first position the summary's bit set is
     // used, unless a later test already narrows the candidates (the run
     // table checks the first byte anyway).
-    const bool useSet = (h[kHFlags] & kHintPrefilter) && tests[1].kind == kNoTest;
+    const bool useSet = (h[kHFlags] & kHintPrefilter) && tests[1].kind() == kNoTest;
     return ScanRuns<0>(base, tests, useSet ? h + kHSet : nullptr, found);
 #else
     (void)h;

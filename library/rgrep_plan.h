@@ -9,9 +9,44 @@
 
 #include "quarn32.h"
 #include "rgrep_program.h"
-#include "rgrep_scan.h"
 
 namespace quarn::rgrep {
+
+// The first bytes that may begin a match.
+struct ScanSpec {
+    const unsigned char *set = nullptr; // 32-byte bit set of first bytes
+    int listCount = 0;                  // 1..8: first bytes listed in `list`
+    const unsigned char *list = nullptr;
+    bool range = false; // first bytes form lo..hi
+    unsigned char lo = 0, hi = 0;
+};
+
+// A vector test of one run position, read in place from a run plan: up to
+// four target bytes (the first `folded` of them compared after OR-ing 0x20,
+// which accepts both cases of an ASCII letter) or a range, with its vectors
+// already broadcast.
+enum VectorTestKind : unsigned char { kNoTest = 0, kTargets = 1, kRangeTest = 2 };
+
+class VectorTest {
+public:
+    explicit VectorTest(const unsigned char *bytes) : bytes_(bytes) {}
+    unsigned char kind() const { return bytes_[kTKind]; }
+    unsigned offset() const { return bytes_[kTOffset]; } // run position 0..15 of the byte tested
+    int count() const { return bytes_[kTCount]; }        // kTargets: 1..4 targets
+    int folded() const { return bytes_[kTFolded]; }
+    // kTargets: one 16-byte vector per target (a lone target: then its OR
+    // mask); kRangeTest: lo, then hi - lo.
+    const unsigned char *vectors() const { return bytes_ + kTVectors; }
+
+private:
+    const unsigned char *bytes_;
+};
+
+// The 64 bytes of search vectors of a literal's byte pair (LiteralVectors):
+// the first byte, its OR mask, the second byte, its OR mask, 16 bytes each.
+// The OR mask is 0x20 for a letter whose case is ignored (OR-ing 0x20
+// accepts exactly its two forms), else 0.
+constexpr int kLiteralVectorBytes = 64;
 
 // --- writing (at compile time) ---------------------------------------------
 

@@ -1,7 +1,7 @@
 // The vector scans: they find, sixteen bytes at a time, the positions of a
 // text where a match may begin: bytes of a first-byte set, the tests of a
 // run plan, or a literal's byte pair.  They know nothing of the program
-// area: the plan module (rgrep_plan.h) decodes what they are given.
+// area: what they read of a run plan they read through rgrep_plan.h.
 #pragma once
 
 #include <cstddef>
@@ -12,18 +12,15 @@
 #endif
 
 #include "byte_scan.h"
+#include "rgrep_plan.h"
 #include "rgrep_private.h"
 
 namespace quarn::rgrep {
 
-// The first bytes that may begin a match.
-struct ScanSpec {
-    const unsigned char *set = nullptr; // 32-byte bit set of first bytes
-    int listCount = 0;                  // 1..8: first bytes listed in `list`
-    const unsigned char *list = nullptr;
-    bool range = false; // first bytes form lo..hi
-    unsigned char lo = 0, hi = 0;
-};
+// Internal linkage: each file that searches gets its own copies of these
+// templates, which the compiler then inlines into their one caller with
+// the caller's lambdas, as a single file would.
+namespace {
 
 #if defined(__SSE2__)
 using scan::Mask;
@@ -95,39 +92,24 @@ template <class Found> const unsigned char *ScanCandidates(const unsigned char *
 }
 #endif
 
-// What a vector test of one run position accepts: up to four target bytes
-// (the first `folded` of them compared after OR-ing 0x20, which accepts both
-// cases of an ASCII letter) or a range, with its vectors already broadcast.
-enum VectorTestKind : unsigned char { kNoTest = 0, kTargets = 1, kRangeTest = 2 };
-
-struct VectorTest {
-    unsigned char kind = kNoTest;
-    unsigned char offset = 0; // run position 0..15 of the byte tested
-    unsigned char count = 0;  // kTargets: 1..4 targets
-    unsigned char folded = 0;
-    // kTargets: one 16-byte vector per target (a lone target: then its OR
-    // mask); kRangeTest: lo, then hi - lo.
-    const unsigned char *vectors = nullptr;
-};
-
 #if defined(__SSE2__)
 inline __m128i Vector(const VectorTest &test, int k)
 {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(test.vectors + 16 * k));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(test.vectors() + 16 * k));
 }
 
 // Bit i: byte i of the block passes the test.  kSingle: the test is known
 // to be a lone target or a range (two vectors, no loop).
 template <bool kSingle> inline unsigned TestMask(const VectorTest &test, __m128i v)
 {
-    if (test.kind == kRangeTest) {
+    if (test.kind() == kRangeTest) {
         const __m128i off = _mm_sub_epi8(v, Vector(test, 0));
         return Mask(_mm_cmpeq_epi8(_mm_min_epu8(off, Vector(test, 1)), off));
     }
     if (kSingle)
         return Mask(_mm_cmpeq_epi8(_mm_or_si128(v, Vector(test, 1)), Vector(test, 0)));
     const __m128i folded = _mm_or_si128(v, Splat(0x20));
-    const int count = test.count, nFolded = test.folded;
+    const int count = test.count(), nFolded = test.folded();
     __m128i any = _mm_cmpeq_epi8(nFolded > 0 ? folded : v, Vector(test, 0));
     for (int k = 1; k < count; ++k)
         any = _mm_or_si128(any, _mm_cmpeq_epi8(k < nFolded ? folded : v, Vector(test, k)));
@@ -136,7 +118,7 @@ template <bool kSingle> inline unsigned TestMask(const VectorTest &test, __m128i
 
 inline bool IsSingle(const VectorTest &test)
 {
-    return test.kind == kRangeTest || (test.kind == kTargets && test.count == 1);
+    return test.kind() == kRangeTest || (test.kind() == kTargets && test.count() == 1);
 }
 
 // Narrows `mask` by a later-position test.  With the bytes ahead readable
@@ -145,7 +127,7 @@ inline bool IsSingle(const VectorTest &test)
 template <bool kAhead>
 QUARN_BLOCK_READS inline unsigned Later(const VectorTest &test, unsigned mask, __m128i v, const unsigned char *block)
 {
-    const unsigned offset = test.offset;
+    const unsigned offset = test.offset();
     if (kAhead) {
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + offset));
         return mask & (IsSingle(test) ? TestMask<true>(test, w) : TestMask<false>(test, w));
@@ -164,7 +146,7 @@ template <int kFirst, class Found>
 const unsigned char *ScanRuns(const unsigned char *s, const VectorTest *tests, const unsigned char *set, Found found)
 {
     const VectorTest &first = tests[0], &second = tests[1], &third = tests[2];
-    const bool useSecond = second.kind != kNoTest, useThird = third.kind != kNoTest;
+    const bool useSecond = second.kind() != kNoTest, useThird = third.kind() != kNoTest;
     return ScanText(
         s,
         [&](__m128i v, const unsigned char *block, auto ahead) QUARN_BLOCK_READS {
@@ -188,12 +170,6 @@ const unsigned char *ScanRuns(const unsigned char *s, const VectorTest *tests, c
         found);
 }
 #endif
-
-// The 64 bytes of search vectors of a literal's byte pair (LiteralVectors):
-// the first byte, its OR mask, the second byte, its OR mask, 16 bytes each.
-// The OR mask is 0x20 for a letter whose case is ignored (OR-ing 0x20
-// accepts exactly its two forms), else 0.
-constexpr int kLiteralVectorBytes = 64;
 
 // Leftmost occurrence of the literal `lit` in `text`, ASCII case folded when
 // `fold`.  Candidates are the positions where the literal's bytes `pair`
@@ -254,5 +230,7 @@ inline const unsigned char *FindLiteral(const unsigned char *text, const unsigne
 #endif
     return at != nullptr ? at - pair : nullptr;
 }
+
+} // namespace
 
 } // namespace quarn::rgrep
