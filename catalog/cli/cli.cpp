@@ -187,15 +187,12 @@ int commandAdd(Catalog &catalog, const QStringList &args)
         throw UsageError{"add: not a folder: " + bytesOf(path)};
 
     std::string root = bytesOf(path);
-    std::string name;
-    if (p.isSet("name")) {
-        name = bytesOf(p.value("name"));
-    } else {
-        TSystemVolumeList volumes;
-        std::string label;
-        QueryDrive(volumes.Volumes(), root, label);
-        name = DefaultDiscName(root, label);
-    }
+    // An empty drive's mount point is an empty folder, not an empty disc.
+    TSystemVolumeList volumes;
+    std::string label;
+    if (!QueryDrive(volumes.Volumes(), root, label))
+        throw UsageError{"add: no disc is mounted at " + root};
+    const std::string name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
 
     catalog.Load(true);
     AddDisc(catalog.Tree(), root, name, catalog.Icons());

@@ -200,6 +200,8 @@ public:
     {
         if (m_form.m_quitPending)
             return false;
+        // The user sees that the program is still looking.
+        QApplication::setOverrideCursor(Qt::BusyCursor);
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
@@ -208,6 +210,7 @@ public:
         m_loop = &loop;
         loop.exec();
         m_loop = nullptr;
+        QApplication::restoreOverrideCursor();
         return !m_form.m_quitPending;
     }
     // The volumes changed or the program is leaving: look again now.
