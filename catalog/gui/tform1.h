@@ -194,7 +194,7 @@ private:
     bool m_quitPending = false;
     int m_working = 0;
     int m_loadCount = 0;
-    std::string m_scannedLabel;                      // bytes of the last volume label read
+    std::string m_scannedLabel;                      // bytes of the last disc name "Scan CD" offered
     const TSearchContext *m_runningSearch = nullptr; // while a search walks the tree
     int64_t m_shownHits = 0;                         // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
