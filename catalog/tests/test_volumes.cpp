@@ -4,9 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 #include <map>
 #include <set>
@@ -358,3 +365,39 @@ TEST(Volumes, SystemListIsOrderedAndAnswersTheDriveQuery)
         EXPECT_EQ(QueryDrive(volumes, v.root, label), v.mounted && v.ready) << v.root;
     }
 }
+
+#ifdef __linux__
+TEST(Volumes, SystemWatcherSeesMountAndUnmount)
+{
+    int argc = 1;
+    char name[] = "tslcat_core_tests";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    TSystemVolumeList system;
+    int changes = 0;
+    QEventLoop loop;
+    system.Watch([&] {
+        ++changes;
+        loop.quit();
+    });
+    auto waitForChanges = [&](int expected) {
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timeout.start(5000);
+        while (changes < expected && timeout.isActive())
+            loop.exec();
+    };
+    QTemporaryDir dir;
+    const QByteArray target = QFile::encodeName(dir.path());
+    if (::mount("tslcat-test", target.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "mounting needs privileges this run does not have";
+    // Other mounts on the machine may add changes of their own.
+    waitForChanges(1);
+    EXPECT_GE(changes, 1);
+    const int mounted = changes;
+    ASSERT_EQ(::umount(target.constData()), 0);
+    waitForChanges(mounted + 1);
+    EXPECT_GT(changes, mounted);
+}
+#endif
