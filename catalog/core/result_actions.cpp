@@ -84,10 +84,10 @@ TActionOutcome Act(TResultAction action, const TActionTarget &t, ILauncher &laun
     return TActionOutcome::Started;
 }
 
-// The disc among `volumes`: by its label when the file is there, else (when
-// `mayOffer` allows the volume) on another volume holding the file that the
-// user accepts.  `offered` collects the volumes already offered, so a
-// refusal is not asked again.
+// The disc among `volumes`: the one labelled with the disc name when the
+// file is there, else a volume holding the file that the user accepts when
+// asked.  Only volumes neither in `offered` nor in `notOffered` are asked
+// about; `offered` collects them, so a refusal is not asked again.
 const TVolume *LocateDisc(const std::vector<TVolume> &volumes, const TResultRow &row, const std::string &driveRoot,
                           TActionEnvironment &env, std::vector<std::string> &offered,
                           const std::vector<std::string> &notOffered)
@@ -141,8 +141,8 @@ TActionOutcome RunResultAction(TResultAction action, const TResultRow *row, std:
 
     env.prompter.ShowMessage(InsertDiscPrompt(row->discName));
     // A disc inserted now is mounted a moment later, and under its own label
-    // rather than at the drive root.  Volumes that held the file before the
-    // prompt were offered already; only newcomers are offered now.
+    // rather than at the drive root.  The volumes mounted before the prompt
+    // were looked at already: only newcomers are offered now.
     constexpr int kLookInterval = 1000;
     for (int waited = 0;;) {
         if (env.files.FileExists(t.target))
