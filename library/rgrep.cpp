@@ -83,7 +83,8 @@ __attribute__((noinline)) int32_t SearchLiteral(QuarnPattern *p, const unsigned 
 
 // Flattened: the plan reader's loop is inlined here, where it is called once
 // per text (the module is compiled as one unit, see CMakeLists.txt).
-__attribute__((noinline, flatten)) int32_t SearchPlan(QuarnPattern *p, const unsigned char *h, const unsigned char *base)
+__attribute__((noinline, flatten)) int32_t SearchPlan(QuarnPattern *p, const unsigned char *h,
+                                                      const unsigned char *base)
 {
     const unsigned char *end = nullptr;
     const unsigned char *at = MatchPlan(p->body.regex, h, base, &end);
