@@ -43,7 +43,8 @@ struct Tally {
     long matches = 0;       // ... of which matched
     long taggedMatches = 0; // ... with at least one tag passed
     long backRefMatches = 0;
-    long abandoned = 0; // searches the model gave up on (too many steps)
+    long abandoned = 0;  // searches the model gave up on (too many steps)
+    long codes[64] = {}; // refusals by compile code
 };
 
 // One compiled pattern on both sides, searched over texts that all live in
@@ -72,6 +73,7 @@ public:
             return false;
         if (engine != 0) {
             ++tally.refused;
+            ++tally.codes[engine & 63];
             return true;
         }
         ++tally.patterns;
@@ -177,7 +179,11 @@ public:
         nextTag_ = 1;
         repeaters_ = 0;
         std::string pattern;
-        const int alternatives = 1 + static_cast<int>(rng_() % 100 < 70 ? 0 : rng_() % 3);
+        // Now and then up to eleven alternatives, past the limit of ten.
+        const unsigned roll = rng_() % 100;
+        const int alternatives = roll < 70 ? 1
+            : roll < 97                    ? 2 + static_cast<int>(rng_() % 2)
+                                           : 8 + static_cast<int>(rng_() % 4);
         for (int a = 0; a < alternatives; ++a) {
             if (a > 0)
                 pattern += '|';
@@ -207,7 +213,8 @@ private:
                                             "@", "\\[", "\\n", "\xe9", "\\x41", "[-a]", "[^\\n]"};
         static const char *const repeaters[] = {"*", "+", "-"};
         const unsigned roll = rng_() % 100;
-        if (roll < 18 && depth < 2 && nextTag_ <= 9) {
+        // A tenth group, past the limit of nine, now and then.
+        if (roll < 18 && depth < 2 && nextTag_ <= 10) {
             ++nextTag_;
             return "\\(" + Sequence(depth + 1, 1 + static_cast<int>(rng_() % 3)) + "\\)";
         }
@@ -295,6 +302,11 @@ TEST(RGrepReference, TagsAndBackReferencesOnRandomPatterns)
     EXPECT_GT(tally.matches, 25000);
     EXPECT_GT(tally.taggedMatches, 5000);
     EXPECT_GT(tally.backRefMatches, 2500);
+    // The limits of nine groups and ten alternatives, and references into
+    // the innermost open group, were reached and refused alike.
+    EXPECT_GT(tally.codes[28], 0);
+    EXPECT_GT(tally.codes[35], 0);
+    EXPECT_GT(tally.codes[32], 100);
     EXPECT_LT(tally.abandoned, tally.searches / 100);
 }
 
@@ -374,12 +386,13 @@ TEST(RGrepReference, LongerTextsAcrossScanBlocks)
 
 TEST(RGrepReference, RandomPatternTextsAndClasses)
 {
-    // Patterns drawn byte by byte from the special characters and a few
-    // ordinary ones: mostly compile errors and odd classes ('[]a]', '[a-]',
-    // ranges with escaped or reversed bounds), compared code for code, and
-    // searched where they compile.
+    // Patterns drawn piece by piece from the special characters, the escapes
+    // and a few ordinary bytes: mostly compile errors and odd classes ('[]a]',
+    // '[a-]', ranges with escaped or reversed bounds), compared code for
+    // code, and searched where they compile.
     std::mt19937 rng(151);
-    const std::string bytes = "ab.|^$[]\\*+-()<>1x^-]aB";
+    static const char *const pieces[] = {"a", "b", ".", "|",   "^",   "$",   "[",   "]",   "\\",  "*", "+",
+                                         "-", "(", ")", "\\(", "\\)", "\\<", "\\>", "\\1", "\\2", "x", "B"};
     const refmatch::WordSet words = refmatch::DefaultWordSet();
     Tally tally;
     Pair pair;
@@ -387,7 +400,7 @@ TEST(RGrepReference, RandomPatternTextsAndClasses)
     for (int iter = 0; iter < 30000 && failures < 20; ++iter) {
         std::string pattern;
         for (size_t i = 0, n = 1 + rng() % 9; i < n; ++i)
-            pattern += bytes[rng() % bytes.size()];
+            pattern += Pick(rng, pieces);
         const int caseFlag = static_cast<int>(rng() % 2);
         bool usable = false;
         failures += !pair.Compile(pattern, caseFlag, usable, tally);
@@ -398,6 +411,8 @@ TEST(RGrepReference, RandomPatternTextsAndClasses)
     EXPECT_GT(tally.patterns, 3000);
     EXPECT_GT(tally.refused, 10000);
     EXPECT_GT(tally.matches, 3000);
+    for (int code : {25, 26, 27, 29, 30, 31, 33, 34})
+        EXPECT_GT(tally.codes[code], 50) << "refusals with code " << code;
 }
 
 } // namespace
