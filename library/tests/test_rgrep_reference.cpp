@@ -314,7 +314,9 @@ TEST(RGrepReference, LineSeparatorsAndWordTableOnRandomPatterns)
 {
     // The same kind of patterns with every combination of the two line
     // separators, on texts rich in them, once with the default word table and
-    // once with '-' and 0xE9 made word characters.
+    // once with '-', 0xE9 and the carriage return made word characters (a
+    // line that begins after a word character: only the line start then
+    // tells the word boundaries there).
     std::mt19937 rng(1501);
     PatternMaker maker(rng, 3);
     refmatch::WordSet words = refmatch::DefaultWordSet();
@@ -323,8 +325,8 @@ TEST(RGrepReference, LineSeparatorsAndWordTableOnRandomPatterns)
     int failures = 0;
     for (int round = 0; round < 2; ++round) {
         if (round == 1) {
-            AddWordChar("-\xe9");
-            words['-'] = words[0xE9] = true;
+            AddWordChar("-\xe9\r");
+            words['-'] = words[0xE9] = words['\r'] = true;
         }
         for (int iter = 0; iter < 2500 && failures < 20; ++iter) {
             const std::string pattern = maker.Make();
