@@ -52,7 +52,13 @@ struct Tally {
 // the current one's memory.
 class Pair {
 public:
-    Pair() : record_(quarn_test::NewPattern()), buffer_(256, '\0') {}
+    // Failure reports stay off while a pair lives (the options word holds
+    // only the separators of the search at hand); the initial options word
+    // is restored afterwards.
+    Pair() : record_(quarn_test::NewPattern()), buffer_(256, '\0') { QuarnOptions(0); }
+    ~Pair() { QuarnOptions(QUARN_OPT_MESSAGES); }
+    Pair(const Pair &) = delete;
+    Pair &operator=(const Pair &) = delete;
 
     // Compiles on both sides; returns whether the codes agree (a mismatch is
     // recorded as a test failure).  `usable` tells whether searching makes
@@ -61,9 +67,7 @@ public:
     {
         pattern_ = pattern;
         caseFlag_ = caseFlag;
-        const int previous = QuarnOptions(0);
         const int engine = CompileRGrep(pattern.c_str(), caseFlag, record_.get());
-        QuarnOptions(previous);
         const int model = model_.Compile(pattern, caseFlag);
         usable = false;
         if (model_.ProgramSize() > 900)
