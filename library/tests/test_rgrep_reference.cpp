@@ -249,18 +249,26 @@ private:
 
 TEST(RGrepReference, EverySmallPatternOnEveryShortText)
 {
-    // Every pattern of up to three of these pieces, good or bad, with both
-    // case flags, on every text of up to three bytes.
+    // Every pattern of up to three of these pieces, good or bad, on every
+    // text of up to three bytes.
     static const char *const pieces[] = {"a", "B",    ".",    "*",   "+",   "-",   "|",   "^",
                                          "$", "[aB]", "[^a]", "\\(", "\\)", "\\1", "\\<", "\\>"};
     const size_t count = sizeof pieces / sizeof *pieces;
-    std::vector<std::string> patterns;
+    // The case flag matters only to the single characters a and B (class
+    // members compare exactly): patterns without them are run with one flag.
+    auto letter = [&](size_t piece) { return piece < 2; };
+    struct Small {
+        std::string pattern;
+        bool letters;
+    };
+    std::vector<Small> patterns;
     for (size_t a = 0; a < count; ++a) {
-        patterns.push_back(pieces[a]);
+        patterns.push_back({pieces[a], letter(a)});
         for (size_t b = 0; b < count; ++b) {
-            patterns.push_back(std::string(pieces[a]) + pieces[b]);
+            patterns.push_back({std::string(pieces[a]) + pieces[b], letter(a) || letter(b)});
             for (size_t c = 0; c < count; ++c)
-                patterns.push_back(std::string(pieces[a]) + pieces[b] + pieces[c]);
+                patterns.push_back(
+                    {std::string(pieces[a]) + pieces[b] + pieces[c], letter(a) || letter(b) || letter(c)});
         }
     }
     const std::vector<std::string> texts = AllTexts("aAB-", 3);
@@ -268,20 +276,20 @@ TEST(RGrepReference, EverySmallPatternOnEveryShortText)
     Tally tally;
     Pair pair;
     int failures = 0;
-    for (const std::string &pattern : patterns) {
-        for (int caseFlag = 0; caseFlag < 2 && failures < 20; ++caseFlag) {
+    for (const Small &small : patterns) {
+        for (int caseFlag = 0; caseFlag < (small.letters ? 2 : 1) && failures < 20; ++caseFlag) {
             bool usable = false;
-            failures += !pair.Compile(pattern, caseFlag, usable, tally);
+            failures += !pair.Compile(small.pattern, caseFlag, usable, tally);
             for (size_t t = 0; usable && t < texts.size(); ++t)
                 if (!pair.Search(texts[t], 0, words, tally) && ++failures >= 20)
                     break;
         }
     }
     ASSERT_LT(failures, 20) << "stopped after 20 disagreements";
-    EXPECT_GT(tally.patterns, 3000);
-    EXPECT_GT(tally.refused, 1500);
-    EXPECT_GT(tally.matches, 100000);
-    EXPECT_GT(tally.taggedMatches, 1000);
+    EXPECT_GT(tally.patterns, 2000);
+    EXPECT_GT(tally.refused, 3000);
+    EXPECT_GT(tally.matches, 75000);
+    EXPECT_GT(tally.taggedMatches, 600);
     EXPECT_EQ(tally.abandoned, 0);
 }
 
