@@ -58,8 +58,8 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "  restore\n"
                       "\n"
                       "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n"
-                      "add, remove and import keep the catalog's previous state in FILE.bak before removing\n"
-                      "anything; restore puts FILE.bak back (and keeps the replaced catalog as FILE.bak).\n"
+                      "remove keeps the catalog as it was in FILE.bak; restore puts FILE.bak back (and keeps\n"
+                      "the catalog it replaces as FILE.bak).\n"
                       "A command that changes the catalog waits up to 10 s (TSLCAT_LOCK_TIMEOUT seconds)\n"
                       "for another program that is changing it.\n";
 
