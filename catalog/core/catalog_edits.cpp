@@ -124,6 +124,13 @@ bool ApplyEdit(TCatalogTree &tree, const TCatalogEdit &edit)
     switch (edit.kind) {
     case TEditKind::AddDisc:
         if (edit.discs) {
+            // One update for the whole copy: a display resets once instead
+            // of hearing of every node of a disc.
+            items.BeginUpdate();
+            struct EndUpdate {
+                TCatalogNodes &items;
+                ~EndUpdate() { items.EndUpdate(); }
+            } endUpdate{items};
             const TCatalogNodes &source = edit.discs->Items();
             for (int row = 0; row < source.TopLevelCount(); ++row)
                 CopySubtree(*source.TopLevel(row), items, nullptr);
