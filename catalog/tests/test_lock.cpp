@@ -5,11 +5,13 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -157,6 +159,28 @@ TEST_F(SharedCatalog, WaitingWriterGoesOnWhenTheLockIsReleased)
     const Result r = Finish(*p);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(DiscNames(), QStringList({"Old", "New"}));
+}
+
+// A writer that crashed holding the lock leaves its lock file behind; the
+// next writer must not wait for it, nor fail.
+TEST_F(SharedCatalog, ALockLeftByACrashedWriterIsTakenOver)
+{
+    SaveDiscs({"Old"}, Db());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        QLockFile lock(TCatalogLock::LockFileName(Db()));
+        ::_exit(lock.tryLock(0) ? 0 : 1); // no unlock: as if killed
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(QFile::exists(Db() + ".lock"));
+
+    const Result add = Run({"add", "--name", "New", DiscFolder("n")}, "0");
+    EXPECT_EQ(add.status, 0) << add.err;
+    EXPECT_EQ(DiscNames(), QStringList({"Old", "New"}));
+    EXPECT_FALSE(QFile::exists(Db() + ".lock"));
 }
 
 TEST_F(SharedCatalog, LockTimeoutComesFromTheEnvironment)
