@@ -13,7 +13,6 @@
 
 #include <QBuffer>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -31,8 +30,8 @@
 #include "catalog_texts.h"
 #include "catalog_tree.h"
 #include "icon_lookup.h"
-#include "platform.h"
 #include "tree_scanner.h"
+#include "volumes.h"
 
 namespace tslcat::cli {
 
@@ -50,6 +49,7 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
                       "  add [--name NAME] PATH\n"
+                      "  locate NAME\n"
                       "  list\n"
                       "  stats\n"
                       "  remove NAME\n"
@@ -207,14 +207,6 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     return outcome.noMatches ? kExitNoHits : kExitOk;
 }
 
-// The folder's own name for a disc without a label: the last component of
-// its absolute path.
-std::string folderName(const QString &path)
-{
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return bytesOf(QFileInfo(clean).fileName());
-}
-
 int commandAdd(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
@@ -228,19 +220,12 @@ int commandAdd(Catalog &catalog, const QStringList &args)
         throw UsageError{"add: not a folder: " + bytesOf(path)};
 
     std::string root = bytesOf(path);
-    std::string name;
-    if (p.isSet("name")) {
-        name = bytesOf(p.value("name"));
-    } else {
-        std::string label;
-        std::string mount = root;
-        if (mount.empty() || mount.back() != platform::PathSeparator())
-            mount.push_back(platform::PathSeparator());
-        if (platform::QueryVolume(mount, label) && !label.empty())
-            name = label;
-        else
-            name = folderName(path);
-    }
+    // An empty drive's mount point is an empty folder, not an empty disc.
+    TSystemVolumeList volumes;
+    std::string label;
+    if (!QueryDrive(volumes.Volumes(), root, label))
+        throw UsageError{"add: no disc is mounted at " + root};
+    const std::string name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
 
     // The scan, the slow part, runs before the lock is taken: into a tree of
     // its own, whose disc is then appended to the catalog as it is on disk.
@@ -250,6 +235,31 @@ int commandAdd(Catalog &catalog, const QStringList &args)
     const int64_t files =
         catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
     writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+// Where the disc is mounted, found by its label as the window finds it.
+int commandLocate(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addPositionalArgument("NAME", "Name of the disc.");
+    parseCommand(p, "locate", args);
+    if (p.positionalArguments().size() != 1)
+        throw UsageError{"locate: expects one disc name"};
+    const std::string name = bytesOf(p.positionalArguments().front());
+    TSystemVolumeList volumes;
+    const std::vector<TVolume> list = volumes.Volumes();
+    const TVolume *disc = FindVolumeByLabel(list, name);
+    if (!disc) {
+        printError("locate: no disc labelled " + name + " is mounted");
+        return kExitNoHits;
+    }
+    // The mount path as the system writes it, without the drive root's
+    // closing separator.
+    std::string mountPath = disc->root;
+    if (mountPath.size() > 1)
+        mountPath.pop_back();
+    writeOut(mountPath + "\n");
     return kExitOk;
 }
 
@@ -362,7 +372,7 @@ int Run(const QStringList &arguments)
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
-    parser.addPositionalArgument("COMMAND", "search, add, list, stats, remove, export, import or restore.");
+    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -384,6 +394,8 @@ int Run(const QStringList &arguments)
             return commandSearch(catalog, rest);
         if (command == "add")
             return commandAdd(catalog, rest);
+        if (command == "locate")
+            return commandLocate(rest);
         if (command == "list")
             return commandList(catalog, rest);
         if (command == "stats")

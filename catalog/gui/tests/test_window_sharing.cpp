@@ -90,7 +90,6 @@ struct Window {
         services.launcher = &launcher;
         services.volumes = &volumes;
         services.files = &files;
-        services.listRoots = [] { return VolumeRoots{{QStringLiteral("/")}, QString()}; };
         form = std::make_unique<TForm1>(services);
         form->show();
         return QTest::qWaitFor([this] { return form->LoadCount() == 1 && !form->Working(); });
