@@ -103,7 +103,9 @@ TEST_F(SharedCatalog, EightConcurrentAddsKeepEveryDisc)
 {
     std::vector<std::unique_ptr<QProcess>> running;
     for (int i = 0; i < 8; ++i)
-        running.push_back(Start({"add", "--name", QString("Disc %1").arg(i), DiscFolder(QString("d%1").arg(i))}));
+        // A long wait: a loaded machine must not turn into a lock timeout.
+        running.push_back(
+            Start({"add", "--name", QString("Disc %1").arg(i), DiscFolder(QString("d%1").arg(i))}, "120"));
     for (auto &p : running) {
         const Result r = Finish(*p);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -113,7 +115,7 @@ TEST_F(SharedCatalog, EightConcurrentAddsKeepEveryDisc)
     QStringList expected;
     for (int i = 0; i < 8; ++i)
         expected << QString("Disc %1").arg(i);
-    EXPECT_EQ(names, expected);
+    EXPECT_EQ(names.join(", ").toStdString(), expected.join(", ").toStdString());
     // 8 discs of 3 files each.
     EXPECT_EQ(Run({"stats"}).out.substr(0, 19), "Database: 24 files\n");
     EXPECT_FALSE(QFile::exists(Db() + ".lock"));
@@ -327,22 +329,6 @@ TEST_F(SharedCatalog, AChangeThatNoLongerAppliesIsDroppedAndNothingIsSaved)
     EXPECT_FALSE(r.saved);
     EXPECT_EQ(ReadFile(Db()), before);
     EXPECT_EQ(Outline(window.tree), "A\n  file.txt\n"); // the tree shows the file
-}
-
-TEST_F(SharedCatalog, CommitWithTheLockTakenChangesNothing)
-{
-    SaveDiscs({"A"}, Db());
-    Keeper window(Db());
-    const std::string before = ReadFile(Db());
-    TCatalogLock other(Db());
-    other.Acquire(0);
-    bool waited = false;
-    EXPECT_THROW(window.committer.Commit(
-                     window.tree, TCatalogEdit::RemoveAllDiscs(), [] {}, nullptr, 50, [&] { waited = true; }),
-                 ECatalogLockedError);
-    EXPECT_TRUE(waited);
-    EXPECT_EQ(window.tree.Items().Count(), 2);
-    EXPECT_EQ(ReadFile(Db()), before);
 }
 
 TEST_F(SharedCatalog, RemoveAllKeepsTheBackupOfTheCatalogOnDisk)
