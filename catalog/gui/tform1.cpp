@@ -262,8 +262,14 @@ TForm1::TForm1(TFormServices services, QWidget *parent)
     m_outsideChangeTimer->setSingleShot(true);
     m_outsideChangeTimer->setInterval(kOutsideChangeDelayMs);
     connect(m_outsideChangeTimer, &QTimer::timeout, this, &TForm1::CheckForOutsideChange);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_outsideChangeTimer, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_outsideChangeTimer, qOverload<>(&QTimer::start));
+    // A change while the timer runs does not restart it: a folder that
+    // changes all the time must not put the look off for ever.
+    auto lookSoon = [this] {
+        if (!m_outsideChangeTimer->isActive())
+            m_outsideChangeTimer->start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, lookSoon);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, lookSoon);
 
     BuildControls();
     ConnectHandlers();
