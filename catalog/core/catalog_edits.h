@@ -25,7 +25,6 @@ namespace tslcat {
 
 class TCatalogNode;
 class TCatalogTree;
-class IIconLookup;
 class ICatalogProgress;
 
 // One step of a node's path: its row among its siblings and its name.
