@@ -359,6 +359,46 @@ int32_t QUARN_API AGrep(const char *line, QuarnPattern *p);
 int32_t QUARN_API AGrepEmpty(QuarnPattern *p);
 
 /* ------------------------------------------------------------------ */
+/* Blocks of names (extension)                                         */
+/* ------------------------------------------------------------------ */
+
+/* Match every name of a block in one call.  `block` holds `length` bytes:
+ * names, each followed by a NUL byte, side by side ("a\0bc\0\0d\0" holds
+ * "a", "bc", "" and "d").  Each name is judged exactly as RGrep, AGrep or
+ * SGrep would judge it with `p`; a name is a hit when that call answers 1
+ * or more (for AGrep: any number of matches).  The offset of each hit's
+ * first byte within the block is stored in `hits`, in block order, at most
+ * `capacity` of them.
+ *
+ * Returns the number of offsets stored (0 .. capacity), or -1, storing
+ * nothing, when the record holds an error (p->errorCode not 0), `p` is
+ * NULL, `length` or `capacity` is negative, or `block` (with length > 0) or
+ * `hits` (with capacity > 0) is NULL.
+ *
+ * `stop` (may be NULL) receives the offset where reading ended:
+ *   - `length` when every name was read;
+ *   - when `capacity` offsets were stored before the end: the offset of the
+ *     first unread name (call again from there for the rest);
+ *   - when the per-name call answered -1 (RGrep: the step limit of
+ *     QuarnSetStepLimit ran out; AGrep: no memory): the offset of that
+ *     name, which is not a hit.  The two cases differ in the result: a
+ *     failure leaves fewer than `capacity` offsets.
+ * Bytes after the last NUL are no name and are never read past `length`;
+ * they count as read.  An empty name is tested like any other ("^$"
+ * matches it).  A capacity of 0 reads nothing: the result is 0 and `stop`
+ * 0 unless the block holds no whole name.
+ * The record's match tables afterwards hold the outcome of the last name
+ * tested; SGrep's "no pattern" report (empty code text) comes once per
+ * name, so a caller checks for an empty code first.
+ * The same record rules as the per-name calls: one thread at a time. */
+int32_t QUARN_API QuarnRGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
+                                  QuarnPattern *p);
+int32_t QUARN_API QuarnAGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
+                                  QuarnPattern *p);
+int32_t QUARN_API QuarnSGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
+                                  QuarnPattern *p);
+
+/* ------------------------------------------------------------------ */
 /* Substitution                                                        */
 /* ------------------------------------------------------------------ */
 
