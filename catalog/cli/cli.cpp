@@ -47,7 +47,8 @@ const char kProgram[] = "tslcat-cli";
 const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "\n"
                       "Commands:\n"
-                      "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
+                      "  search [--files|--folders|--both|--discs] [--case] [--type EXT]\n"
+                      "         [--mode regex|approx[:K]|soundex] EXPR\n"
                       "  add [--name NAME] PATH\n"
                       "  locate NAME\n"
                       "  list\n"
@@ -151,7 +152,10 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     p.addOption({"discs", "Search disc names."});
     p.addOption({"case", "Match letter case exactly."});
     p.addOption({"type", "Only files with this extension (exact case), e.g. .zip.", "EXT"});
-    p.addPositionalArgument("EXPR", "Regular expression.");
+    p.addOption({"mode",
+                 "How names are matched: regex (default), approx[:K] (K wrong characters, default 1) or soundex.",
+                 "MODE"});
+    p.addPositionalArgument("EXPR", "Regular expression (or the text of the other modes).");
     parseCommand(p, "search", args);
 
     TSearchRequest request;
@@ -183,20 +187,24 @@ int commandSearch(Catalog &catalog, const QStringList &args)
         throw UsageError{"search: expects one expression"};
     SetTypedExpression(request, p.positionalArguments().front());
     request.caseSensitive = p.isSet("case");
+    if (p.isSet("mode") && !ParseMatchSpec(bytesOf(p.value("mode")), request.match))
+        throw UsageError{"search: --mode expects regex, approx, approx:K (K from 0 to 9) or soundex"};
     if (request.expression.empty() || request.expression == texts::kSearchTextInitial)
         throw UsageError{texts::kEnterValidSearchString};
     if (request.expression.size() > kMaxExpressionLength)
         throw UsageError{"search: the expression is longer than 50 bytes"};
 
     catalog.Load(false);
-    TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
+    // Rows are built one at a time as they are printed.
+    TSearchOutcome outcome = RunSearch(catalog.Tree(), request, nullptr, nullptr, nullptr, false);
     if (outcome.compileResult != 0)
         return kExitError; // the library has reported the expression's fault
     if (outcome.tooComplex) {
         std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
         return kExitError;
     }
-    for (const TResultRow &row : outcome.rows) {
+    for (const TCatalogNode *node : outcome.nodes) {
+        const TResultRow row = MakeResultRow(*node);
         writeOut(row.discName);
         if (!row.IsDiscRow()) {
             writeOut("\t");

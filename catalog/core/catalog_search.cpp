@@ -27,7 +27,9 @@ static_assert(offsetof(QuarnPattern, body) + sizeof(QuarnRegexBody) <= kRecordSi
 constexpr size_t kMatchBufferNameLength = 200;
 constexpr size_t kPatternLength = 50;
 
-bool isCandidate(const TCatalogNode &node, TSearchKind kind)
+} // namespace
+
+bool IsSearchCandidate(const TCatalogNode &node, TSearchKind kind)
 {
     const bool disc = node.Parent() == nullptr; // Level 0, without walking up
     switch (kind) {
@@ -42,8 +44,6 @@ bool isCandidate(const TCatalogNode &node, TSearchKind kind)
     }
     return false;
 }
-
-} // namespace
 
 const char *ResultColumnCaption(TSearchKind kind)
 {
@@ -220,7 +220,7 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
                 break;
         }
         const TCatalogNode &node = *nodes.Item(i);
-        if (!isCandidate(node, kind))
+        if (!IsSearchCandidate(node, kind))
             continue;
         if (!filter.empty()) {
             const std::string_view extension = ExtensionOf(node.Text());
@@ -279,7 +279,7 @@ void RunSearchRoutine(TSearchContext &ctx, TSearchKind kind)
 }
 
 TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request, ICatalogProgress *progress,
-                         ISearchObserver *observer)
+                         ISearchObserver *observer, TSearchControl *control, bool buildRows)
 {
     TSearchOutcome outcome;
     if (request.expression.empty() || request.expression == texts::kSearchTextInitial)
@@ -304,19 +304,25 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
-    TSearchContext ctx(tree, request.expression, request.caseSensitive, request.alternateExpression);
-    ctx.progress = progress;
-    ctx.observer = observer;
-    ctx.fileTypeFilter = request.fileTypeFilter;
-    ctx.alternateFileTypeFilter = request.alternateFileTypeFilter;
-    RunSearchRoutine(ctx, request.kind);
-    outcome.compileResult = ctx.CompileResult();
-    outcome.hitCount = ctx.hitCount;
-    outcome.noMatches = ctx.noMatches;
-    outcome.tooComplex = ctx.tooComplex;
-    if (ctx.hitCount > 0)
-        outcome.foundText = FoundText(request.kind, ctx.hitCount);
-    outcome.rows = std::move(ctx.rows);
+    TFoundNodes found = FindNodes(tree, request, control, progress);
+    outcome.compileResult = found.compileResult;
+    outcome.hitCount = static_cast<int64_t>(found.nodes.size());
+    outcome.noMatches = found.nodes.empty();
+    outcome.tooComplex = found.tooComplex;
+    outcome.cancelled = found.cancelled;
+    if (outcome.hitCount > 0)
+        outcome.foundText = FoundText(request.kind, outcome.hitCount);
+    if (buildRows || observer) {
+        outcome.rows.reserve(found.nodes.size());
+        int64_t n = 0;
+        for (const TCatalogNode *node : found.nodes) {
+            outcome.rows.push_back(MakeResultRow(*node));
+            ++n;
+            if (observer)
+                observer->Hit(outcome.rows.back(), n, FoundText(request.kind, n));
+        }
+    }
+    outcome.nodes = std::move(found.nodes);
     return outcome;
 }
 

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "catalog_match.h"
+
 class QString;
 
 namespace tslcat {
@@ -29,6 +31,9 @@ enum class TSearchKind {
     FilesAndFolders = 2, // Level >= 1
     Discs = 3,           // Level 0
 };
+
+// True when `node` is of the kind's candidates (by Level and HasChildren).
+bool IsSearchCandidate(const TCatalogNode &node, TSearchKind kind);
 
 // Caption of result column 1: "Filename", "Folder", "Filename/Folder", "".
 const char *ResultColumnCaption(TSearchKind kind);
@@ -148,6 +153,9 @@ struct TSearchRequest {
     // none (see SetTypedExpression).
     std::string alternateExpression;
     std::string alternateFileTypeFilter;
+    // How names are judged: regular expression (the default), approximate
+    // or Soundex.
+    TMatchSpec match;
 };
 
 // Text the user typed, for a search of names stored in either encoding:
@@ -170,12 +178,19 @@ struct TSearchOutcome {
     bool noMatches = true;
     // The expression ran past the step limit: show texts::kExpressionTooComplex.
     bool tooComplex = false;
+    // Stopped through TSearchControl::cancel (or a tree that changed): the
+    // hits are incomplete.
+    bool cancelled = false;
+    // The hit nodes in tree order: valid until the tree changes.  Rows are
+    // built from them (MakeResultRow) when asked for.
+    std::vector<const TCatalogNode *> nodes;
 };
 
-// Validates, compiles once, runs the routine of the request's kind, frees the
-// record.  Progress: "Searching...", gauge over the nodes with events
-// processed per node, "" at the end.  The tree is marked busy meanwhile.
+// Validates, compiles, finds the hits with the parallel walk (FindNodes) and
+// builds their rows (when `buildRows`, or for the observer).  Progress:
+// "Searching...", the gauge over the nodes with events processed while the
+// workers run, "" at the end.  The tree is marked busy meanwhile.
 TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request, ICatalogProgress *progress = nullptr,
-                         ISearchObserver *observer = nullptr);
+                         ISearchObserver *observer = nullptr, TSearchControl *control = nullptr, bool buildRows = true);
 
 } // namespace tslcat
