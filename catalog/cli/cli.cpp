@@ -40,7 +40,7 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
-                      "  add [--name NAME] PATH\n"
+                      "  add [--name NAME] [--archives] FOLDER|IMAGE\n"
                       "  list\n"
                       "  stats\n"
                       "  remove NAME\n"
@@ -185,19 +185,23 @@ std::string folderName(const QString &path)
 int commandAdd(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
-    p.addOption({"name", "Name of the new disc (default: volume label, else folder name).", "NAME"});
-    p.addPositionalArgument("PATH", "Folder or mount point to scan.");
+    p.addOption({"name", "Name of the new disc (default: volume label, else folder or file name).", "NAME"});
+    p.addOption({"archives", "Catalog the members of zip, 7z, tar and ISO files found."});
+    p.addPositionalArgument("PATH", "Folder, mount point or ISO 9660 image to scan.");
     parseCommand(p, "add", args);
     if (p.positionalArguments().size() != 1)
-        throw UsageError{"add: expects one folder"};
+        throw UsageError{"add: expects one folder or image"};
     const QString path = p.positionalArguments().front();
-    if (!QFileInfo(path).isDir())
-        throw UsageError{"add: not a folder: " + bytesOf(path)};
+    const QFileInfo info(path);
+    if (!info.isDir() && !info.isFile())
+        throw UsageError{"add: not a folder or an image: " + bytesOf(path)};
 
     std::string root = bytesOf(path);
     std::string name;
     if (p.isSet("name")) {
         name = bytesOf(p.value("name"));
+    } else if (info.isFile()) {
+        name = ImageDiscName(root); // refuses what is not an image, before loading anything
     } else {
         std::string label;
         std::string mount = root;
@@ -208,9 +212,13 @@ int commandAdd(Catalog &catalog, const QStringList &args)
         else
             name = folderName(path);
     }
+    TScanOptions options;
+    options.openArchives = p.isSet("archives");
 
     catalog.Load(true);
-    AddDisc(catalog.Tree(), root, name, catalog.Icons());
+    const TAddDiscResult result = AddDisc(catalog.Tree(), root, name, catalog.Icons(), nullptr, options);
+    for (const TClosedArchive &closed : result.keptClosed)
+        printError("kept closed: " + closed.path + ": " + closed.reason);
     const int64_t files = catalog.Save();
     writeOut(DatabaseLabelText(files) + "\n");
     return kExitOk;

@@ -18,4 +18,9 @@ EReadError::EReadError() : EStreamError("Stream read error") {}
 
 EWriteError::EWriteError() : EStreamError("Stream write error") {}
 
+EImageError::EImageError(const std::string &fileName, const std::string &problem)
+    : Exception("Cannot read disc image " + fileName + ": " + problem)
+{
+}
+
 } // namespace tslcat

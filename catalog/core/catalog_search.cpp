@@ -12,6 +12,7 @@
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
+#include "scan_source.h"
 
 namespace tslcat {
 
@@ -108,6 +109,10 @@ TResultRow MakeResultRow(const TCatalogNode &node)
     row.fullPath = texts::kFullPathPrefix;
     for (size_t i = depth; i-- > 0;) {
         const std::string_view name = at(i)->Text();
+        // at(0) is the hit itself: an opened archive found by name is a hit
+        // on the disc, its members are not.
+        if (i > 0 && row.archiveComponent < 0 && at(i)->Data() == kArchiveNodeData)
+            row.archiveComponent = static_cast<int>(row.components.size());
         row.components.emplace_back(name);
         row.fullPath.append(name);
         if (i)

@@ -44,8 +44,12 @@ struct TResultRow {
     // result actions join these with the system separator, so a name that
     // itself contains "\" still resolves.  Empty for a disc hit.
     std::vector<std::string> components;
+    // For a member of an archive whose members are catalogued: the index in
+    // `components` of the archive holding it; -1 for anything on the disc.
+    int archiveComponent = -1;
 
     bool IsDiscRow() const { return components.empty(); }
+    bool IsArchiveMember() const { return archiveComponent >= 0; }
 };
 
 // Builds the row of `node` (disc rows for Level 0).

@@ -27,6 +27,14 @@ inline constexpr const char kDriveNotReady[] = "Drive not ready !";
 inline constexpr const char kInsertCDBefore[] = "Insert CD \r\r'";
 inline constexpr const char kInsertCDAfter[] = "'\r\r into CD-Rom Drive, then press OK";
 
+// The message for "Run Selected File" and "Open with Notepad" on a member of
+// an archive: kInsideArchiveBefore + member name + kInsideArchiveMiddle +
+// archive name + kInsideArchiveAfter.
+inline constexpr const char kInsideArchiveBefore[] = "'";
+inline constexpr const char kInsideArchiveMiddle[] = "' is inside the archive '";
+inline constexpr const char kInsideArchiveAfter[] =
+    "' and cannot be opened on its own.\r\rUse \"Browse Containing Folder\" to open the folder holding the archive.";
+
 // Prefix of every full path in a result row, standing in for the drive.
 inline constexpr const char kFullPathPrefix[] = "[ ]:\\";
 

@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <locale.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,31 @@ uint64_t TFolderHandle::SizeOf(const std::string &name) const
     return S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
 }
 
+static void FillFromStat(const struct stat &st, TFolderEntry &entry)
+{
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    entry.modified = static_cast<int64_t>(st.st_mtime);
+    entry.isLink = S_ISLNK(st.st_mode);
+}
+
+bool TFolderHandle::Describe(TFolderEntry &entry) const
+{
+    struct stat st;
+    if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
+}
+
+bool DescribePath(const std::string &path, TFolderEntry &entry)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
+}
+
 bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
 {
     TFolderHandle folder;
@@ -113,6 +139,23 @@ bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entrie
         if (!e.isFolder)
             e.size = folder.SizeOf(e.name);
     return true;
+}
+
+TUtf8TextScope::TUtf8TextScope()
+{
+    locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (utf8 == locale_t(0))
+        return;
+    locale_ = utf8;
+    previous_ = ::uselocale(utf8);
+}
+
+TUtf8TextScope::~TUtf8TextScope()
+{
+    if (!locale_)
+        return;
+    ::uselocale(static_cast<locale_t>(previous_));
+    ::freelocale(static_cast<locale_t>(locale_));
 }
 
 std::string CurrentDirectory()

@@ -318,6 +318,10 @@ void TForm1::BuildControls()
     // but uses the group's width, and its list may be wider still.
     CDDriveComboBox->setGeometry(8, 56, 97, 21);
     CDDriveComboBox->view()->setMinimumWidth(200);
+    cboxArchives = new QCheckBox(QStringLiteral("Open Archives"), SettingsGroupBox);
+    cboxArchives->setObjectName(QStringLiteral("cboxArchives"));
+    cboxArchives->setToolTip(QStringLiteral("List the members of zip, 7z, tar and ISO files found on the disc"));
+    cboxArchives->setGeometry(8, 78, 97, 17);
 
     // "Search:"
     SearchGroupBox = MakeGroup(QStringLiteral("Search:"), this, "SearchGroupBox");
@@ -700,7 +704,16 @@ void TForm1::GetNameButtonClick()
     if (Working() || m_tree->IsBusy())
         return;
     std::string label;
-    if (!m_folderVolumes->QueryVolume(PathBytes(CDDriveComboBox->currentText()), label)) {
+    const std::string root = PathBytes(CDDriveComboBox->currentText());
+    if (QFileInfo(CDDriveComboBox->currentText()).isFile()) {
+        // An image file typed into the drive box is a disc of its own.
+        try {
+            label = ImageDiscName(root);
+        } catch (const std::exception &e) {
+            m_services.messages->Error(Text(e.what()));
+            return;
+        }
+    } else if (!m_folderVolumes->QueryVolume(root, label)) {
         m_services.messages->ShowText(Text(texts::kNoCDPresent));
         return;
     }
@@ -721,7 +734,9 @@ void TForm1::AddNewButtonClick()
     const std::string name = typed == DecodeName(m_scannedLabel) ? m_scannedLabel : EncodeName(typed);
     TAddDiscResult result;
     try {
-        result = AddDisc(*m_tree, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get());
+        TScanOptions options;
+        options.openArchives = cboxArchives->isChecked();
+        result = AddDisc(*m_tree, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get(), options);
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));

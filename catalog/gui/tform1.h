@@ -85,6 +85,9 @@ public:
     QLabel *SearchStringLabel;
     QLineEdit *SearchStringEdit;
     QCheckBox *cboxMatchCase;
+    // "Open Archives" in "Settings:": catalog the members of archives found
+    // by "Add CD to Database".  Off at start.
+    QCheckBox *cboxArchives;
     QGroupBox *TypeRadioGroup;
     QButtonGroup *TypeRadioButtons; // ids 0..3: Filename, Folder, Filename && Folder, CD
     QPushButton *SearchButton;
