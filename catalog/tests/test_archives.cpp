@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <archive.h>
@@ -301,4 +302,61 @@ TEST(ArchiveMemberActions, BrowseOpensTheArchivesFolderTheOthersExplain)
     const TResultRow archiveRow = MakeResultRow(*zip);
     EXPECT_FALSE(archiveRow.IsArchiveMember());
     EXPECT_EQ(MakeActionTarget(archiveRow, "/m/").target, "/m/setup/tools.zip");
+}
+
+// ---- tslcat-cli ----------------------------------------------------------------------
+
+namespace {
+
+struct CliResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliResult RunCli(const QString &workDir, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    p.start(TSLCAT_CLI_PATH, args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+            p.readAllStandardError().toStdString()};
+}
+
+} // namespace
+
+TEST_F(ArchiveScan, CliAddsImagesByLabelRefusesOthersAndNamesArchivesKeptClosed)
+{
+    QTemporaryDir work;
+    const QString db = work.filePath("mdb.dat");
+    ASSERT_TRUE(WriteArchive(At("disc.iso"), Kind::Iso, kSmall));
+    // libarchive writes "CDROM" as the label unless told otherwise.
+    CliResult r = RunCli(work.path(), {"add", dir.filePath("disc.iso")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Database: 2 files\n");
+    EXPECT_EQ(RunCli(work.path(), {"list"}).out, "CDROM\r\n\tsetup.exe\r\n\tdocs\r\n\t\tread me.txt\r\n");
+    const std::string saved = ReadFile(db);
+
+    ASSERT_TRUE(WriteFile(dir.filePath("notes.iso"), "plain text, not an image"));
+    r = RunCli(work.path(), {"add", dir.filePath("notes.iso")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tslcat-cli: Cannot read disc image " + At("notes.iso") + ": not an ISO 9660 image\n");
+    r = RunCli(work.path(), {"add", "--name", "Given", dir.filePath("notes.iso")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Cannot read disc image " + At("notes.iso")), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(db), saved);
+
+    // A folder with one good and one broken archive, scanned with --archives.
+    QTemporaryDir folder;
+    const std::string root = folder.path().toStdString() + "/";
+    ASSERT_TRUE(WriteArchive(root + "good.zip", Kind::Zip, kSmall));
+    ASSERT_TRUE(WriteFile(folder.filePath("broken.7z"), "7z but not really"));
+    r = RunCli(work.path(), {"add", "--archives", "--name", "Folder", folder.path()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "tslcat-cli: kept closed: " + root + "broken.7z: Unrecognized archive format\n");
+    // broken.7z, and the two members of good.zip; the 2 files of the image.
+    EXPECT_EQ(r.out, "Database: 5 files\n");
+    r = RunCli(work.path(), {"search", "--folders", "good"});
+    EXPECT_EQ(r.out, "Folder\tgood.zip\t[ ]:\\good.zip\n");
 }
