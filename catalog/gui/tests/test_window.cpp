@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -200,6 +201,7 @@ private slots:
     void removeAndRemoveAllAreSaved();
     void expandingGivesFilesTheirIcons();
     void scanAndAddADiscFromAFolder();
+    void scanAndAddAnImageAndOpenArchives();
     void actionsDuringLongWorkAreRefused();
     void helpOpensThePageFromTheWorkingDirectory();
     void treeModelPassesTheModelTester();
@@ -784,6 +786,60 @@ void TestWindow::scanAndAddADiscFromAFolder()
     QVERIFY(f.Animate1->isHidden());
     QCOMPARE(w.Node(12)->ImageIndex(), kIconFolder);
     QCOMPARE(w.Node(15)->ImageIndex(), kIconFolder);
+}
+
+void TestWindow::scanAndAddAnImageAndOpenArchives()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    QCOMPARE(f.cboxArchives->parentWidget(), static_cast<QWidget *>(f.SettingsGroupBox));
+    QCOMPARE(f.cboxArchives->text(), QStringLiteral("Open Archives"));
+    QVERIFY(!f.cboxArchives->isChecked());
+    const int before = f.CatalogTree().Items().Count();
+
+    // A folder holding a tar archive, and an image made of the same folder.
+    QTemporaryDir work;
+    const QString src = work.filePath(QStringLiteral("src"));
+    QVERIFY(QDir().mkpath(src + QStringLiteral("/packed/inner")));
+    for (const char *file : {"a.txt", "packed/m1.c", "packed/inner/m2.h"}) {
+        QFile out(src + QLatin1Char('/') + QLatin1String(file));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+    }
+    QProcess tar;
+    tar.start(QStringLiteral("tar"), {"-cf", src + "/pack.tar", "-C", src + "/packed", "."});
+    QVERIFY(tar.waitForFinished() && tar.exitCode() == 0);
+    QVERIFY(QDir(src + QStringLiteral("/packed")).removeRecursively());
+    const QString image = work.filePath(QStringLiteral("disc.iso"));
+    QProcess xorriso;
+    xorriso.start(QStringLiteral("xorriso"), {"-as", "mkisofs", "-R", "-V", "GUIDISC", "-o", image, src});
+    QVERIFY2(xorriso.waitForFinished(60000) && xorriso.exitCode() == 0, "xorriso is needed");
+
+    // Not an image: refused, naming the file, nothing enabled.
+    const QString notImage = work.filePath(QStringLiteral("src/a.txt"));
+    f.CDDriveComboBox->setEditText(notImage);
+    f.GetNameButton->click();
+    QCOMPARE(
+        w.messages.errors,
+        QStringList{QStringLiteral("Cannot read disc image ") + notImage + QStringLiteral(": not an ISO 9660 image")});
+    QVERIFY(!f.AddNewButton->isEnabled());
+
+    // The image offers its label and is catalogued; the archive inside it
+    // stays a file even with archives opened.
+    f.cboxArchives->setChecked(true);
+    f.CDDriveComboBox->setEditText(image);
+    f.GetNameButton->click();
+    QCOMPARE(f.CDNameEdit->text(), QStringLiteral("GUIDISC"));
+    f.AddNewButton->click();
+    QCOMPARE(Names(f.CatalogTree()).mid(before), (QStringList{"GUIDISC", " a.txt", " pack.tar"}));
+
+    // The folder with archives opened: the tar is a folder of its members.
+    f.CDDriveComboBox->setEditText(src + QLatin1Char('/'));
+    f.GetNameButton->click();
+    f.AddNewButton->click();
+    QCOMPARE(Names(f.CatalogTree()).mid(before + 3),
+             (QStringList{"src", " a.txt", " pack.tar", "  m1.c", "  inner", "   m2.h"}));
+    QCOMPARE(SavedNames().mid(before + 3), Names(f.CatalogTree()).mid(before + 3));
 }
 
 void TestWindow::actionsDuringLongWorkAreRefused()
