@@ -17,7 +17,7 @@ struct TFolderEntry {
     bool isFolder;        // a real folder; a symbolic link is never one
     bool isHidden;        // POSIX: the name begins with "."
     uint64_t size;        // file size in bytes (0 for folders)
-    bool isLink = false;  // a symbolic link (set by Describe)
+    bool isLink = false;  // a symbolic link
     int64_t modified = 0; // seconds since 1970 UTC (set by Describe)
 };
 

@@ -80,6 +80,7 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         bool isFolder = false;
+        bool isLink = e->d_type == DT_LNK;
         // lstat semantics throughout: a link is an entry of its own, never
         // the thing it points to.  Only a file system that does not tell
         // the entry's type costs a call here.
@@ -87,9 +88,12 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
             isFolder = true;
         } else if (e->d_type == DT_UNKNOWN) {
             struct stat st;
-            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                isFolder = S_ISDIR(st.st_mode);
+                isLink = S_ISLNK(st.st_mode);
+            }
         }
-        entries.push_back({name, isFolder, name[0] == '.', 0});
+        entries.push_back({name, isFolder, name[0] == '.', 0, isLink, 0});
     }
     return true;
 }

@@ -48,11 +48,32 @@ bool matchesMask(std::string_view name, std::string_view mask)
 
 } // namespace
 
+const TScanEntry &TTreeScanner::Entry() const
+{
+    if (detailsPending_) {
+        detailsPending_ = false;
+        platform::TFolderEntry e{entry_.name, entry_.IsFolder(), false, 0};
+        // Through the open folder where there is one; deep in a tree, where
+        // handles are closed, by the full path.
+        const bool known =
+            detailsIn_ && detailsIn_->IsOpen() ? detailsIn_->Describe(e) : platform::DescribePath(fileFound_, e);
+        if (known) {
+            entry_.size = entry_.IsFolder() ? 0 : e.size;
+            entry_.modified = e.modified;
+        }
+    }
+    return entry_;
+}
+
+uint32_t TTreeScanner::FileSize() const
+{
+    return inFileEvent_ ? static_cast<uint32_t>(Entry().size) : 0;
+}
+
 void TTreeScanner::Scan()
 {
     searchInProgress_ = true;
     fileFound_.clear();
-    fileSize_ = 0;
     const char sep = platform::PathSeparator();
     std::string start = InitialDirectory.empty() ? platform::CurrentDirectory() : InitialDirectory;
     while (start.size() > 1 && start.back() == sep)
@@ -100,11 +121,14 @@ void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFo
         OnProcessEvents();
     if (!running_)
         return;
-    fileSize_ = 0;
     fileFound_ = folderPath;
-    entry_ = self;
+    entry_ = std::move(self);
+    detailsIn_ = parent;
+    detailsPending_ = parent != nullptr; // the start folder's came with Scan
     if (OnDirectoryFound)
         OnDirectoryFound(*this);
+    detailsPending_ = false;
+    self = entry_;
 
     // One listing gives both the subfolders and the files.
     platform::TFolderHandle folder;
@@ -119,14 +143,9 @@ void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFo
     for (auto &e : listing) {
         if (!e.isFolder && !matchesMask(e.name, FileMask))
             continue;
-        if (e.isFolder && IsHiddenFolderName(e.name))
-            continue; // no call for what the walk leaves out
-        folder.Describe(e);
         TScanEntry entry;
         entry.name = std::move(e.name);
         entry.kind = e.isFolder ? TEntryKind::Folder : e.isLink ? TEntryKind::Link : TEntryKind::File;
-        entry.size = e.isFolder ? 0 : e.size;
-        entry.modified = e.modified;
         entries.push_back(std::move(entry));
     }
     listing.clear();
@@ -136,13 +155,16 @@ void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFo
 
     for (TScanEntry &f : files) {
         fileFound_.assign(folderPath).append(f.name);
-        fileSize_ = static_cast<uint32_t>(f.size);
         entry_ = std::move(f);
+        detailsIn_ = &folder;
+        detailsPending_ = true;
+        inFileEvent_ = true;
         if (OnFileFound)
             OnFileFound(*this);
+        inFileEvent_ = false;
+        detailsPending_ = false;
     }
     files.clear();
-    fileSize_ = 0;
     if (depth >= kMaxOpenFolderDepth)
         folder.Close();
     const char sep = platform::PathSeparator();
@@ -154,8 +176,11 @@ void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFo
         } else {
             fileFound_ = sub;
             entry_ = std::move(d);
+            detailsIn_ = &folder;
+            detailsPending_ = true;
             if (OnDirectoryFound)
                 OnDirectoryFound(*this);
+            detailsPending_ = false;
         }
     }
     fileFound_ = folderPath;

@@ -48,11 +48,12 @@ public:
     // during OnFileFound the file's full path.
     const std::string &FileFound() const { return fileFound_; }
     // During OnFileFound the file's size (low 32 bits), otherwise 0.
-    uint32_t FileSize() const { return fileSize_; }
+    uint32_t FileSize() const;
     // The entry being reported: during OnDirectoryFound the folder (the
     // start folder's name is its last path component), during OnFileFound
-    // the file, with its full size and modification time.
-    const TScanEntry &Entry() const { return entry_; }
+    // the file.  Its size and time are read from the file system when first
+    // asked for, so a walk whose handlers never ask costs no call per entry.
+    const TScanEntry &Entry() const;
     bool SearchInProgress() const { return searchInProgress_; }
 
     std::function<void(TTreeScanner &)> OnDirectoryFound;
@@ -72,8 +73,12 @@ private:
     void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent, TScanEntry self, int depth);
 
     std::string fileFound_;
-    uint32_t fileSize_ = 0;
-    TScanEntry entry_;
+    mutable TScanEntry entry_;
+    // While entry_'s size and time are still to be read: the open folder
+    // holding it (or, when that is closed, fileFound_ is used).
+    const platform::TFolderHandle *detailsIn_ = nullptr;
+    mutable bool detailsPending_ = false;
+    bool inFileEvent_ = false;
     bool searchInProgress_ = false;
     bool running_ = false;
 };

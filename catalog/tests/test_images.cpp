@@ -15,6 +15,7 @@
 #include <archive_entry.h>
 
 #include <clocale>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -476,4 +477,27 @@ TEST_F(ImageScan, DirectoryRecordsThatLoopEndInAnError)
     TPlainIconLookup icons;
     EXPECT_THROW(AddDisc(tree, good.toStdString(), "Loop", icons), EImageError);
     EXPECT_EQ(tree.Items().Count(), 0);
+}
+
+TEST_F(ImageScan, FolderEntriesCarryTheirOwnSizeTimeAndKindAtAnyDepth)
+{
+    // Deeper than the walk keeps folder handles open, so both ways of
+    // reading an entry's details are used.
+    std::string deep;
+    for (int level = 0; level < 70; ++level)
+        deep += "d/";
+    File(deep + "f.bin", 1234);
+    File("top.bin", 99);
+    ASSERT_EQ(::symlink("top.bin", (TreeRoot() + "ln").c_str()), 0);
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    for (const std::string &rel : {std::string("top.bin"), deep + "f.bin", deep, std::string("d/")})
+        ASSERT_EQ(::utimensat(AT_FDCWD, (TreeRoot() + rel).c_str(), times, 0), 0) << rel;
+    ASSERT_EQ(::utimensat(AT_FDCWD, (TreeRoot() + "ln").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+
+    const Lines lines = WalkFolder();
+    EXPECT_EQ(lines[1], "link ln s7 t1000000000"); // the link's own size: its target's length
+    EXPECT_EQ(lines[2], "file top.bin s99 t1000000000");
+    EXPECT_EQ(lines[3], "enter d t1000000000");
+    EXPECT_EQ(lines[72], "enter d t1000000000");
+    EXPECT_EQ(lines[73], "file f.bin s1234 t1000000000");
 }
