@@ -171,6 +171,15 @@ TEST_F(ArchiveScan, SearchesSeeTheArchiveAsAFolderAndItsMembersAsFiles)
     EXPECT_EQ(m.rows[0].archiveComponent, 0);
     files.expression = "tools";
     EXPECT_TRUE(RunSearch(tree, files).rows.empty());
+
+    // The mark rides in the catalog file: a member is still one after a
+    // save and a load.
+    TCatalogTree loaded;
+    LoadFromBytes(loaded, SaveToBytes(tree));
+    files.expression = "read";
+    const TSearchOutcome again = RunSearch(loaded, files);
+    ASSERT_EQ(again.rows.size(), 1u);
+    EXPECT_EQ(again.rows[0].archiveComponent, 0);
 }
 
 TEST_F(ArchiveScan, BoundsKeepAnArchiveClosedAndTheScanGoesOn)
