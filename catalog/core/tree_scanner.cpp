@@ -312,7 +312,11 @@ TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_
                        ICatalogProgress *progress, const TScanOptions &options)
 {
     if (platform::IsExistingFile(root)) {
-        TImageSource image(root); // throws before the catalog is touched
+        // Read whole, and so refused if need be, before the catalog is touched.
+        TImageSource image(root, [progress] {
+            if (progress)
+                progress->ProcessEvents();
+        });
         return AddDiscFrom(tree, image, discName, icons, progress, options);
     }
     TFolderSource folder(root);
