@@ -3,7 +3,8 @@
 # quiet: packages already present are not fetched again.  Run as root.
 set -eu
 # libarchive reads disc images and archives; xorriso makes the test images.
-packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev libarchive-dev xorriso"
+packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev libglib2.0-dev"
+packages="$packages libarchive-dev xorriso"
 for option in "$@"; do
     case $option in
     --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;

@@ -8,7 +8,6 @@
 
 #include <QBuffer>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -22,8 +21,8 @@
 #include "catalog_texts.h"
 #include "catalog_tree.h"
 #include "icon_lookup.h"
-#include "platform.h"
 #include "tree_scanner.h"
+#include "volumes.h"
 
 namespace tslcat::cli {
 
@@ -41,6 +40,7 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
                       "  add [--name NAME] [--archives] FOLDER|IMAGE\n"
+                      "  locate NAME\n"
                       "  list\n"
                       "  stats\n"
                       "  remove NAME\n"
@@ -174,14 +174,6 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     return outcome.noMatches ? kExitNoHits : kExitOk;
 }
 
-// The folder's own name for a disc without a label: the last component of
-// its absolute path.
-std::string folderName(const QString &path)
-{
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return bytesOf(QFileInfo(clean).fileName());
-}
-
 int commandAdd(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
@@ -198,19 +190,17 @@ int commandAdd(Catalog &catalog, const QStringList &args)
 
     std::string root = bytesOf(path);
     std::string name;
-    if (p.isSet("name")) {
-        name = bytesOf(p.value("name"));
-    } else if (info.isFile()) {
-        name = ImageDiscName(root); // refuses what is not an image, before loading anything
+    if (info.isFile()) {
+        // An image file is a disc of its own, with no drive to ask; one that
+        // is not an image is refused here, before the catalog is loaded.
+        name = p.isSet("name") ? bytesOf(p.value("name")) : ImageDiscName(root);
     } else {
+        // An empty drive's mount point is an empty folder, not an empty disc.
+        TSystemVolumeList volumes;
         std::string label;
-        std::string mount = root;
-        if (mount.empty() || mount.back() != platform::PathSeparator())
-            mount.push_back(platform::PathSeparator());
-        if (platform::QueryVolume(mount, label) && !label.empty())
-            name = label;
-        else
-            name = folderName(path);
+        if (!QueryDrive(volumes.Volumes(), root, label))
+            throw UsageError{"add: no disc is mounted at " + root};
+        name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
     }
     TScanOptions options;
     options.openArchives = p.isSet("archives");
@@ -221,6 +211,31 @@ int commandAdd(Catalog &catalog, const QStringList &args)
         printError("kept closed: " + closed.path + ": " + closed.reason);
     const int64_t files = catalog.Save();
     writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+// Where the disc is mounted, found by its label as the window finds it.
+int commandLocate(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addPositionalArgument("NAME", "Name of the disc.");
+    parseCommand(p, "locate", args);
+    if (p.positionalArguments().size() != 1)
+        throw UsageError{"locate: expects one disc name"};
+    const std::string name = bytesOf(p.positionalArguments().front());
+    TSystemVolumeList volumes;
+    const std::vector<TVolume> list = volumes.Volumes();
+    const TVolume *disc = FindVolumeByLabel(list, name);
+    if (!disc) {
+        printError("locate: no disc labelled " + name + " is mounted");
+        return kExitNoHits;
+    }
+    // The mount path as the system writes it, without the drive root's
+    // closing separator.
+    std::string mountPath = disc->root;
+    if (mountPath.size() > 1)
+        mountPath.pop_back();
+    writeOut(mountPath + "\n");
     return kExitOk;
 }
 
@@ -320,7 +335,7 @@ int Run(const QStringList &arguments)
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
-    parser.addPositionalArgument("COMMAND", "search, add, list, stats, remove, export or import.");
+    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export or import.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -342,6 +357,8 @@ int Run(const QStringList &arguments)
             return commandSearch(catalog, rest);
         if (command == "add")
             return commandAdd(catalog, rest);
+        if (command == "locate")
+            return commandLocate(rest);
         if (command == "list")
             return commandList(catalog, rest);
         if (command == "stats")

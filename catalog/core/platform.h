@@ -1,6 +1,7 @@
 // platform.h - the few operating-system calls of the catalog core.  One
-// implementation file per system (platform_posix.cpp here); nothing else in
-// the core talks to the operating system directly except through Qt Core.
+// implementation file per system (platform_posix.cpp here; the volume list
+// has its own, volumes_<system>.cpp); nothing else in the core talks to the
+// operating system directly except through Qt Core.
 #pragma once
 
 #include <cstdint>
@@ -87,12 +88,6 @@ std::string CurrentDirectory();
 // True when `path` names an existing file (or a link to one); false for
 // folders and for anything missing.
 bool IsExistingFile(const std::string &path);
-
-// Volume query of a drive root (a folder ending in the separator, normally a
-// mount point): true when it is an existing folder on a ready file system.
-// `label` gets the label of the file system mounted exactly at `root`; it is
-// "" when that file system has none or `root` is not a mount point.
-bool QueryVolume(const std::string &root, std::string &label);
 
 // Flushes an open file's data to the storage device (fsync); true on success.
 bool SyncFile(int handle);

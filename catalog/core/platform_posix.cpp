@@ -1,13 +1,8 @@
 // platform_posix.cpp - the core's operating-system calls on POSIX systems:
-// directory listing without following links, file tests, the volume query
-// and syncing a file to disk.
+// directory listing without following links, file tests and syncing a file
+// to disk.
 
 #include "platform.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStorageInfo>
 
 #include <dirent.h>
 #include <limits.h>
@@ -178,21 +173,6 @@ bool IsExistingFile(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool QueryVolume(const std::string &root, std::string &label)
-{
-    label.clear();
-    const QString path = QFile::decodeName(QByteArray::fromStdString(root));
-    QFileInfo info(path);
-    if (!info.isDir() || !info.isReadable())
-        return false;
-    QStorageInfo storage(path);
-    if (!storage.isValid() || !storage.isReady())
-        return false;
-    if (QDir::cleanPath(storage.rootPath()) == QDir::cleanPath(info.absoluteFilePath()))
-        label = QFile::encodeName(storage.name()).toStdString();
-    return true;
 }
 
 bool SyncFile(int handle)

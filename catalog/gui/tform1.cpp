@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -17,7 +18,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStorageInfo>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTableView>
 #include <QTreeView>
@@ -57,29 +59,23 @@ std::string PathBytes(const QString &path)
     return QFile::encodeName(path).toStdString();
 }
 
-// A drive root that is a plain folder rather than a mounted volume still
-// serves as one (the drive box accepts any folder typed in): its label is
-// the folder's name.  A mounted volume keeps its own label, empty or not.
-class TFolderVolumeQuery final : public IVolumeQuery {
-public:
-    explicit TFolderVolumeQuery(IVolumeQuery &volumes) : m_volumes(volumes) {}
-    bool QueryVolume(const std::string &root, std::string &label) override
-    {
-        const bool ready = m_volumes.QueryVolume(root, label);
-        const QFileInfo folder(QFile::decodeName(QByteArray::fromStdString(root)));
-        if (root.empty() || !folder.isDir())
-            return ready;
-        const QString path = QDir::cleanPath(folder.absoluteFilePath());
-        if (ready && QDir::cleanPath(QStorageInfo(path).rootPath()) == path)
-            return true;
-        if (!ready && !folder.isReadable())
-            return false;
-        label = QFile::encodeName(QDir(path).dirName()).toStdString();
-        return true;
-    }
+// The drive box's list shows each volume's label beside its mount path;
+// the path alone is the item's text, so choosing an item puts just the path
+// into the box.
+constexpr int kVolumeLabelRole = Qt::UserRole + 1;
 
-private:
-    IVolumeQuery &m_volumes;
+class TDriveItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString label = index.data(kVolumeLabelRole).toString();
+        if (!label.isEmpty())
+            option->text += QStringLiteral("   ") + label;
+    }
 };
 
 QLabel *MakeLabel(const QString &text, QWidget *parent, const char *name)
@@ -194,6 +190,41 @@ private:
     TForm1 &m_form;
 };
 
+// Waits for a disc with the window responsive: the wait ends early when the
+// volumes change, and at once when the user leaves the program.
+class TForm1::DiscWaiter final : public IWaiter {
+public:
+    explicit DiscWaiter(TForm1 &form) : m_form(form) {}
+
+    bool Wait(int milliseconds) override
+    {
+        if (m_form.m_quitPending)
+            return false;
+        // The user sees that the program is still looking.
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(milliseconds);
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+        QApplication::restoreOverrideCursor();
+        return !m_form.m_quitPending;
+    }
+    // The volumes changed or the program is leaving: look again now.
+    void Wake()
+    {
+        if (m_loop)
+            m_loop->quit();
+    }
+
+private:
+    TForm1 &m_form;
+    QEventLoop *m_loop = nullptr; // non-owning: the running Wait owns it
+};
+
 // --- construction ---------------------------------------------------------------
 
 TForm1::TForm1(TFormServices services, QWidget *parent)
@@ -209,21 +240,21 @@ TForm1::TForm1(TFormServices services, QWidget *parent)
         m_services.launcher = m_ownLauncher.get();
     }
     if (!m_services.volumes) {
-        m_ownVolumes = std::make_unique<TSystemVolumeQuery>();
+        m_ownVolumes = std::make_unique<TSystemVolumeList>();
         m_services.volumes = m_ownVolumes.get();
     }
     if (!m_services.files) {
         m_ownFiles = std::make_unique<TSystemFileProbe>();
         m_services.files = m_ownFiles.get();
     }
-    if (!m_services.listRoots)
-        m_services.listRoots = [] { return ListVolumeRoots(); };
-    m_folderVolumes = std::make_unique<TFolderVolumeQuery>(*m_services.volumes);
+    m_driveQuery = std::make_unique<TVolumeListQuery>(*m_services.volumes);
+    m_discWaiter = std::make_unique<DiscWaiter>(*this);
     m_progress = std::make_unique<Progress>(*this);
 
     BuildControls();
     ConnectHandlers();
     FormCreate();
+    m_services.volumes->Watch([this] { VolumesChanged(); });
 }
 
 TForm1::~TForm1()
@@ -318,6 +349,7 @@ void TForm1::BuildControls()
     // but uses the group's width, and its list may be wider still.
     CDDriveComboBox->setGeometry(8, 56, 97, 21);
     CDDriveComboBox->view()->setMinimumWidth(200);
+    CDDriveComboBox->setItemDelegate(new TDriveItemDelegate(CDDriveComboBox));
     cboxArchives = new QCheckBox(QStringLiteral("Open Archives"), SettingsGroupBox);
     cboxArchives->setObjectName(QStringLiteral("cboxArchives"));
     cboxArchives->setToolTip(QStringLiteral("List the members of zip, 7z, tar and ISO files found on the disc"));
@@ -414,8 +446,8 @@ void TForm1::BuildControls()
     BrowseFolderPop = ListViewPopupMenu->addAction(QStringLiteral("Browse Containing Folder"));
     BrowseFolderPop->setObjectName(QStringLiteral("BrowseFolderPop"));
 
-    // The drive box offers the mounted volumes; its text is set at show.
-    CDDriveComboBox->addItems(m_services.listRoots().roots);
+    // The drive box offers the volumes; its text is set at show.
+    FillDriveBox(m_services.volumes->Volumes());
     CDDriveComboBox->setEditText(QStringLiteral("fgh"));
 }
 
@@ -512,12 +544,54 @@ void TForm1::LibraryMessageSink(const char *text, const char *caption)
 
 void TForm1::FormShow()
 {
-    const VolumeRoots roots = m_services.listRoots();
-    const QString current = CDDriveComboBox->currentText();
-    CDDriveComboBox->clear();
-    CDDriveComboBox->addItems(roots.roots);
-    CDDriveComboBox->setEditText(roots.firstOptical.isEmpty() ? current : roots.firstOptical);
+    const std::vector<TVolume> volumes = m_services.volumes->Volumes();
+    FillDriveBox(volumes);
+    // The first optical drive, with a disc or without one.
+    for (const TVolume &v : volumes) {
+        if (v.optical) {
+            CDDriveComboBox->setEditText(QFile::decodeName(QByteArray::fromStdString(v.root)));
+            break;
+        }
+    }
     SearchButton->setFocus();
+}
+
+void TForm1::FillDriveBox(const std::vector<TVolume> &volumes)
+{
+    // Refilling the list must not touch what the user is typing: the box's
+    // text, cursor and selection are put back as they were.
+    QLineEdit *edit = CDDriveComboBox->lineEdit();
+    const QString text = edit->text();
+    const int cursor = edit->cursorPosition();
+    const int selectionStart = edit->selectionStart();
+    const int selectionLength = int(edit->selectedText().size());
+    const bool modified = edit->isModified();
+    const QSignalBlocker blockBox(CDDriveComboBox);
+    const QSignalBlocker blockEdit(edit);
+    CDDriveComboBox->clear();
+    for (const TVolume &v : volumes) {
+        // Mount points with nothing on them are listed for optical drives
+        // only: an empty CD drive, where the disc will go.
+        if (!v.mounted && !v.optical)
+            continue;
+        CDDriveComboBox->addItem(QFile::decodeName(QByteArray::fromStdString(v.root)));
+        const QString label = v.mounted ? DecodeName(v.label) : QStringLiteral("(no disc)");
+        CDDriveComboBox->setItemData(CDDriveComboBox->count() - 1, label, kVolumeLabelRole);
+        CDDriveComboBox->setItemData(CDDriveComboBox->count() - 1, label, Qt::ToolTipRole);
+    }
+    CDDriveComboBox->setCurrentIndex(-1);
+    edit->setText(text);
+    if (selectionStart >= 0)
+        edit->setSelection(selectionStart, selectionLength);
+    else
+        edit->setCursorPosition(cursor);
+    edit->setModified(modified);
+}
+
+void TForm1::VolumesChanged()
+{
+    FillDriveBox(m_services.volumes->Volumes());
+    m_discWaiter->Wake();
 }
 
 void TForm1::FormResize()
@@ -565,6 +639,7 @@ void TForm1::closeEvent(QCloseEvent *event)
         m_quitPending = true;
         hide();
         event->ignore();
+        m_discWaiter->Wake();
         return;
     }
     QWidget::closeEvent(event);
@@ -703,8 +778,8 @@ void TForm1::GetNameButtonClick()
 {
     if (Working() || m_tree->IsBusy())
         return;
-    std::string label;
     const std::string root = PathBytes(CDDriveComboBox->currentText());
+    std::string label;
     if (QFileInfo(CDDriveComboBox->currentText()).isFile()) {
         // An image file typed into the drive box is a disc of its own.
         try {
@@ -713,13 +788,13 @@ void TForm1::GetNameButtonClick()
             m_services.messages->Error(Text(e.what()));
             return;
         }
-    } else if (!m_folderVolumes->QueryVolume(root, label)) {
+    } else if (!m_driveQuery->QueryVolume(root, label)) {
         m_services.messages->ShowText(Text(texts::kNoCDPresent));
         return;
     }
-    m_scannedLabel = label;
+    m_scannedLabel = DefaultDiscName(root, label);
     CDNameEdit->setEnabled(true);
-    CDNameEdit->setText(DecodeName(label));
+    CDNameEdit->setText(DecodeName(m_scannedLabel));
     AddNewButton->setEnabled(true);
 }
 
@@ -1003,7 +1078,15 @@ const TResultRow *TForm1::FirstSelectedRow() const
 
 void TForm1::RunResultAction(TResultAction action)
 {
-    TActionEnvironment env{*m_folderVolumes, *m_services.files, *m_services.launcher, *m_services.messages};
+    // Looking for a disc lets the window run; a second action meanwhile
+    // would start a second wait, so it is refused like other long work.
+    if (Working())
+        return;
+    WorkScope work(*this);
+    TActionEnvironment env{*m_driveQuery, *m_services.files, *m_services.launcher, *m_services.messages};
+    env.volumeList = m_services.volumes;
+    env.waiter = m_discWaiter.get();
+    env.discWaitMilliseconds = m_services.discWaitMilliseconds;
     tslcat::RunResultAction(action, FirstSelectedRow(), PathBytes(CDDriveComboBox->currentText()), env);
 }
 

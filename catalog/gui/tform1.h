@@ -21,8 +21,8 @@
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
-#include "drives.h"
 #include "result_actions.h"
+#include "volumes.h"
 
 class QAction;
 class QButtonGroup;
@@ -52,9 +52,9 @@ class TResultListModel;
 struct TFormServices {
     TMessages *messages = nullptr;
     ILauncher *launcher = nullptr;
-    IVolumeQuery *volumes = nullptr;
+    IVolumeList *volumes = nullptr; // the drive box, drive readiness and the disc lookup
     IFileProbe *files = nullptr;
-    std::function<VolumeRoots()> listRoots;
+    int discWaitMilliseconds = 10000; // looking for a disc after the insert prompt
 };
 
 // Timing of the event processing during long work, for the benchmark.
@@ -134,6 +134,8 @@ public:
     void BrowseFolderPopClick();
     void ListView1SelectItem(int row, bool selected);
     void ListView1DblClick();
+    // Refills the drive box from the volume list, keeping its text.
+    void VolumesChanged();
 
     // --- state, for tests and the benchmark ---
     TCatalogTree &CatalogTree() { return *m_tree; }
@@ -161,6 +163,7 @@ private:
     friend class Progress;
     friend class WorkScope;
 
+    void FillDriveBox(const std::vector<TVolume> &volumes);
     void BuildControls();
     void ConnectHandlers();
     void RunResultAction(TResultAction action);
@@ -175,9 +178,11 @@ private:
     TFormServices m_services;
     std::unique_ptr<TMessages> m_ownMessages;
     std::unique_ptr<ILauncher> m_ownLauncher;
-    std::unique_ptr<IVolumeQuery> m_ownVolumes;
+    std::unique_ptr<IVolumeList> m_ownVolumes;
     std::unique_ptr<IFileProbe> m_ownFiles;
-    std::unique_ptr<IVolumeQuery> m_folderVolumes; // accepts plain folders as drives
+    std::unique_ptr<IVolumeQuery> m_driveQuery; // a drive root's readiness on the volume list
+    class DiscWaiter;
+    std::unique_ptr<DiscWaiter> m_discWaiter;
 
     std::unique_ptr<TCatalogTree> m_tree;
     std::unique_ptr<SystemIconList> m_icons;
@@ -192,7 +197,7 @@ private:
     bool m_quitPending = false;
     int m_working = 0;
     int m_loadCount = 0;
-    std::string m_scannedLabel;                      // bytes of the last volume label read
+    std::string m_scannedLabel;                      // bytes of the last disc name "Scan CD" offered
     const TSearchContext *m_runningSearch = nullptr; // while a search walks the tree
     int64_t m_shownHits = 0;                         // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
