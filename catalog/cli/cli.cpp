@@ -3,6 +3,11 @@
 // Every command loads the catalog first; a catalog that fails to load is
 // reported and never written back, so a damaged "mdb.dat" survives any
 // command.  Errors are one line "tslcat-cli: <message>" on standard error.
+//
+// Commands that change the catalog (add, remove, import, restore) load it
+// and save it under the catalog's writer lock (catalog_lock.h), so several
+// programs changing one catalog at once each keep their change; a disc is
+// scanned before the lock is taken.
 
 #include "cli.h"
 
@@ -12,10 +17,14 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "catalog_edits.h"
 #include "catalog_errors.h"
+#include "catalog_lock.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_texts.h"
@@ -46,8 +55,13 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "  remove NAME\n"
                       "  export --text|--binary FILE\n"
                       "  import FILE\n"
+                      "  restore\n"
                       "\n"
-                      "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n";
+                      "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n"
+                      "remove keeps the catalog as it was in FILE.bak; restore puts FILE.bak back (and keeps\n"
+                      "the catalog it replaces as FILE.bak).\n"
+                      "A command that changes the catalog waits up to 10 s (TSLCAT_LOCK_TIMEOUT seconds)\n"
+                      "for another program that is changing it.\n";
 
 void writeOut(std::string_view bytes)
 {
@@ -80,11 +94,29 @@ public:
     {
         TLoadResult r = LoadCatalog(tree_, fileName_, icons_);
         if (!r.found && !mayBeMissing)
-            throw UsageError{texts::kNoDatabase};
+            throw UsageError{NoDatabaseText(bytesOf(fileName_))};
         fileCount_ = r.fileCount;
         fileTypes_ = std::move(r.fileTypes);
     }
-    int64_t Save() { return fileCount_ = SaveCatalog(tree_, fileName_); }
+
+    // Loads the catalog afresh under its writer lock, makes the change and
+    // saves.  `apply` returns false when the change finds nothing to do:
+    // nothing is saved then and the result says it was not applied.
+    TCommitResult Change(bool mayBeMissing, bool destructive, const std::function<bool(TCatalogTree &)> &apply)
+    {
+        TCatalogCommitter committer(fileName_);
+        const TCommitResult result = committer.Commit(
+            tree_, apply, destructive, [&] { Load(mayBeMissing); }, nullptr, CatalogLockTimeoutMs(),
+            [this] { announceWait(); });
+        fileCount_ = result.fileCount;
+        return result;
+    }
+
+    const QString &FileName() const { return fileName_; }
+    void announceWait() const
+    {
+        printError("waiting for another program that is changing '" + bytesOf(fileName_) + "' ...");
+    }
 
     TCatalogTree &Tree() { return tree_; }
     IIconLookup &Icons() { return icons_; }
@@ -140,15 +172,16 @@ int commandSearch(Catalog &catalog, const QStringList &args)
             request.kind = TSearchKind::Files;
         if (request.kind != TSearchKind::Files)
             throw UsageError{"search: --type applies to --files only"};
-        request.fileTypeFilter = bytesOf(p.value("type"));
         // Every non-empty extension begins with its dot, so "zip" can only
         // mean ".zip".
-        if (!request.fileTypeFilter.empty() && request.fileTypeFilter[0] != '.')
-            request.fileTypeFilter.insert(0, 1, '.');
+        QString type = p.value("type");
+        if (!type.isEmpty() && !type.startsWith(QLatin1Char('.')))
+            type.prepend(QLatin1Char('.'));
+        SetTypedFileTypeFilter(request, type);
     }
     if (p.positionalArguments().size() != 1)
         throw UsageError{"search: expects one expression"};
-    request.expression = bytesOf(p.positionalArguments().front());
+    SetTypedExpression(request, p.positionalArguments().front());
     request.caseSensitive = p.isSet("case");
     if (request.expression.empty() || request.expression == texts::kSearchTextInitial)
         throw UsageError{texts::kEnterValidSearchString};
@@ -205,11 +238,15 @@ int commandAdd(Catalog &catalog, const QStringList &args)
     TScanOptions options;
     options.openArchives = p.isSet("archives");
 
-    catalog.Load(true);
-    const TAddDiscResult result = AddDisc(catalog.Tree(), root, name, catalog.Icons(), nullptr, options);
+    // The scan, the slow part, runs before the lock is taken: into a tree of
+    // its own, whose disc is then appended to the catalog as it is on disk.
+    auto scanned = std::make_shared<TCatalogTree>();
+    const TAddDiscResult result = AddDisc(*scanned, root, name, catalog.Icons(), nullptr, options);
     for (const TClosedArchive &closed : result.keptClosed)
         printError("kept closed: " + closed.path + ": " + closed.reason);
-    const int64_t files = catalog.Save();
+    const TCatalogEdit edit = TCatalogEdit::AddDiscs(scanned);
+    const int64_t files =
+        catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
     writeOut(DatabaseLabelText(files) + "\n");
     return kExitOk;
 }
@@ -274,19 +311,21 @@ int commandRemove(Catalog &catalog, const QStringList &args)
     if (p.positionalArguments().size() != 1)
         throw UsageError{"remove: expects one disc name"};
     const std::string name = bytesOf(p.positionalArguments().front());
-    catalog.Load(false);
-    TCatalogNodes &nodes = catalog.Tree().Items();
-    int removed = 0;
-    for (int row = nodes.TopLevelCount() - 1; row >= 0; --row) {
-        TCatalogNode *disc = nodes.TopLevel(row);
-        if (disc->Text() == name) {
-            nodes.Delete(disc);
-            ++removed;
+    const TCommitResult result = catalog.Change(false, true, [&name](TCatalogTree &tree) {
+        TCatalogNodes &nodes = tree.Items();
+        int removed = 0;
+        for (int row = nodes.TopLevelCount() - 1; row >= 0; --row) {
+            TCatalogNode *disc = nodes.TopLevel(row);
+            if (disc->Text() == name) {
+                nodes.Delete(disc);
+                ++removed;
+            }
         }
-    }
-    if (removed == 0)
+        return removed > 0;
+    });
+    if (!result.applied)
         throw UsageError{"remove: no disc named " + name};
-    writeOut(DatabaseLabelText(catalog.Save()) + "\n");
+    writeOut(DatabaseLabelText(result.fileCount) + "\n");
     return kExitOk;
 }
 
@@ -313,13 +352,24 @@ int commandImport(Catalog &catalog, const QStringList &args)
     parseCommand(p, "import", args);
     if (p.positionalArguments().size() != 1)
         throw UsageError{"import: expects one file"};
-    TCatalogTree source;
-    source.LoadFromFile(p.positionalArguments().front());
-    catalog.Load(true);
-    TCatalogNodes &nodes = catalog.Tree().Items();
-    for (int row = 0; row < source.Items().TopLevelCount(); ++row)
-        CopySubtree(*source.Items().TopLevel(row), nodes, nullptr);
-    writeOut(DatabaseLabelText(catalog.Save()) + "\n");
+    auto source = std::make_shared<TCatalogTree>();
+    source->LoadFromFile(p.positionalArguments().front());
+    const TCatalogEdit edit = TCatalogEdit::AddDiscs(source);
+    const int64_t files =
+        catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
+    writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+int commandRestore(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    parseCommand(p, "restore", args);
+    if (!p.positionalArguments().isEmpty())
+        throw UsageError{"restore: takes no arguments"};
+    RestoreBackup(catalog.FileName(), CatalogLockTimeoutMs(), [&catalog] { catalog.announceWait(); });
+    catalog.Load(false);
+    writeOut(DatabaseLabelText(catalog.FileCount()) + "\n");
     return kExitOk;
 }
 
@@ -335,7 +385,7 @@ int Run(const QStringList &arguments)
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
-    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export or import.");
+    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -369,6 +419,8 @@ int Run(const QStringList &arguments)
             return commandExport(catalog, rest);
         if (command == "import")
             return commandImport(catalog, rest);
+        if (command == "restore")
+            return commandRestore(catalog, rest);
         printError("unknown command: " + bytesOf(command));
         std::fputs(kUsage, stderr);
         return kExitError;

@@ -23,4 +23,10 @@ EImageError::EImageError(const std::string &fileName, const std::string &problem
 {
 }
 
+ECatalogLockedError::ECatalogLockedError(const std::string &fileName)
+    : Exception("The catalog '" + fileName + "' is being changed by another program (lock file '" + fileName +
+                ".lock'); nothing was changed, try again")
+{
+}
+
 } // namespace tslcat

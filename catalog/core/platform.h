@@ -103,9 +103,31 @@ void StartWriteBack(int handle, int64_t offset, int64_t length);
 // written.  HoldFile opens the file at `path` (-1 when there is none), tells
 // the system its cached contents will not be read again, and keeps it open so
 // that the rename only drops a name; ReleaseHeldFile then closes it on a
-// short-lived background thread, where the blocks are freed.  The file's
-// contents on disk are untouched either way.
+// background thread, where the blocks are freed.  One thread serves every
+// release of the process, in order, so a run of saves never piles up
+// threads; it is started at the first release and joined at exit.  The
+// file's contents on disk are untouched either way.
 int HoldFile(const std::string &path);
 void ReleaseHeldFile(int handle);
+
+// What tells one version of a file from another without reading it: the
+// file's identity (a save renames a new file over the old one, so each save
+// gives a new one), its size and its modification time in nanoseconds.
+struct TFileIdentity {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t file = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const TFileIdentity &o) const
+    {
+        return exists == o.exists && device == o.device && file == o.file && size == o.size &&
+            modifiedNs == o.modifiedNs;
+    }
+    bool operator!=(const TFileIdentity &o) const { return !(*this == o); }
+};
+// The identity of the file at `path` (following links); `exists` false when
+// there is none.
+TFileIdentity IdentifyFile(const std::string &path);
 
 } // namespace tslcat::platform

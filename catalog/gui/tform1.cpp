@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -27,6 +28,7 @@
 #include "anchors.h"
 #include "busyindicator.h"
 #include "catalog_errors.h"
+#include "catalog_lock.h"
 #include "catalog_names.h"
 #include "catalog_texts.h"
 #include "catalogtreemodel.h"
@@ -250,6 +252,24 @@ TForm1::TForm1(TFormServices services, QWidget *parent)
     m_driveQuery = std::make_unique<TVolumeListQuery>(*m_services.volumes);
     m_discWaiter = std::make_unique<DiscWaiter>(*this);
     m_progress = std::make_unique<Progress>(*this);
+    m_committer = std::make_unique<TCatalogCommitter>(DatabaseFileName());
+
+    // Others' saves rename a new file over the catalog, which a watch on the
+    // file alone loses; the folder's watch sees the rename.  A short delay
+    // lets a burst of changes settle into one look.
+    m_watcher = new QFileSystemWatcher(this);
+    m_outsideChangeTimer = new QTimer(this);
+    m_outsideChangeTimer->setSingleShot(true);
+    m_outsideChangeTimer->setInterval(kOutsideChangeDelayMs);
+    connect(m_outsideChangeTimer, &QTimer::timeout, this, &TForm1::CheckForOutsideChange);
+    // A change while the timer runs does not restart it: a folder that
+    // changes all the time must not put the look off for ever.
+    auto lookSoon = [this] {
+        if (!m_outsideChangeTimer->isActive())
+            m_outsideChangeTimer->start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, lookSoon);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, lookSoon);
 
     BuildControls();
     ConnectHandlers();
@@ -467,6 +487,7 @@ void TForm1::ConnectHandlers()
     connect(BrowseFolderPop, &QAction::triggered, this, &TForm1::BrowseFolderPopClick);
 
     SearchStringEdit->installEventFilter(this);
+    connect(SearchStringEdit, &QLineEdit::textChanged, this, &TForm1::LimitSearchText);
     ExtComboBox->installEventFilter(this);
     if (ExtComboBox->lineEdit())
         ExtComboBox->lineEdit()->installEventFilter(this);
@@ -679,6 +700,14 @@ void TForm1::LoadCatalog()
     WorkScope work(*this);
     ++m_loadCount;
     m_progress->animate = true;
+    // From now on, others' changes to the file are shown; whatever happens
+    // below, the window holds the file's version as it is now.
+    WatchCatalogFile();
+    struct NoteLoaded {
+        TCatalogCommitter &committer;
+        platform::TFileIdentity version;
+        ~NoteLoaded() { committer.NoteLoaded(version); }
+    } noteLoaded{*m_committer, CatalogFileIdentity(DatabaseFileName())};
     try {
         const TLoadResult result = tslcat::LoadCatalog(*m_tree, DatabaseFileName(), *m_icons, m_progress.get());
         if (!result.found) {
@@ -717,59 +746,172 @@ void TForm1::SyncViewWithTree()
 void TForm1::ShowFileTypes(const TFileTypeList &types)
 {
     const QString text = ExtComboBox->currentText();
-    QStringList entries;
-    entries.reserve(types.Count());
-    for (const std::string &type : types.Items())
-        entries.append(DecodeName(type));
     ExtComboBox->clear();
-    ExtComboBox->addItems(entries);
+    // Each entry keeps its stored bytes: a filter chosen from the list
+    // compares those, whatever encoding the catalog holds.
+    for (const std::string &type : types.Items())
+        ExtComboBox->addItem(DecodeName(type), QByteArray::fromStdString(type));
     ExtComboBox->setEditText(text);
 }
 
-void TForm1::KeepDamagedCatalog()
+QString TForm1::DamagedCatalogKeepName() const
 {
-    // After a failed load the tree holds only part of the file.  Saving it
-    // would replace the whole catalog with that part, so the file is first
-    // kept beside it under another name.
+    // An earlier damaged file kept is never overwritten: the next free
+    // numbered name is used.
     const QString file = DatabaseFileName();
     QString keep = file + QStringLiteral(".damaged");
     for (int n = 1; QFile::exists(keep); ++n)
         keep = file + QStringLiteral(".damaged.%1").arg(n);
-    if (QFile::copy(file, keep))
+    return keep;
+}
+
+void TForm1::KeepDamagedCatalog(const QString &keep)
+{
+    // After a failed load the tree holds only part of the file.  Saving it
+    // would replace the whole catalog with that part, so the file is first
+    // kept beside it under another name.
+    if (QFile::copy(DatabaseFileName(), keep))
         m_loadFailed = false;
 }
 
 void TForm1::SaveCatalog()
 {
+    // Every change of the window is a kept edit now (CommitEdit); a plain
+    // save is the tree as it is, under the same lock and checks.
+    CommitEdit(TCatalogEdit::AddDiscs(nullptr));
+}
+
+bool TForm1::CommitEdit(const TCatalogEdit &edit)
+{
     if (m_loadFailed) {
         // The file on disk holds more than the tree: never replace it
         // without the user's say, and keep it beside the new one.
+        const QString keep = DamagedCatalogKeepName();
         const QString question =
             QStringLiteral("The catalog file '%1' could not be read completely, so the tree holds only part of "
                            "it.\rSaving replaces the file with what was read; the old file is kept as "
-                           "'%1.damaged'.\rSave the catalog now?")
-                .arg(DatabaseFileName());
+                           "'%2'.\rSave the catalog now?")
+                .arg(DatabaseFileName(), keep);
         if (!m_services.messages->Confirm(question)) {
             m_services.messages->Error(
                 QStringLiteral("Not saved: '%1' was not read completely.").arg(DatabaseFileName()));
-            return;
+            return false;
         }
-        KeepDamagedCatalog();
+        KeepDamagedCatalog(keep);
         if (m_loadFailed) {
-            m_services.messages->Error(QStringLiteral("Cannot create file %1.damaged").arg(DatabaseFileName()));
-            return;
+            m_services.messages->Error(QStringLiteral("Cannot create file %1").arg(keep));
+            return false;
         }
+        // What is on disk is now kept; the tree is what gets saved.
+        m_committer->NoteLoaded();
     }
     const bool animate = m_progress->animate;
     m_progress->animate = false;
+    bool saved = false;
     try {
-        const int64_t files = tslcat::SaveCatalog(*m_tree, DatabaseFileName(), m_progress.get());
-        DBLabel->setText(QString::fromStdString(DatabaseLabelText(files)));
+        const TCommitResult result = m_committer->Commit(
+            *m_tree, edit, [this] { ReloadTreeFromDisk(); }, m_progress.get(), CatalogLockTimeoutMs(),
+            [this] { m_progress->SetStatusText("Waiting for another program to finish changing the catalog..."); });
+        if (result.reloaded || result.saved)
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
+        if (!result.applied)
+            m_services.messages->ShowText(
+                QStringLiteral("The catalog was changed by another program meanwhile, and this change no longer "
+                               "applies to it, so it was dropped:\r%1")
+                    .arg(Text(edit.Describe().c_str())));
+        saved = result.saved;
     } catch (const std::exception &e) {
-        m_progress->SetStatusText("");
+        m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
     }
+    m_progress->SetStatusText("");
     m_progress->animate = animate;
+    return saved;
+}
+
+void TForm1::ReloadTreeFromDisk()
+{
+    // The selected node is found again by its path; when it is gone, its
+    // disc (when that is still there) is selected instead.
+    TNodePath selected;
+    if (TCatalogNode *node = m_tree->Selected())
+        selected = PathOfNode(*node);
+    try {
+        if (QFile::exists(DatabaseFileName())) {
+            const TLoadResult result = tslcat::LoadCatalog(*m_tree, DatabaseFileName(), *m_icons, m_progress.get());
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
+            ShowFileTypes(result.fileTypes);
+        } else {
+            // Removed by hand: the window shows what is on disk, nothing.
+            m_tree->Items().Clear();
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(0)));
+        }
+        m_loadFailed = false;
+    } catch (const std::exception &) {
+        m_loadFailed = QFile::exists(DatabaseFileName());
+        m_progress->Reset();
+        SyncViewWithTree();
+        throw;
+    }
+    SyncViewWithTree();
+    TCatalogNode *again = selected.empty() ? nullptr : FindNode(*m_tree, selected);
+    if (!again && !selected.empty())
+        again = FindNode(*m_tree, TNodePath(selected.begin(), selected.begin() + 1));
+    if (again) {
+        m_tree->SetSelected(again);
+        CatalogTree1->setCurrentIndex(m_treeModel->IndexOf(again));
+    }
+}
+
+void TForm1::WatchCatalogFile()
+{
+    const QFileInfo file(DatabaseFileName());
+    const QString folder = file.absolutePath();
+    if (!m_watcher->directories().contains(folder))
+        m_watcher->addPath(folder);
+    // A file replaced by a rename drops out of the watch: add it again.
+    if (file.exists() && !m_watcher->files().contains(file.absoluteFilePath()))
+        m_watcher->addPath(file.absoluteFilePath());
+}
+
+void TForm1::CheckForOutsideChange()
+{
+    if (m_loadPending || !m_committer->ChangedOnDisk())
+        return;
+    // Busy, or the user is typing a new name: look again a little later.
+    if (Working() || m_tree->IsBusy() || CatalogTree1->IsEditingName() || QApplication::activeModalWidget()) {
+        m_outsideChangeTimer->start();
+        return;
+    }
+    WatchCatalogFile();
+    if (m_loadFailed)
+        return; // the damaged file stays as it is until the user decides
+    WorkScope work(*this);
+    const bool animate = m_progress->animate;
+    m_progress->animate = false;
+    const platform::TFileIdentity version = CatalogFileIdentity(DatabaseFileName());
+    try {
+        ReloadTreeFromDisk();
+    } catch (const std::exception &e) {
+        m_services.messages->Error(Text(e.what()));
+    }
+    m_committer->NoteLoaded(version);
+    m_progress->animate = animate;
+}
+
+void TForm1::LimitSearchText()
+{
+    // The expression goes to the library as at most 50 bytes; a cut inside
+    // a character would search for half of it, so the box keeps whole
+    // characters only and says why it stops.
+    const QString text = SearchStringEdit->text();
+    const QString limited = LimitToUtf8Bytes(text, 50);
+    if (limited.size() == text.size())
+        return;
+    const int cursor = SearchStringEdit->cursorPosition();
+    SearchStringEdit->setText(limited);
+    SearchStringEdit->setCursorPosition(qMin(cursor, static_cast<int>(limited.size())));
+    ProgressLabel->setText(QStringLiteral("Search text cut to 50 bytes (after its last whole character)"));
 }
 
 // --- adding a disc ---------------------------------------------------------------
@@ -807,11 +949,14 @@ void TForm1::AddNewButtonClick()
     // An unchanged name keeps the label's own bytes.
     const QString typed = CDNameEdit->text();
     const std::string name = typed == DecodeName(m_scannedLabel) ? m_scannedLabel : EncodeName(typed);
-    TAddDiscResult result;
+    // The disc is scanned into a tree of its own, outside the writer lock;
+    // the commit then appends it to the catalog as it is on disk.
+    auto scanned = std::make_shared<TCatalogTree>();
     try {
+        TBusyScope busy(*m_tree);
         TScanOptions options;
         options.openArchives = cboxArchives->isChecked();
-        result = AddDisc(*m_tree, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get(), options);
+        AddDisc(*scanned, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get(), options);
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
@@ -824,9 +969,11 @@ void TForm1::AddNewButtonClick()
     AddNewButton->setEnabled(false);
     CDNameEdit->setText(Text(texts::kCDNameInitial));
     CDNameEdit->setEnabled(false);
-    ShowFileTypes(result.fileTypes);
-    DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::AddDiscs(scanned));
+    TFileTypeList types;
+    const int64_t files = RefreshDiscIconsAndCount(*m_tree, *m_icons, types, nullptr, false);
+    ShowFileTypes(types);
+    DBLabel->setText(QString::fromStdString(DatabaseLabelText(files)));
     Animate1->SetActive(false);
     Animate1->hide();
 }
@@ -849,10 +996,21 @@ void TForm1::SearchButtonClick()
     if (kind < 0 || kind > 3)
         return;
     TSearchRequest request;
-    request.expression = EncodeName(expression);
+    SetTypedExpression(request, expression);
     request.caseSensitive = cboxMatchCase->isChecked();
     request.kind = static_cast<TSearchKind>(kind);
-    request.fileTypeFilter = EncodeName(ExtComboBox->currentText());
+    const QString filter = ExtComboBox->currentText();
+    SetTypedFileTypeFilter(request, filter);
+    const int chosen = filter.isEmpty() ? -1 : ExtComboBox->findText(filter, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (chosen >= 0) {
+        // Chosen from the list: its stored bytes first, the typed form as
+        // the alternative.
+        const std::string stored = ExtComboBox->itemData(chosen).toByteArray().toStdString();
+        if (stored != request.fileTypeFilter) {
+            request.alternateFileTypeFilter = request.fileTypeFilter;
+            request.fileTypeFilter = stored;
+        }
+    }
 
     FoundLabel->setText(QString());
     FoundLabel->show();
@@ -883,9 +1041,10 @@ void TForm1::SearchButtonClick()
         if (m_tree->Items().Count() > 0)
             m_progress->SetGaugeMaximum(m_tree->Items().Count() - 1);
         m_progress->SetBusy(true);
-        TSearchContext search(*m_tree, request.expression, request.caseSensitive);
+        TSearchContext search(*m_tree, request.expression, request.caseSensitive, request.alternateExpression);
         search.progress = m_progress.get();
         search.fileTypeFilter = request.fileTypeFilter;
+        search.alternateFileTypeFilter = request.alternateFileTypeFilter;
         m_searchKind = request.kind;
         m_shownHits = 0;
         m_runningSearch = &search;
@@ -1013,8 +1172,19 @@ void TForm1::CatalogTree1Edited(TCatalogNode *node, const std::string &text)
 {
     if (Working() || m_tree->IsBusy() || !node)
         return;
-    node->SetText(text);
-    SaveCatalog();
+    if (text.size() > kMaxStoredNameBytes) {
+        // The file keeps 255 bytes of a name; a longer one would be cut on
+        // save, possibly inside a character.  Refused, not cut.
+        const QString typed = DecodeName(text);
+        m_services.messages->ShowText(
+            QStringLiteral("The name is too long: a name can have at most %1 bytes, and this one has %2.\r"
+                           "The most of it that fits is:\r%3\rThe name was not changed.")
+                .arg(kMaxStoredNameBytes)
+                .arg(text.size())
+                .arg(LimitToUtf8Bytes(typed, kMaxStoredNameBytes)));
+        return;
+    }
+    CommitEdit(TCatalogEdit::RenameNode(*node, text));
 }
 
 void TForm1::CatalogTree1Expanding(TCatalogNode *node, bool &)
@@ -1046,8 +1216,7 @@ void TForm1::DeleteTreeClick()
     TCatalogNode *node = m_tree->Selected();
     if (!node)
         return;
-    m_tree->Items().Delete(node);
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::RemoveNode(*node));
 }
 
 void TForm1::RemoveAllClick()
@@ -1055,13 +1224,7 @@ void TForm1::RemoveAllClick()
     if (Working() || m_tree->IsBusy())
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Last disc first, as the catalog was built; walking the discs rather
-    // than every absolute index avoids rebuilding the flat index after
-    // each removal.
-    TCatalogNodes &items = m_tree->Items();
-    for (int row = items.TopLevelCount() - 1; row >= 0; --row)
-        items.Delete(items.TopLevel(row));
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::RemoveAllDiscs());
     QApplication::restoreOverrideCursor();
 }
 

@@ -9,6 +9,13 @@
 // such work runs, every action that would change the catalog or start
 // another long operation is refused (it does nothing); leaving the program
 // is deferred until the work ends.
+//
+// Other programs (tslcat-cli, another window) may change the catalog file
+// while the window is open.  Every change the window makes is a kept
+// operation (catalog_edits.h), committed under the catalog's writer lock:
+// when the file changed since the window last loaded or saved it, the
+// window reloads it and makes its change again on what it read.  While idle
+// it watches the file and shows others' changes within a moment.
 #pragma once
 
 #include <QElapsedTimer>
@@ -18,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "catalog_edits.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
@@ -25,6 +33,8 @@
 #include "volumes.h"
 
 class QAction;
+class QFileSystemWatcher;
+class QTimer;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -150,6 +160,11 @@ public:
     static QString ExamplesText();
     // The database file, "mdb.dat" in the working directory.
     static QString DatabaseFileName();
+    // Reads the file again when someone else changed it and the window is
+    // idle (the file watcher calls it, shortly after a change).
+    void CheckForOutsideChange();
+    // How long the file watcher waits after a change before it looks.
+    static constexpr int kOutsideChangeDelayMs = 300;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -171,7 +186,17 @@ private:
     void SyncViewWithTree();
     void ProcessEventsSlice(bool force);
     void ShowFileTypes(const TFileTypeList &types);
-    void KeepDamagedCatalog();
+    QString DamagedCatalogKeepName() const;
+    void KeepDamagedCatalog(const QString &keep);
+    // Commits one change under the writer lock (reloading first when the
+    // file changed); reports a change that no longer applies, a lock that
+    // stays taken and failures.  True when the change was saved.
+    bool CommitEdit(const TCatalogEdit &edit);
+    // Reads the file into the tree again, keeping the selected node (or its
+    // disc) when it is still there.  Throws the load's errors.
+    void ReloadTreeFromDisk();
+    void WatchCatalogFile();
+    void LimitSearchText();
     static void LibraryMessageSink(const char *text, const char *caption);
 
     // Services and their real stand-ins.
@@ -189,6 +214,9 @@ private:
     TCatalogTreeModel *m_treeModel = nullptr;
     TResultListModel *m_resultModel = nullptr;
     std::unique_ptr<Progress> m_progress;
+    std::unique_ptr<TCatalogCommitter> m_committer;
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_outsideChangeTimer = nullptr;
 
     bool m_loadPending = false;
     bool m_shown = false;

@@ -180,6 +180,12 @@ TEST_F(ArchiveScan, SearchesSeeTheArchiveAsAFolderAndItsMembersAsFiles)
     const TSearchOutcome again = RunSearch(loaded, files);
     ASSERT_EQ(again.rows.size(), 1u);
     EXPECT_EQ(again.rows[0].archiveComponent, 0);
+    // And in a copy, as a disc scanned aside is appended to the catalog.
+    TCatalogTree copy;
+    CopySubtree(*tree.Items().Item(0), copy.Items(), nullptr);
+    const TSearchOutcome copied = RunSearch(copy, files);
+    ASSERT_EQ(copied.rows.size(), 1u);
+    EXPECT_EQ(copied.rows[0].archiveComponent, 0);
 }
 
 TEST_F(ArchiveScan, BoundsKeepAnArchiveClosedAndTheScanGoesOn)
