@@ -49,6 +49,9 @@ public:
     // Size in bytes of the entry `name` (a link's own size, not followed);
     // 0 when it cannot be read.
     uint64_t SizeOf(const std::string &name) const;
+    // Size and modification time (seconds since 1970, UTC) of the entry
+    // `name`, of a link itself; false when it cannot be read.
+    bool StatOf(const std::string &name, uint64_t &size, int64_t &modifiedTime) const;
 
 private:
     void *dir_ = nullptr; // the system's directory stream

@@ -101,6 +101,16 @@ uint64_t TFolderHandle::SizeOf(const std::string &name) const
     return S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
 }
 
+bool TFolderHandle::StatOf(const std::string &name, uint64_t &size, int64_t &modifiedTime) const
+{
+    struct stat st;
+    if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    modifiedTime = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
 bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
 {
     TFolderHandle folder;

@@ -94,6 +94,11 @@ uint32_t TTreeScanner::FileSize() const
     return fileSize_;
 }
 
+bool TTreeScanner::FileStat(uint64_t &size, int64_t &modifiedTime) const
+{
+    return sizeFolder_ && sizeFolder_->StatOf(*sizeName_, size, modifiedTime);
+}
+
 void TTreeScanner::ScanDirectory(const std::string &folderPath)
 {
     scanFolder(folderPath, nullptr, {}, 0);
@@ -208,12 +213,14 @@ TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_
         const std::string &path = s.FileFound();
         if (depth == 1) {
             current = nodes.AddChild(nullptr, discName);
+            current->SetFileInfo(TNodeKind::Disc);
             result.disc = current;
         } else {
             // The last component: between the last two separators.
             const size_t end = path.size() - 1;
             const size_t begin = path.rfind(sep, end - 1);
             current = nodes.AddChild(current, std::string_view(path).substr(begin + 1, end - begin - 1));
+            current->SetFileInfo(TNodeKind::Folder);
         }
         current->SetIcons(FolderIcon(icons, path, false), FolderIcon(icons, path, true));
         processEvents();
@@ -223,6 +230,11 @@ TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_
         const size_t slash = path.rfind(sep);
         TCatalogNode *file = nodes.AddChild(current, std::string_view(path).substr(slash + 1));
         file->SetIcons(FileIcon(icons, path, false), FileIcon(icons, path, true));
+        uint64_t size = kUnknownSize;
+        int64_t modified = kUnknownTime;
+        if (!s.FileStat(size, modified))
+            size = kUnknownSize, modified = kUnknownTime;
+        file->SetFileInfo(TNodeKind::File, size, modified);
         processEvents();
     };
     scanner.OnDirectoryDone = [&](TTreeScanner &) {

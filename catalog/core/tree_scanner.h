@@ -49,6 +49,10 @@ public:
     // from the file system when first asked for, so a walk whose handlers
     // never ask costs no call per file.
     uint32_t FileSize() const;
+    // During OnFileFound the file's whole size and modification time
+    // (seconds since 1970, UTC; a link's own), read like FileSize; false
+    // when the file system does not give them.
+    bool FileStat(uint64_t &size, int64_t &modifiedTime) const;
     bool SearchInProgress() const { return searchInProgress_; }
 
     std::function<void(TTreeScanner &)> OnDirectoryFound;
