@@ -98,6 +98,9 @@ TResultRow MakeResultRow(const TCatalogNode &node)
 
     TResultRow row;
     row.discName.assign(n->Text());
+    row.kind = node.EffectiveKind();
+    row.size = node.Size();
+    row.modifiedTime = node.ModifiedTime();
     if (depth == 0)
         return row;
     size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
@@ -155,6 +158,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    const bool valueFilter = ctx.valueFilter.Active();
+    nodes.UpdateTotals(); // rows carry folder totals
     ctx.hitCount = 0;
     const int count = nodes.Count();
     // Room for every node at once: growing the rows by doubling moved half a
@@ -175,6 +180,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
         if (!isCandidate(node, kind))
             continue;
         if (!filter.empty() && ExtensionOf(node.Text()) != filter)
+            continue;
+        if (valueFilter && !ctx.valueFilter.Passes(node))
             continue;
         if (!ctx.Matches(node))
             continue;
@@ -254,6 +261,7 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
     ctx.progress = progress;
     ctx.observer = observer;
     ctx.fileTypeFilter = request.fileTypeFilter;
+    ctx.valueFilter = request.valueFilter;
     RunSearchRoutine(ctx, request.kind);
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;

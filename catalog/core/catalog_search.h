@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "node_values.h"
+
 namespace tslcat {
 
 class TCatalogTree;
@@ -44,6 +46,11 @@ struct TResultRow {
     // result actions join these with the system separator, so a name that
     // itself contains "\" still resolves.  Empty for a disc hit.
     std::vector<std::string> components;
+    // The node's kind, size and modification time (totals for folders and
+    // discs; kUnknownSize / kUnknownTime when not known).
+    TNodeKind kind = TNodeKind::File;
+    uint64_t size = kUnknownSize;
+    int64_t modifiedTime = kUnknownTime;
 
     bool IsDiscRow() const { return components.empty(); }
 };
@@ -83,6 +90,8 @@ public:
     // The text of the file-type box; read only by SearchFiles.  Compared with
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
+    // Size and date tests, for every kind of search; none by default.
+    TValueFilter valueFilter;
 
     std::vector<TResultRow> rows;
     int64_t hitCount = 0;
@@ -120,6 +129,7 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
+    TValueFilter valueFilter;
 };
 
 struct TSearchOutcome {

@@ -1,0 +1,44 @@
+// catalog_update.h - rescanning a disc into its existing node.
+//
+// The disc keeps its name, its position and its node; the folder tree found
+// at the path replaces everything below it.  What changed is worked out by
+// path within the disc, over files only: added, removed, and changed (a
+// size or time that differs where both the old and the new value are
+// known, so a disc catalogued before sizes and dates were kept does not show
+// every file as changed).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "catalog_store.h"
+
+namespace tslcat {
+
+class TCatalogTree;
+class TCatalogNode;
+class IIconLookup;
+
+struct TDiscChange {
+    char mark;        // '+' added, '-' removed, '~' changed
+    std::string path; // "[ ]:\" + the names down to the file, as in result rows
+};
+
+struct TUpdateDiscResult {
+    // False when nothing readable is at the path: `message` says so and the
+    // catalog is unchanged.
+    bool updated = false;
+    std::string message;
+    int64_t added = 0, removed = 0, changed = 0;
+    std::vector<TDiscChange> changes; // sorted by path
+    int64_t fileCount = 0;            // child-less nodes of the whole catalog
+    TFileTypeList fileTypes;          // rebuilt over the whole catalog
+};
+
+// Rescans the folder tree at `root` into the disc node `disc` (Level 0).
+// Does not save: the caller runs SaveCatalog next.
+TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::string &root, IIconLookup &icons,
+                             ICatalogProgress *progress = nullptr);
+
+} // namespace tslcat
