@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <vector>
+
 namespace tslcat {
 
 bool ParseSizeText(std::string_view text, uint64_t &bytes)
@@ -92,6 +94,24 @@ std::string FormatTimeIso(int64_t secondsSince1970)
 std::string FormatSizeBytes(uint64_t size)
 {
     return size == kUnknownSize ? std::string("-") : std::to_string(size);
+}
+
+int64_t CountFilesBelow(const TCatalogNode &node)
+{
+    int64_t files = 0;
+    std::vector<const TCatalogNode *> stack{&node};
+    while (!stack.empty()) {
+        const TCatalogNode *n = stack.back();
+        stack.pop_back();
+        for (int i = 0; i < n->Count(); ++i) {
+            const TCatalogNode *child = n->Child(i);
+            if (child->HasChildren())
+                stack.push_back(child);
+            else if (child->EffectiveKind() == TNodeKind::File)
+                ++files;
+        }
+    }
+    return files;
 }
 
 bool TValueFilter::Passes(uint64_t size, int64_t modifiedTime) const

@@ -29,6 +29,10 @@ std::string FormatTimeIso(int64_t secondsSince1970);
 // The size in decimal bytes; "-" for kUnknownSize.
 std::string FormatSizeBytes(uint64_t size);
 
+// Files below `node` (child-less nodes not scanned as folders), for a disc's
+// summary.  Walks the subtree.
+int64_t CountFilesBelow(const TCatalogNode &node);
+
 // The size and date tests of a search.  Each set bound is strict (larger
 // than, smaller than, newer than, older than) and a node whose value is
 // unknown never passes a test on it.

@@ -55,6 +55,9 @@ struct TFormServices {
     IVolumeQuery *volumes = nullptr;
     IFileProbe *files = nullptr;
     std::function<VolumeRoots()> listRoots;
+    // The file "Export Results..." writes; "" when the user cancels.  Null:
+    // a save dialog.
+    std::function<QString()> chooseExportFile;
 };
 
 // Timing of the event processing during long work, for the benchmark.
@@ -101,10 +104,12 @@ public:
     QMenu *TreePopupMenu;
     QAction *DeleteTree;
     QAction *RemoveAll;
+    QAction *UpdateCD;
     QMenu *ListViewPopupMenu;
     QAction *RunPop;
     QAction *OpenNotePad;
     QAction *BrowseFolderPop;
+    QAction *ExportResults;
 
     // --- handlers ---
     void FormCreate();
@@ -126,6 +131,8 @@ public:
     void CatalogTree1Change(TCatalogNode *node);
     void DeleteTreeClick();
     void RemoveAllClick();
+    void UpdateCDClick();
+    void ExportResultsClick();
     void RunPopClick();
     void OpenNotePadClick();
     void BrowseFolderPopClick();
