@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <functional>
 #include <string_view>
-#include <unordered_map>
 
 #include "catalog_tree.h"
 
@@ -13,18 +12,31 @@ namespace tslcat {
 
 namespace {
 
-struct Key {
+// One file taking part: its name's hash and its size (0 when grouping by
+// name only) put equal keys next to each other after one sort; the name
+// itself is compared only between equal hashes.
+struct Candidate {
+    uint64_t hash;
+    uint64_t size;
     std::string_view name;
-    uint64_t size; // 0 when grouping by name only
-    bool operator==(const Key &o) const { return size == o.size && name == o.name; }
+    int index; // flat index: copies keep catalog order
 };
 
-struct KeyHash {
-    size_t operator()(const Key &k) const
-    {
-        return std::hash<std::string_view>()(k.name) ^ (k.size * 0x9E3779B97F4A7C15u);
-    }
-};
+bool candidateLess(const Candidate &a, const Candidate &b)
+{
+    if (a.hash != b.hash)
+        return a.hash < b.hash;
+    if (a.size != b.size)
+        return a.size < b.size;
+    if (a.name != b.name)
+        return a.name < b.name;
+    return a.index < b.index;
+}
+
+bool sameKey(const Candidate &a, const Candidate &b)
+{
+    return a.hash == b.hash && a.size == b.size && a.name == b.name;
+}
 
 } // namespace
 
@@ -35,10 +47,9 @@ std::vector<TDuplicateGroup> FindDuplicates(const TCatalogTree &tree, TDuplicate
     nodes.UpdateTotals();
     const bool bySize = key == TDuplicateKey::NameAndSize;
 
-    // The candidates once, then the number of copies of each key; a group
-    // index is given to a key when its second copy turns up.
-    std::vector<std::pair<const TCatalogNode *, Key>> files;
+    std::vector<Candidate> files;
     files.reserve(static_cast<size_t>(nodes.Count()));
+    const std::hash<std::string_view> hashName;
     for (int i = 0; i < nodes.Count(); ++i) {
         const TCatalogNode *n = nodes.Item(i);
         if (n->HasChildren() || n->Parent() == nullptr || n->EffectiveKind() != TNodeKind::File)
@@ -48,28 +59,26 @@ std::vector<TDuplicateGroup> FindDuplicates(const TCatalogTree &tree, TDuplicate
             continue;
         if (bySize && size == kUnknownSize)
             continue;
-        files.push_back({n, Key{n->Text(), bySize ? size : 0}});
+        files.push_back({hashName(n->Text()), bySize ? size : 0, n->Text(), i});
     }
-    std::unordered_map<Key, uint32_t, KeyHash> counts;
-    counts.reserve(files.size());
-    for (const auto &f : files)
-        ++counts[f.second];
+    std::sort(files.begin(), files.end(), candidateLess);
 
-    std::unordered_map<Key, size_t, KeyHash> groupOf;
     std::vector<TDuplicateGroup> groups;
-    for (const auto &[node, k] : files) {
-        if (counts[k] < 2)
+    for (size_t begin = 0, end; begin < files.size(); begin = end) {
+        end = begin + 1;
+        while (end < files.size() && sameKey(files[begin], files[end]))
+            ++end;
+        if (end - begin < 2)
             continue;
-        auto [it, fresh] = groupOf.try_emplace(k, groups.size());
-        if (fresh) {
-            groups.emplace_back();
-            groups.back().name.assign(k.name);
+        TDuplicateGroup &g = groups.emplace_back();
+        g.name.assign(files[begin].name);
+        g.copies.reserve(end - begin);
+        for (size_t k = begin; k < end; ++k) {
+            g.copies.push_back(MakeResultRow(*nodes.Item(files[k].index)));
+            const uint64_t size = g.copies.back().size;
+            if (size != kUnknownSize && (g.size == kUnknownSize || size > g.size))
+                g.size = size;
         }
-        TDuplicateGroup &g = groups[it->second];
-        g.copies.push_back(MakeResultRow(*node));
-        const uint64_t size = g.copies.back().size;
-        if (size != kUnknownSize && (g.size == kUnknownSize || size > g.size))
-            g.size = size;
     }
     std::sort(groups.begin(), groups.end(), [](const TDuplicateGroup &a, const TDuplicateGroup &b) {
         // kUnknownSize is the largest value: compare with unknown as lowest.

@@ -29,7 +29,7 @@ struct TDuplicateGroup {
 // were not scanned as folders) sharing the key; by size descending (unknown
 // last), then by name bytes.  With `minSize` only files of a known size of
 // at least that many bytes take part.  Grouping by name and size leaves out
-// files whose size is unknown.  One pass over the catalog plus a hash table.
+// files whose size is unknown.  One pass over the catalog and one sort.
 std::vector<TDuplicateGroup> FindDuplicates(const TCatalogTree &tree, TDuplicateKey key,
                                             std::optional<uint64_t> minSize = std::nullopt);
 

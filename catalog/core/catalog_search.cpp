@@ -257,6 +257,9 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
+    // Folder totals are brought up to date here, once, before any walk reads
+    // them (a walk may be spread over threads).
+    tree.Items().UpdateTotals();
     TSearchContext ctx(tree, request.expression, request.caseSensitive);
     ctx.progress = progress;
     ctx.observer = observer;

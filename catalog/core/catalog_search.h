@@ -91,7 +91,7 @@ public:
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
     // Size and date tests, for every kind of search; none by default.
-    TValueFilter valueFilter;
+    TValueFilter valueFilter = {};
 
     std::vector<TResultRow> rows;
     int64_t hitCount = 0;
@@ -129,7 +129,7 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
-    TValueFilter valueFilter;
+    TValueFilter valueFilter = {};
 };
 
 struct TSearchOutcome {

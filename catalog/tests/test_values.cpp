@@ -72,8 +72,9 @@ TEST(NodeValues, SizeText)
     for (const auto &c : cases) {
         uint64_t bytes = 0;
         EXPECT_EQ(ParseSizeText(c.text, bytes), c.ok) << c.text;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(bytes, c.bytes) << c.text;
+        }
     }
 }
 
@@ -101,8 +102,9 @@ TEST(NodeValues, DateText)
     for (const auto &c : cases) {
         int64_t seconds = -1;
         EXPECT_EQ(ParseDateText(QString::fromLatin1(c.text), seconds), c.ok) << c.text;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(seconds, c.seconds) << c.text;
+        }
     }
     EXPECT_EQ(FormatTimeIso(1714571110), "2024-05-01T13:45:10Z");
     EXPECT_EQ(FormatTimeIso(kUnknownTime), "-");
