@@ -52,6 +52,9 @@ TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::
         return result;
     }
     probe.Close();
+    // Busy from the scan on: the front end processes events meanwhile and
+    // must not remove or rename the disc being updated.
+    TBusyScope busy(tree);
 
     TCatalogTree scanned;
     TAddDiscResult fresh = AddDisc(scanned, root, disc->Text(), icons, progress);
@@ -86,7 +89,6 @@ TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::
 
     // Replace the disc's contents, keeping the node.
     TCatalogNodes &nodes = tree.Items();
-    TBusyScope busy(tree);
     nodes.BeginUpdate();
     struct End {
         TCatalogNodes &nodes;
