@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and tests need.  Idempotent and
 # quiet: packages already present are not fetched again.  Run as root.
 set -eu
-packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
+packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev libglib2.0-dev"
 for option in "$@"; do
     case $option in
     --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;

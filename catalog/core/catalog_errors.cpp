@@ -18,4 +18,10 @@ EReadError::EReadError() : EStreamError("Stream read error") {}
 
 EWriteError::EWriteError() : EStreamError("Stream write error") {}
 
+ECatalogLockedError::ECatalogLockedError(const std::string &fileName)
+    : Exception("The catalog '" + fileName + "' is being changed by another program (lock file '" + fileName +
+                ".lock'); nothing was changed, try again")
+{
+}
+
 } // namespace tslcat

@@ -84,4 +84,19 @@ public:
     explicit ECatalogFormatError(const std::string &message) : EReadError(message) {}
 };
 
+// Another program holds the catalog's writer lock and did not let it go
+// within the wait: "The catalog '%s' is being changed by another program
+// (lock file '%s.lock'); nothing was changed, try again".
+class ECatalogLockedError : public Exception {
+public:
+    explicit ECatalogLockedError(const std::string &fileName);
+};
+
+// A change that needs a file which is not there or cannot be used (no
+// backup to restore, a backup that does not load): the message says which.
+class ECatalogFileError : public Exception {
+public:
+    explicit ECatalogFileError(const std::string &message) : Exception(message) {}
+};
+
 } // namespace tslcat

@@ -26,6 +26,13 @@ inline constexpr const char kDriveNotReady[] = "Drive not ready !";
 // The insert prompt is kInsertCDBefore + disc name + kInsertCDAfter.
 inline constexpr const char kInsertCDBefore[] = "Insert CD \r\r'";
 inline constexpr const char kInsertCDAfter[] = "'\r\r into CD-Rom Drive, then press OK";
+// The offer of another volume holding a result's file: kOtherDiscBefore +
+// disc name + kOtherDiscOn + mount path + kOtherDiscLabel + label +
+// kOtherDiscAfter.
+inline constexpr const char kOtherDiscBefore[] = "The disc '";
+inline constexpr const char kOtherDiscOn[] = "' is not mounted, but the file is on\r\r";
+inline constexpr const char kOtherDiscLabel[] = "   label '";
+inline constexpr const char kOtherDiscAfter[] = "'\r\rThis may be another disc. Use it?";
 
 // Prefix of every full path in a result row, standing in for the drive.
 inline constexpr const char kFullPathPrefix[] = "[ ]:\\";

@@ -42,26 +42,34 @@ bool differs(int64_t a, int64_t b)
 
 } // namespace
 
-TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::string &root, IIconLookup &icons,
-                             ICatalogProgress *progress)
+std::shared_ptr<TCatalogTree> ScanDiscForUpdate(const std::string &root, std::string_view discName, IIconLookup &icons,
+                                                ICatalogProgress *progress, std::string &message)
 {
-    TUpdateDiscResult result;
     platform::TFolderHandle probe;
-    if (!disc || disc->Parent() != nullptr || !probe.Open(root)) {
-        result.message = "Nothing readable at " + root;
-        return result;
+    if (!probe.Open(root)) {
+        message = "Nothing readable at " + root;
+        return nullptr;
     }
     probe.Close();
-    // Busy from the scan on: the front end processes events meanwhile and
-    // must not remove or rename the disc being updated.
-    TBusyScope busy(tree);
+    auto scanned = std::make_shared<TCatalogTree>();
+    AddDisc(*scanned, root, discName, icons, progress);
+    return scanned;
+}
 
-    TCatalogTree scanned;
-    TAddDiscResult fresh = AddDisc(scanned, root, disc->Text(), icons, progress);
+TUpdateDiscResult ReplaceDiscContents(TCatalogTree &tree, TCatalogNode *disc, const TCatalogNode &scannedDisc,
+                                      IIconLookup &icons)
+{
+    TUpdateDiscResult result;
+    if (!disc || disc->Parent() != nullptr) {
+        result.message = "not a disc";
+        return result;
+    }
+    TBusyScope busy(tree);
     tree.Items().UpdateTotals();
+    scannedDisc.Owner().UpdateTotals();
 
     // Compare by path.
-    std::vector<TResultRow> before = filesBelow(*disc), after = filesBelow(*fresh.disc);
+    std::vector<TResultRow> before = filesBelow(*disc), after = filesBelow(scannedDisc);
     std::unordered_map<std::string, const TResultRow *> old;
     old.reserve(before.size());
     for (const TResultRow &row : before)
@@ -96,12 +104,32 @@ TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::
     } end{nodes};
     while (disc->HasChildren())
         nodes.Delete(disc->Child(disc->Count() - 1));
-    for (int i = 0; i < fresh.disc->Count(); ++i)
-        CopySubtree(*fresh.disc->Child(i), nodes, disc);
+    for (int i = 0; i < scannedDisc.Count(); ++i)
+        CopySubtree(*scannedDisc.Child(i), nodes, disc);
     disc->SetFileInfo(TNodeKind::Disc);
-    result.fileCount = RefreshDiscIconsAndCount(tree, icons, result.fileTypes, progress, false);
+    result.fileCount = RefreshDiscIconsAndCount(tree, icons, result.fileTypes, nullptr, false);
     result.updated = true;
     return result;
+}
+
+TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::string &root, IIconLookup &icons,
+                             ICatalogProgress *progress)
+{
+    TUpdateDiscResult result;
+    if (!disc || disc->Parent() != nullptr) {
+        result.message = "not a disc";
+        return result;
+    }
+    std::shared_ptr<TCatalogTree> scanned;
+    {
+        // Busy from the scan on: the front end processes events meanwhile
+        // and must not remove or rename the disc being updated.
+        TBusyScope busy(tree);
+        scanned = ScanDiscForUpdate(root, disc->Text(), icons, progress, result.message);
+    }
+    if (!scanned)
+        return result;
+    return ReplaceDiscContents(tree, disc, *scanned->Items().TopLevel(0), icons);
 }
 
 } // namespace tslcat

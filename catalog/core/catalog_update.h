@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalog_store.h"
@@ -36,8 +38,19 @@ struct TUpdateDiscResult {
     TFileTypeList fileTypes;          // rebuilt over the whole catalog
 };
 
-// Rescans the folder tree at `root` into the disc node `disc` (Level 0).
-// Does not save: the caller runs SaveCatalog next.
+// The slow half, done before the writer lock is taken: scans the folder tree
+// at `root` into a tree of its own, as one disc named `discName`.  nullptr,
+// with `message` set, when nothing readable is at `root`.
+std::shared_ptr<TCatalogTree> ScanDiscForUpdate(const std::string &root, std::string_view discName, IIconLookup &icons,
+                                                ICatalogProgress *progress, std::string &message);
+
+// The quick half: replaces everything below `disc` (Level 0) by copies of
+// the children of `scannedDisc`, keeping the disc node, its name and its
+// place, and tells what changed.  Does not save.
+TUpdateDiscResult ReplaceDiscContents(TCatalogTree &tree, TCatalogNode *disc, const TCatalogNode &scannedDisc,
+                                      IIconLookup &icons);
+
+// Both in one: rescans `root` into `disc`.  Does not save.
 TUpdateDiscResult UpdateDisc(TCatalogTree &tree, TCatalogNode *disc, const std::string &root, IIconLookup &icons,
                              ICatalogProgress *progress = nullptr);
 

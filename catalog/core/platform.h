@@ -1,6 +1,7 @@
 // platform.h - the few operating-system calls of the catalog core.  One
-// implementation file per system (platform_posix.cpp here); nothing else in
-// the core talks to the operating system directly except through Qt Core.
+// implementation file per system (platform_posix.cpp here; the volume list
+// has its own, volumes_<system>.cpp); nothing else in the core talks to the
+// operating system directly except through Qt Core.
 #pragma once
 
 #include <cstdint>
@@ -64,12 +65,6 @@ std::string CurrentDirectory();
 // folders and for anything missing.
 bool IsExistingFile(const std::string &path);
 
-// Volume query of a drive root (a folder ending in the separator, normally a
-// mount point): true when it is an existing folder on a ready file system.
-// `label` gets the label of the file system mounted exactly at `root`; it is
-// "" when that file system has none or `root` is not a mount point.
-bool QueryVolume(const std::string &root, std::string &label);
-
 // Flushes an open file's data to the storage device (fsync); true on success.
 bool SyncFile(int handle);
 
@@ -84,9 +79,31 @@ void StartWriteBack(int handle, int64_t offset, int64_t length);
 // written.  HoldFile opens the file at `path` (-1 when there is none), tells
 // the system its cached contents will not be read again, and keeps it open so
 // that the rename only drops a name; ReleaseHeldFile then closes it on a
-// short-lived background thread, where the blocks are freed.  The file's
-// contents on disk are untouched either way.
+// background thread, where the blocks are freed.  One thread serves every
+// release of the process, in order, so a run of saves never piles up
+// threads; it is started at the first release and joined at exit.  The
+// file's contents on disk are untouched either way.
 int HoldFile(const std::string &path);
 void ReleaseHeldFile(int handle);
+
+// What tells one version of a file from another without reading it: the
+// file's identity (a save renames a new file over the old one, so each save
+// gives a new one), its size and its modification time in nanoseconds.
+struct TFileIdentity {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t file = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const TFileIdentity &o) const
+    {
+        return exists == o.exists && device == o.device && file == o.file && size == o.size &&
+            modifiedNs == o.modifiedNs;
+    }
+    bool operator!=(const TFileIdentity &o) const { return !(*this == o); }
+};
+// The identity of the file at `path` (following links); `exists` false when
+// there is none.
+TFileIdentity IdentifyFile(const std::string &path);
 
 } // namespace tslcat::platform

@@ -1,13 +1,8 @@
 // platform_posix.cpp - the core's operating-system calls on POSIX systems:
-// directory listing without following links, file tests, the volume query
-// and syncing a file to disk.
+// directory listing without following links, file tests and syncing a file
+// to disk.
 
 #include "platform.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStorageInfo>
 
 #include <dirent.h>
 #include <limits.h>
@@ -15,7 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -143,21 +141,6 @@ bool IsExistingFile(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool QueryVolume(const std::string &root, std::string &label)
-{
-    label.clear();
-    const QString path = QFile::decodeName(QByteArray::fromStdString(root));
-    QFileInfo info(path);
-    if (!info.isDir() || !info.isReadable())
-        return false;
-    QStorageInfo storage(path);
-    if (!storage.isValid() || !storage.isReady())
-        return false;
-    if (QDir::cleanPath(storage.rootPath()) == QDir::cleanPath(info.absoluteFilePath()))
-        label = QFile::encodeName(storage.name()).toStdString();
-    return true;
-}
-
 bool SyncFile(int handle)
 {
     return handle >= 0 && ::fsync(handle) == 0;
@@ -181,15 +164,92 @@ int HoldFile(const std::string &path)
     return handle;
 }
 
+namespace {
+
+// The one thread that closes held files.  Closing the last name of a large
+// file frees all its blocks, which can take long; the save that replaced it
+// does not wait for that.  A queue keeps the thread count at one however
+// fast saves follow each other.
+class TCloser {
+public:
+    ~TCloser()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        if (worker_.joinable())
+            worker_.join();
+    }
+
+    void Close(int handle)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!worker_.joinable() && !stopping_) {
+            try {
+                worker_ = std::thread([this] { Run(); });
+            } catch (...) {
+                lock.unlock();
+                ::close(handle); // no thread to be had: pay for it here
+                return;
+            }
+        }
+        if (stopping_) {
+            lock.unlock();
+            ::close(handle);
+            return;
+        }
+        queue_.push_back(handle);
+        lock.unlock();
+        wake_.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty())
+                return; // stopping, nothing left
+            const int handle = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            ::close(handle);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<int> queue_;
+    std::thread worker_;
+    bool stopping_ = false;
+};
+
+} // namespace
+
 void ReleaseHeldFile(int handle)
 {
     if (handle < 0)
         return;
-    try {
-        std::thread([handle] { ::close(handle); }).detach();
-    } catch (...) {
-        ::close(handle); // no thread to be had: pay for it here
-    }
+    static TCloser closer;
+    closer.Close(handle);
+}
+
+TFileIdentity IdentifyFile(const std::string &path)
+{
+    TFileIdentity id;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return id;
+    id.exists = true;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.file = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
 }
 
 } // namespace tslcat::platform
