@@ -100,6 +100,9 @@ TResultRow MakeResultRow(const TCatalogNode &node)
 
     TResultRow row;
     row.discName.assign(n->Text());
+    row.kind = node.EffectiveKind();
+    row.size = node.Size();
+    row.modifiedTime = node.ModifiedTime();
     if (depth == 0)
         return row;
     size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
@@ -196,6 +199,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    const bool valueFilter = ctx.valueFilter.Active();
+    nodes.UpdateTotals(); // rows carry folder totals
     const std::string alternateFilter = filter.empty() ? std::string() : ctx.alternateFileTypeFilter;
     ctx.hitCount = 0;
     const int count = nodes.Count();
@@ -221,6 +226,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
             if (extension != filter && (alternateFilter.empty() || extension != alternateFilter))
                 continue;
         }
+        if (valueFilter && !ctx.valueFilter.Passes(node))
+            continue;
         if (!ctx.Matches(node))
             continue;
         ctx.noMatches = false;
@@ -295,11 +302,15 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
+    // Folder totals are brought up to date here, once, before any walk reads
+    // them (a walk may be spread over threads).
+    tree.Items().UpdateTotals();
     TSearchContext ctx(tree, request.expression, request.caseSensitive, request.alternateExpression);
     ctx.progress = progress;
     ctx.observer = observer;
     ctx.fileTypeFilter = request.fileTypeFilter;
     ctx.alternateFileTypeFilter = request.alternateFileTypeFilter;
+    ctx.valueFilter = request.valueFilter;
     RunSearchRoutine(ctx, request.kind);
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "node_values.h"
 class QString;
 
 namespace tslcat {
@@ -49,6 +50,11 @@ struct TResultRow {
     // For a member of an archive whose members are catalogued: the index in
     // `components` of the archive holding it; -1 for anything on the disc.
     int archiveComponent = -1;
+    // The node's kind, size and modification time (totals for folders and
+    // discs; kUnknownSize / kUnknownTime when not known).
+    TNodeKind kind = TNodeKind::File;
+    uint64_t size = kUnknownSize;
+    int64_t modifiedTime = kUnknownTime;
 
     bool IsDiscRow() const { return components.empty(); }
     bool IsArchiveMember() const { return archiveComponent >= 0; }
@@ -94,6 +100,8 @@ public:
     // The text of the file-type box; read only by SearchFiles.  Compared with
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
+    // Size and date tests, for every kind of search; none by default.
+    TValueFilter valueFilter = {};
     // The typed filter in the other stored encoding, "" for none: an
     // extension equal to either passes.
     std::string alternateFileTypeFilter;
@@ -135,10 +143,12 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
+    TValueFilter valueFilter = {};
     // The same texts in the other encoding catalogs store names in, "" for
-    // none (see SetTypedExpression).
-    std::string alternateExpression;
-    std::string alternateFileTypeFilter;
+    // none (see SetTypedExpression).  Initialised here so that the short
+    // brace forms {expression, case, kind, filter} stay warning-free.
+    std::string alternateExpression = {};
+    std::string alternateFileTypeFilter = {};
 };
 
 // Text the user typed, for a search of names stored in either encoding:
