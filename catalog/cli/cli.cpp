@@ -22,14 +22,18 @@
 #include <optional>
 #include <string>
 
+#include "catalog_duplicates.h"
 #include "catalog_edits.h"
 #include "catalog_errors.h"
+#include "catalog_export.h"
 #include "catalog_lock.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
+#include "catalog_update.h"
 #include "icon_lookup.h"
+#include "node_values.h"
 #include "tree_scanner.h"
 #include "volumes.h"
 
@@ -48,10 +52,13 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT]\n"
-                      "         [--mode regex|approx[:K]|soundex] EXPR\n"
-                      "  add [--name NAME] PATH\n"
+                      "         [--larger N[K|M|G]] [--smaller N[K|M|G]] [--newer DATE] [--older DATE]\n"
+                      "         [--mode regex|approx[:K]|soundex] [--long] [--format tsv|csv|json] EXPR\n"
+                      "  add [--name NAME] [--archives] FOLDER|IMAGE\n"
+                      "  update [--diff] NAME PATH\n"
                       "  locate NAME\n"
-                      "  list\n"
+                      "  list [--format csv|json]\n"
+                      "  duplicates [--by name|name+size] [--min-size N[K|M|G]]\n"
                       "  stats\n"
                       "  remove NAME\n"
                       "  export --text|--binary FILE\n"
@@ -143,6 +150,45 @@ bool parseCommand(QCommandLineParser &parser, const QString &command, const QStr
     return true;
 }
 
+uint64_t sizeOption(const QCommandLineParser &p, const char *name)
+{
+    uint64_t bytes = 0;
+    if (!ParseSizeText(bytesOf(p.value(name)), bytes))
+        throw UsageError{std::string("--") + name + ": not a size (N, NK, NM or NG): " + bytesOf(p.value(name))};
+    return bytes;
+}
+
+int64_t dateOption(const QCommandLineParser &p, const char *name)
+{
+    int64_t t = 0;
+    if (!ParseDateText(p.value(name), t))
+        throw UsageError{std::string("--") + name + ": not an ISO 8601 date: " + bytesOf(p.value(name))};
+    return t;
+}
+
+TValueFilter valueFilterOf(const QCommandLineParser &p)
+{
+    TValueFilter f;
+    if (p.isSet("larger"))
+        f.largerThan = sizeOption(p, "larger");
+    if (p.isSet("smaller"))
+        f.smallerThan = sizeOption(p, "smaller");
+    if (p.isSet("newer"))
+        f.newerThan = dateOption(p, "newer");
+    if (p.isSet("older"))
+        f.olderThan = dateOption(p, "older");
+    return f;
+}
+
+TExportFormat formatOf(const QCommandLineParser &p, const char *command, bool tsvAllowed)
+{
+    TExportFormat format = TExportFormat::Tsv;
+    if (p.isSet("format") &&
+        (!ParseExportFormat(bytesOf(p.value("format")), format) || (!tsvAllowed && format == TExportFormat::Tsv)))
+        throw UsageError{std::string(command) + ": unknown format " + bytesOf(p.value("format"))};
+    return format;
+}
+
 int commandSearch(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
@@ -155,6 +201,12 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     p.addOption({"mode",
                  "How names are matched: regex (default), approx[:K] (K wrong characters, default 1) or soundex.",
                  "MODE"});
+    p.addOption({"larger", "Only nodes larger than N bytes (K, M, G: 1024^1..3).", "N"});
+    p.addOption({"smaller", "Only nodes smaller than N bytes.", "N"});
+    p.addOption({"newer", "Only nodes modified after DATE (ISO 8601, UTC unless an offset is given).", "DATE"});
+    p.addOption({"older", "Only nodes modified before DATE.", "DATE"});
+    p.addOption({"long", "Add size in bytes and modification time (ISO 8601 UTC) to each row."});
+    p.addOption({"format", "Output format: tsv (default), csv or json.", "FORMAT"});
     p.addPositionalArgument("EXPR", "Regular expression (or the text of the other modes).");
     parseCommand(p, "search", args);
 
@@ -193,27 +245,18 @@ int commandSearch(Catalog &catalog, const QStringList &args)
         throw UsageError{texts::kEnterValidSearchString};
     if (request.expression.size() > kMaxExpressionLength)
         throw UsageError{"search: the expression is longer than 50 bytes"};
+    request.valueFilter = valueFilterOf(p);
+    const TExportFormat format = formatOf(p, "search", true);
 
     catalog.Load(false);
-    // Rows are built one at a time as they are printed.
-    TSearchOutcome outcome = RunSearch(catalog.Tree(), request, nullptr, nullptr, nullptr, false);
+    TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
     if (outcome.compileResult != 0)
         return kExitError; // the library has reported the expression's fault
     if (outcome.tooComplex) {
         std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
         return kExitError;
     }
-    for (const TCatalogNode *node : outcome.nodes) {
-        const TResultRow row = MakeResultRow(*node);
-        writeOut(row.discName);
-        if (!row.IsDiscRow()) {
-            writeOut("\t");
-            writeOut(row.nodeName);
-            writeOut("\t");
-            writeOut(row.fullPath);
-        }
-        writeOut("\n");
-    }
+    writeOut(ExportRows(outcome.rows, format, p.isSet("long")));
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", FoundText(request.kind, outcome.hitCount).c_str());
     return outcome.noMatches ? kExitNoHits : kExitOk;
@@ -222,27 +265,40 @@ int commandSearch(Catalog &catalog, const QStringList &args)
 int commandAdd(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
-    p.addOption({"name", "Name of the new disc (default: volume label, else folder name).", "NAME"});
-    p.addPositionalArgument("PATH", "Folder or mount point to scan.");
+    p.addOption({"name", "Name of the new disc (default: volume label, else folder or file name).", "NAME"});
+    p.addOption({"archives", "Catalog the members of zip, 7z, tar and ISO files found."});
+    p.addPositionalArgument("PATH", "Folder, mount point or ISO 9660 image to scan.");
     parseCommand(p, "add", args);
     if (p.positionalArguments().size() != 1)
-        throw UsageError{"add: expects one folder"};
+        throw UsageError{"add: expects one folder or image"};
     const QString path = p.positionalArguments().front();
-    if (!QFileInfo(path).isDir())
-        throw UsageError{"add: not a folder: " + bytesOf(path)};
+    const QFileInfo info(path);
+    if (!info.isDir() && !info.isFile())
+        throw UsageError{"add: not a folder or an image: " + bytesOf(path)};
 
     std::string root = bytesOf(path);
-    // An empty drive's mount point is an empty folder, not an empty disc.
-    TSystemVolumeList volumes;
-    std::string label;
-    if (!QueryDrive(volumes.Volumes(), root, label))
-        throw UsageError{"add: no disc is mounted at " + root};
-    const std::string name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
+    std::string name;
+    if (info.isFile()) {
+        // An image file is a disc of its own, with no drive to ask; one that
+        // is not an image is refused here, before the catalog is loaded.
+        name = p.isSet("name") ? bytesOf(p.value("name")) : ImageDiscName(root);
+    } else {
+        // An empty drive's mount point is an empty folder, not an empty disc.
+        TSystemVolumeList volumes;
+        std::string label;
+        if (!QueryDrive(volumes.Volumes(), root, label))
+            throw UsageError{"add: no disc is mounted at " + root};
+        name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
+    }
+    TScanOptions options;
+    options.openArchives = p.isSet("archives");
 
     // The scan, the slow part, runs before the lock is taken: into a tree of
     // its own, whose disc is then appended to the catalog as it is on disk.
     auto scanned = std::make_shared<TCatalogTree>();
-    AddDisc(*scanned, root, name, catalog.Icons());
+    const TAddDiscResult result = AddDisc(*scanned, root, name, catalog.Icons(), nullptr, options);
+    for (const TClosedArchive &closed : result.keptClosed)
+        printError("kept closed: " + closed.path + ": " + closed.reason);
     const TCatalogEdit edit = TCatalogEdit::AddDiscs(scanned);
     const int64_t files =
         catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
@@ -278,15 +334,106 @@ int commandLocate(const QStringList &args)
 int commandList(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
+    p.addOption({"format", "csv or json instead of the indented names.", "FORMAT"});
     parseCommand(p, "list", args);
     if (!p.positionalArguments().isEmpty())
         throw UsageError{"list: takes no arguments"};
+    const bool exported = p.isSet("format");
+    const TExportFormat format = formatOf(p, "list", false);
     catalog.Load(false);
+    if (exported) {
+        writeOut(ExportRows(AllRows(catalog.Tree()), format));
+        return kExitOk;
+    }
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         throw EWriteError();
     catalog.Tree().Items().WriteText(out);
     return kExitOk;
+}
+
+int commandUpdate(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addOption({"diff", "Also list the paths that changed: + added, - removed, ~ changed."});
+    p.addPositionalArgument("NAME", "Name of the disc to rescan.");
+    p.addPositionalArgument("PATH", "Folder or mount point to scan it from.");
+    parseCommand(p, "update", args);
+    if (p.positionalArguments().size() != 2)
+        throw UsageError{"update: expects a disc name and a folder"};
+    const std::string name = bytesOf(p.positionalArguments().at(0));
+    const std::string root = bytesOf(p.positionalArguments().at(1));
+    // The scan first, outside the writer lock; then, under it, the disc's
+    // contents are replaced on the catalog as it is on disk (a destructive
+    // change: the catalog is kept in the backup first).
+    std::string refusal;
+    const std::shared_ptr<TCatalogTree> scanned = ScanDiscForUpdate(root, name, catalog.Icons(), nullptr, refusal);
+    if (!scanned)
+        throw UsageError{"update: " + refusal};
+    TUpdateDiscResult r;
+    const TCommitResult result = catalog.Change(false, true, [&](TCatalogTree &tree) {
+        TCatalogNodes &nodes = tree.Items();
+        TCatalogNode *disc = nullptr;
+        for (int row = 0; row < nodes.TopLevelCount(); ++row) {
+            if (nodes.TopLevel(row)->Text() != name)
+                continue;
+            if (disc) {
+                refusal = "more than one disc is named " + name;
+                return false;
+            }
+            disc = nodes.TopLevel(row);
+        }
+        if (!disc) {
+            refusal = "no disc named " + name;
+            return false;
+        }
+        r = ReplaceDiscContents(tree, disc, *scanned->Items().TopLevel(0), catalog.Icons());
+        refusal = r.message;
+        return r.updated;
+    });
+    if (!result.applied)
+        throw UsageError{"update: " + refusal};
+    const int64_t files = result.fileCount;
+    if (p.isSet("diff"))
+        for (const TDiscChange &c : r.changes)
+            writeOut(std::string(1, c.mark) + " " + c.path + "\n");
+    writeOut(std::to_string(r.added) + " added, " + std::to_string(r.removed) + " removed, " +
+             std::to_string(r.changed) + " changed\n");
+    writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+int commandDuplicates(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addOption({"by", "name or name+size (default).", "KEY"});
+    p.addOption({"min-size", "Only files of at least N bytes (K, M, G: 1024^1..3).", "N"});
+    parseCommand(p, "duplicates", args);
+    if (!p.positionalArguments().isEmpty())
+        throw UsageError{"duplicates: takes no arguments"};
+    TDuplicateKey key = TDuplicateKey::NameAndSize;
+    if (p.isSet("by")) {
+        const QString by = p.value("by");
+        if (by == "name")
+            key = TDuplicateKey::Name;
+        else if (by != "name+size")
+            throw UsageError{"duplicates: --by takes name or name+size"};
+    }
+    std::optional<uint64_t> minSize;
+    if (p.isSet("min-size"))
+        minSize = sizeOption(p, "min-size");
+    catalog.Load(false);
+    const std::vector<TDuplicateGroup> groups = FindDuplicates(catalog.Tree(), key, minSize);
+    std::string out;
+    for (const TDuplicateGroup &g : groups) {
+        if (!out.empty())
+            out += '\n';
+        out += g.name + "\t" + FormatSizeBytes(g.size) + "\n";
+        for (const TResultRow &copy : g.copies)
+            out += "\t" + copy.discName + "\t" + copy.fullPath + "\n";
+    }
+    writeOut(out);
+    return groups.empty() ? kExitNoHits : kExitOk;
 }
 
 int commandStats(Catalog &catalog, const QStringList &args)
@@ -384,7 +531,8 @@ int Run(const QStringList &arguments)
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
-    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export, import or restore.");
+    parser.addPositionalArgument(
+        "COMMAND", "search, add, update, locate, list, duplicates, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -410,6 +558,10 @@ int Run(const QStringList &arguments)
             return commandLocate(rest);
         if (command == "list")
             return commandList(catalog, rest);
+        if (command == "update")
+            return commandUpdate(catalog, rest);
+        if (command == "duplicates")
+            return commandDuplicates(catalog, rest);
         if (command == "stats")
             return commandStats(catalog, rest);
         if (command == "remove")

@@ -84,6 +84,14 @@ public:
     explicit ECatalogFormatError(const std::string &message) : EReadError(message) {}
 };
 
+// A file given as a disc that is not a readable ISO 9660 image (not one at
+// all, shorter than its volume, or with directories that cannot be read):
+// "Cannot read disc image %s: %s", the file's name and the problem.
+class EImageError : public Exception {
+public:
+    EImageError(const std::string &fileName, const std::string &problem);
+};
+
 // Another program holds the catalog's writer lock and did not let it go
 // within the wait: "The catalog '%s' is being changed by another program
 // (lock file '%s.lock'); nothing was changed, try again".

@@ -193,6 +193,8 @@ struct TWalkShared {
     std::string filter;
     std::string alternateFilter;
     TSearchControl &control;
+    TValueFilter valueFilter; // size and date bounds; read-only while the workers run
+    bool valueFilterActive = false;
 };
 
 bool PassesFilter(const TWalkShared &w, const TCatalogNode &node)
@@ -205,7 +207,8 @@ bool PassesFilter(const TWalkShared &w, const TCatalogNode &node)
 
 bool Wanted(const TWalkShared &w, const TCatalogNode &node)
 {
-    return IsSearchCandidate(node, w.kind) && PassesFilter(w, node);
+    return IsSearchCandidate(node, w.kind) && PassesFilter(w, node) &&
+        (!w.valueFilterActive || w.valueFilter.Passes(node));
 }
 
 struct TStretchResult {
@@ -325,6 +328,8 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     const int count = nodes.Count();
     if (count > 0)
         (void)nodes.Item(0); // builds the flat index here, before any worker reads it
+    if (request.valueFilter.Active())
+        nodes.UpdateTotals(); // folder totals too: workers only read them
 
     const TMatchSpec spec = request.match;
     // The step limit is process-wide: set once for all workers.
@@ -348,11 +353,15 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         workers = std::min(workers, 1 + count / 65536); // small trees: not worth a thread
     workers = std::max(1, std::min(workers, count));
 
-    TWalkShared shared{nodes, request.kind, request.kind == TSearchKind::Files ? request.fileTypeFilter : std::string(),
+    TWalkShared shared{nodes,
+                       request.kind,
+                       request.kind == TSearchKind::Files ? request.fileTypeFilter : std::string(),
                        request.kind == TSearchKind::Files && !request.fileTypeFilter.empty()
                            ? request.alternateFileTypeFilter
                            : std::string(),
-                       ctl};
+                       ctl,
+                       request.valueFilter,
+                       request.valueFilter.Active()};
     std::vector<std::unique_ptr<TNameMatcher>> matchers;
     matchers.push_back(std::move(first));
     for (int t = 1; t < workers; ++t)

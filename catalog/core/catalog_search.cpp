@@ -13,6 +13,7 @@
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
+#include "scan_source.h"
 
 namespace tslcat {
 
@@ -99,6 +100,9 @@ TResultRow MakeResultRow(const TCatalogNode &node)
 
     TResultRow row;
     row.discName.assign(n->Text());
+    row.kind = node.EffectiveKind();
+    row.size = node.Size();
+    row.modifiedTime = node.ModifiedTime();
     if (depth == 0)
         return row;
     size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
@@ -109,6 +113,10 @@ TResultRow MakeResultRow(const TCatalogNode &node)
     row.fullPath = texts::kFullPathPrefix;
     for (size_t i = depth; i-- > 0;) {
         const std::string_view name = at(i)->Text();
+        // at(0) is the hit itself: an opened archive found by name is a hit
+        // on the disc, its members are not.
+        if (i > 0 && row.archiveComponent < 0 && at(i)->Data() == kArchiveNodeData)
+            row.archiveComponent = static_cast<int>(row.components.size());
         row.components.emplace_back(name);
         row.fullPath.append(name);
         if (i)
@@ -202,6 +210,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    const bool valueFilter = ctx.valueFilter.Active();
+    nodes.UpdateTotals(); // rows carry folder totals
     const std::string alternateFilter = filter.empty() ? std::string() : ctx.alternateFileTypeFilter;
     ctx.hitCount = 0;
     const int count = nodes.Count();
@@ -227,6 +237,8 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
             if (extension != filter && (alternateFilter.empty() || extension != alternateFilter))
                 continue;
         }
+        if (valueFilter && !ctx.valueFilter.Passes(node))
+            continue;
         if (!ctx.Matches(node)) {
             if (ctx.tooComplex)
                 break;
@@ -304,6 +316,9 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
+    // Folder totals are brought up to date here, once, before any walk reads
+    // them (the walk is spread over threads).
+    tree.Items().UpdateTotals();
     TFoundNodes found = FindNodes(tree, request, control, progress);
     outcome.compileResult = found.compileResult;
     outcome.hitCount = static_cast<int64_t>(found.nodes.size());

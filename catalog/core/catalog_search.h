@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "catalog_match.h"
+#include "node_values.h"
 
 class QString;
 
@@ -51,8 +52,17 @@ struct TResultRow {
     // result actions join these with the system separator, so a name that
     // itself contains "\" still resolves.  Empty for a disc hit.
     std::vector<std::string> components;
+    // For a member of an archive whose members are catalogued: the index in
+    // `components` of the archive holding it; -1 for anything on the disc.
+    int archiveComponent = -1;
+    // The node's kind, size and modification time (totals for folders and
+    // discs; kUnknownSize / kUnknownTime when not known).
+    TNodeKind kind = TNodeKind::File;
+    uint64_t size = kUnknownSize;
+    int64_t modifiedTime = kUnknownTime;
 
     bool IsDiscRow() const { return components.empty(); }
+    bool IsArchiveMember() const { return archiveComponent >= 0; }
 };
 
 // Builds the row of `node` (disc rows for Level 0).
@@ -102,6 +112,8 @@ public:
     // The text of the file-type box; read only by SearchFiles.  Compared with
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
+    // Size and date tests, for every kind of search; none by default.
+    TValueFilter valueFilter = {};
     // The typed filter in the other stored encoding, "" for none: an
     // extension equal to either passes.
     std::string alternateFileTypeFilter;
@@ -149,13 +161,15 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
+    TValueFilter valueFilter = {};
     // The same texts in the other encoding catalogs store names in, "" for
-    // none (see SetTypedExpression).
-    std::string alternateExpression;
-    std::string alternateFileTypeFilter;
+    // none (see SetTypedExpression).  Initialised here so that the short
+    // brace forms {expression, case, kind, filter} stay warning-free.
+    std::string alternateExpression = {};
+    std::string alternateFileTypeFilter = {};
     // How names are judged: regular expression (the default), approximate
     // or Soundex.
-    TMatchSpec match;
+    TMatchSpec match = {};
 };
 
 // Text the user typed, for a search of names stored in either encoding:

@@ -36,6 +36,14 @@ inline constexpr const char kOtherDiscOn[] = "' is not mounted, but the file is 
 inline constexpr const char kOtherDiscLabel[] = "   label '";
 inline constexpr const char kOtherDiscAfter[] = "'\r\rThis may be another disc. Use it?";
 
+// The message for "Run Selected File" and "Open with Notepad" on a member of
+// an archive: kInsideArchiveBefore + member name + kInsideArchiveMiddle +
+// archive name + kInsideArchiveAfter.
+inline constexpr const char kInsideArchiveBefore[] = "'";
+inline constexpr const char kInsideArchiveMiddle[] = "' is inside the archive '";
+inline constexpr const char kInsideArchiveAfter[] =
+    "' and cannot be opened on its own.\r\rUse \"Browse Containing Folder\" to open the folder holding the archive.";
+
 // Prefix of every full path in a result row, standing in for the drive.
 inline constexpr const char kFullPathPrefix[] = "[ ]:\\";
 

@@ -14,11 +14,18 @@ namespace tslcat::platform {
 char PathSeparator();
 
 struct TFolderEntry {
-    std::string name; // raw bytes, never "." or ".."
-    bool isFolder;    // a real folder; a symbolic link is never one
-    bool isHidden;    // POSIX: the name begins with "."
-    uint64_t size;    // file size in bytes (0 for folders)
+    std::string name;     // raw bytes, never "." or ".."
+    bool isFolder;        // a real folder; a symbolic link is never one
+    bool isHidden;        // POSIX: the name begins with "."
+    uint64_t size;        // file size in bytes (0 for folders)
+    bool isLink = false;  // a symbolic link
+    int64_t modified = 0; // seconds since 1970 UTC (set by Describe)
 };
+
+// Size, modification time and link flag of the entry at `path` itself (a
+// link is not followed).  False, leaving `entry` as it was, when it cannot
+// be read.
+bool DescribePath(const std::string &path, TFolderEntry &entry);
 
 // Lists one folder (path ending in the separator) in the order the system
 // gives.  Returns false, with `entries` empty, when it cannot be read.
@@ -50,9 +57,29 @@ public:
     // Size in bytes of the entry `name` (a link's own size, not followed);
     // 0 when it cannot be read.
     uint64_t SizeOf(const std::string &name) const;
+    // Fills the size (0 for folders), modification time and link flag of
+    // `entry`, named in this folder; lstat semantics.  False, leaving them
+    // as they were, when the entry cannot be read.
+    bool Describe(TFolderEntry &entry) const;
 
 private:
     void *dir_ = nullptr; // the system's directory stream
+};
+
+// While alive, the calling thread decodes and encodes multibyte text as
+// UTF-8 whatever the process's locale, so names read from images and
+// archives come out the same under any locale.  Does nothing where the
+// system has no UTF-8 locale.
+class TUtf8TextScope {
+public:
+    TUtf8TextScope();
+    ~TUtf8TextScope();
+    TUtf8TextScope(const TUtf8TextScope &) = delete;
+    TUtf8TextScope &operator=(const TUtf8TextScope &) = delete;
+
+private:
+    void *locale_ = nullptr;
+    void *previous_ = nullptr;
 };
 
 // The process's current directory, or "" when it cannot be found.

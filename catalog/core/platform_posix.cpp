@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <locale.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,7 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         bool isFolder = false;
+        bool isLink = e->d_type == DT_LNK;
         // lstat semantics throughout: a link is an entry of its own, never
         // the thing it points to.  Only a file system that does not tell
         // the entry's type costs a call here.
@@ -84,9 +86,12 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
             isFolder = true;
         } else if (e->d_type == DT_UNKNOWN) {
             struct stat st;
-            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                isFolder = S_ISDIR(st.st_mode);
+                isLink = S_ISLNK(st.st_mode);
+            }
         }
-        entries.push_back({name, isFolder, name[0] == '.', 0});
+        entries.push_back({name, isFolder, name[0] == '.', 0, isLink, 0});
     }
     return true;
 }
@@ -97,6 +102,31 @@ uint64_t TFolderHandle::SizeOf(const std::string &name) const
     if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return 0;
     return S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+}
+
+static void FillFromStat(const struct stat &st, TFolderEntry &entry)
+{
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    entry.modified = static_cast<int64_t>(st.st_mtime);
+    entry.isLink = S_ISLNK(st.st_mode);
+}
+
+bool TFolderHandle::Describe(TFolderEntry &entry) const
+{
+    struct stat st;
+    if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
+}
+
+bool DescribePath(const std::string &path, TFolderEntry &entry)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
 }
 
 bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
@@ -111,6 +141,23 @@ bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entrie
         if (!e.isFolder)
             e.size = folder.SizeOf(e.name);
     return true;
+}
+
+TUtf8TextScope::TUtf8TextScope()
+{
+    locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (utf8 == locale_t(0))
+        return;
+    locale_ = utf8;
+    previous_ = ::uselocale(utf8);
+}
+
+TUtf8TextScope::~TUtf8TextScope()
+{
+    if (!locale_)
+        return;
+    ::uselocale(static_cast<locale_t>(previous_));
+    ::freelocale(static_cast<locale_t>(locale_));
 }
 
 std::string CurrentDirectory()

@@ -2,6 +2,8 @@
 
 #include "result_actions.h"
 
+#include <algorithm>
+
 #include "catalog_search.h"
 #include "catalog_texts.h"
 #include "platform.h"
@@ -22,14 +24,19 @@ TActionTarget MakeActionTarget(const TResultRow &row, std::string_view driveRoot
     const char sep = platform::PathSeparator();
     TActionTarget t;
     t.root = DriveRootOf(driveRoot);
+    // A member's own path goes no further than its archive, the file that
+    // is really on the disc.
+    size_t count = row.components.size();
+    if (row.IsArchiveMember())
+        count = std::min(count, static_cast<size_t>(row.archiveComponent) + 1);
     t.folder = t.root;
-    for (size_t i = 0; i + 1 < row.components.size(); ++i) {
+    for (size_t i = 0; i + 1 < count; ++i) {
         t.folder += row.components[i];
         t.folder.push_back(sep);
     }
     t.target = t.folder;
-    if (!row.components.empty())
-        t.target += row.components.back();
+    if (count > 0)
+        t.target += row.components[count - 1];
     return t;
 }
 
@@ -47,6 +54,16 @@ bool TSystemVolumeQuery::QueryVolume(const std::string &root, std::string &label
 bool TSystemFileProbe::FileExists(const std::string &path)
 {
     return platform::IsExistingFile(path);
+}
+
+std::string InsideArchiveMessage(const TResultRow &row)
+{
+    const std::string archive =
+        row.IsArchiveMember() && static_cast<size_t>(row.archiveComponent) < row.components.size()
+        ? row.components[static_cast<size_t>(row.archiveComponent)]
+        : std::string();
+    return texts::kInsideArchiveBefore + row.nodeName + texts::kInsideArchiveMiddle + archive +
+        texts::kInsideArchiveAfter;
 }
 
 std::string InsertDiscPrompt(std::string_view discName)
@@ -119,6 +136,10 @@ TActionOutcome RunResultAction(TResultAction action, const TResultRow *row, std:
 {
     if (!row || row->IsDiscRow())
         return TActionOutcome::NoPath;
+    if (row->IsArchiveMember() && action != TResultAction::BrowseContainingFolder) {
+        env.prompter.ShowMessage(InsideArchiveMessage(*row));
+        return TActionOutcome::InsideArchive;
+    }
     const TActionTarget t = MakeActionTarget(*row, driveRoot);
     std::string label;
     const bool driveReady = env.volumes.QueryVolume(t.root, label);

@@ -28,8 +28,9 @@ struct TActionTarget {
 };
 
 // Root = driveRoot made to end in exactly one separator; target = root +
-// row.components joined with the separator.  Call only for rows that are not
-// disc rows.
+// row.components joined with the separator; for a member of an archive, the
+// archive itself (the components up to row.archiveComponent).  Call only for
+// rows that are not disc rows.
 TActionTarget MakeActionTarget(const TResultRow &row, std::string_view driveRoot);
 
 // The system behind the actions.
@@ -111,7 +112,12 @@ enum class TActionOutcome {
     DriveNotReady, // volume query failed: "Drive not ready !" shown
     NotFound,      // insert prompt shown, still no file: stopped silently
     Started,       // the launcher was called
+    InsideArchive, // a member of an archive given to an action that opens the file: explained, nothing started
 };
+
+// The message for opening a member of an archive: it names the member and
+// the archive holding it.
+std::string InsideArchiveMessage(const TResultRow &row);
 
 // The insert prompt for `discName`: "Insert CD \r\r'" + name + "'\r\r into
 // CD-Rom Drive, then press OK".
@@ -144,6 +150,9 @@ struct TActionEnvironment {
 //    volumes are looked at again, once a second or when the volumes change,
 //    for up to discWaitMilliseconds; then the action stops silently.
 // A folder row is never acted on, as every test is a file test.
+// A member of an archive cannot be handed to a program: "Browse Containing
+// Folder" acts on the archive (its folder is opened), the other two actions
+// show InsideArchiveMessage and stop.
 TActionOutcome RunResultAction(TResultAction action, const TResultRow *row, std::string_view driveRoot,
                                TActionEnvironment &env);
 

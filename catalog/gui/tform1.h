@@ -64,6 +64,9 @@ struct TFormServices {
     ILauncher *launcher = nullptr;
     IVolumeList *volumes = nullptr; // the drive box, drive readiness and the disc lookup
     IFileProbe *files = nullptr;
+    // The file "Export Results..." writes; "" when the user cancels.  Null:
+    // a save dialog.
+    std::function<QString()> chooseExportFile;
     int discWaitMilliseconds = 10000; // looking for a disc after the insert prompt
 };
 
@@ -95,6 +98,9 @@ public:
     QLabel *SearchStringLabel;
     QLineEdit *SearchStringEdit;
     QCheckBox *cboxMatchCase;
+    // "Open Archives" in "Settings:": catalog the members of archives found
+    // by "Add CD to Database".  Off at start.
+    QCheckBox *cboxArchives;
     QGroupBox *TypeRadioGroup;
     QButtonGroup *TypeRadioButtons; // ids 0..3: Filename, Folder, Filename && Folder, CD
     QPushButton *SearchButton;
@@ -111,10 +117,12 @@ public:
     QMenu *TreePopupMenu;
     QAction *DeleteTree;
     QAction *RemoveAll;
+    QAction *UpdateCD;
     QMenu *ListViewPopupMenu;
     QAction *RunPop;
     QAction *OpenNotePad;
     QAction *BrowseFolderPop;
+    QAction *ExportResults;
 
     // --- handlers ---
     void FormCreate();
@@ -136,6 +144,8 @@ public:
     void CatalogTree1Change(TCatalogNode *node);
     void DeleteTreeClick();
     void RemoveAllClick();
+    void UpdateCDClick();
+    void ExportResultsClick();
     void RunPopClick();
     void OpenNotePadClick();
     void BrowseFolderPopClick();
