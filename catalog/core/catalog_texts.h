@@ -19,6 +19,9 @@ inline constexpr const char kEnterValidSearchString[] = "Enter valid Search Stri
 inline constexpr const char kNoMatches[] = "No matches !";
 // A search stopped because the expression backtracks without end on a name.
 inline constexpr const char kExpressionTooComplex[] = "Expression too complex !";
+// Status line when the last search of the chosen mode was too slow to follow
+// the typing.
+inline constexpr const char kPressEnterToSearch[] = "Press Enter to search";
 
 inline constexpr const char kCDNameInitial[] = "CD Name";
 // "No CD present", CR, ten spaces and "or", CR, "No Volume label !".

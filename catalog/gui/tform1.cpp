@@ -54,6 +54,9 @@ constexpr QSize kDesignClient(792, 573);
 // The window whose message box shows the library's reports; there is one
 // main window per process.
 TMessages *g_libraryMessages = nullptr;
+// Library reports while a typed search compiles: kept for the status line
+// instead of a message box.
+QString *g_typedSearchReport = nullptr;
 
 QString Text(const char *utf8)
 {
@@ -432,6 +435,19 @@ void TForm1::BuildControls()
     ExtComboBox->setEnabled(false);
     ExtComboBox->setGeometry(232, 100, 65, 21);
     ExtComboBox->view()->setMinimumWidth(100);
+    MatchLabel = MakeLabel(QStringLiteral("Match:"), SearchGroupBox, "MatchLabel");
+    MatchLabel->setGeometry(AutoSized(MatchLabel, 196, 19));
+    MatchComboBox = new QComboBox(SearchGroupBox);
+    MatchComboBox->setObjectName(QStringLiteral("MatchComboBox"));
+    MatchComboBox->addItems(
+        {QStringLiteral("Regular expression"), QStringLiteral("About right"), QStringLiteral("Sounds like")});
+    MatchComboBox->setGeometry(236, 15, 130, 21);
+    MatchErrorsBox = new QComboBox(SearchGroupBox);
+    MatchErrorsBox->setObjectName(QStringLiteral("MatchErrorsBox"));
+    MatchErrorsBox->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+    MatchErrorsBox->setToolTip(QStringLiteral("Wrong characters allowed"));
+    MatchErrorsBox->setEnabled(false);
+    MatchErrorsBox->setGeometry(370, 15, 41, 21);
     FoundLabel = MakeLabel(QString(), SearchGroupBox, "FoundLabel");
     FoundLabel->hide();
     // Room for "Found: 1234567 file(s)/folder(s)" where the window allows.
@@ -491,6 +507,12 @@ void TForm1::ConnectHandlers()
     connect(GetNameButton, &QPushButton::clicked, this, &TForm1::GetNameButtonClick);
     connect(AddNewButton, &QPushButton::clicked, this, &TForm1::AddNewButtonClick);
     connect(SearchButton, &QPushButton::clicked, this, &TForm1::SearchButtonClick);
+    connect(SearchStringEdit, &QLineEdit::textEdited, this, &TForm1::SearchStringEdited);
+    connect(MatchComboBox, &QComboBox::currentIndexChanged, this, &TForm1::MatchComboBoxChange);
+    m_typeAheadTimer = new QTimer(this);
+    m_typeAheadTimer->setSingleShot(true);
+    m_typeAheadTimer->setInterval(kTypeAheadDelayMs);
+    connect(m_typeAheadTimer, &QTimer::timeout, this, &TForm1::TypeAheadTimeout);
     connect(HelpButton, &QPushButton::clicked, this, &TForm1::HelpButtonClick);
     connect(GHelpButton, &QPushButton::clicked, this, &TForm1::GHelpButtonClick);
     connect(QuitButton, &QPushButton::clicked, this, &TForm1::QuitButtonClick);
@@ -581,6 +603,10 @@ void TForm1::FormCreate()
 
 void TForm1::LibraryMessageSink(const char *text, const char *caption)
 {
+    if (g_typedSearchReport) {
+        *g_typedSearchReport = Text(caption ? caption : "") + QStringLiteral(": ") + Text(text ? text : "");
+        return;
+    }
     if (g_libraryMessages)
         g_libraryMessages->Warning(Text(caption ? caption : ""), Text(text ? text : ""));
 }
@@ -707,8 +733,8 @@ void TForm1::ProcessEventsSlice(bool force)
         LoadGauge->setValue(m_progress->pendingPosition);
         m_progress->pendingPosition = -1;
     }
-    if (m_runningSearch && m_runningSearch->hitCount != m_shownHits) {
-        m_shownHits = m_runningSearch->hitCount;
+    if (m_searchControl && m_searchControl->found.load() != m_shownHits) {
+        m_shownHits = m_searchControl->found.load();
         FoundLabel->setText(QString::fromStdString(FoundText(m_searchKind, m_shownHits)));
     }
     QCoreApplication::processEvents();
@@ -1004,11 +1030,86 @@ void TForm1::AddNewButtonClick()
 
 void TForm1::SearchButtonClick()
 {
+    m_typeAheadTimer->stop();
+    RunWindowSearch(false);
+}
+
+TMatchSpec TForm1::CurrentMatchSpec() const
+{
+    switch (MatchComboBox->currentIndex()) {
+    case 1:
+        return TMatchSpec{TMatchMode::Approx, MatchErrorsBox->currentIndex() + 1};
+    case 2:
+        return TMatchSpec{TMatchMode::Soundex, 1};
+    default:
+        return TMatchSpec{};
+    }
+}
+
+namespace {
+
+int SpeedSlot(const TMatchSpec &spec)
+{
+    switch (spec.mode) {
+    case TMatchMode::Regex:
+        return 0;
+    case TMatchMode::Approx:
+        return 1 + qBound(0, spec.errors, 9);
+    case TMatchMode::Soundex:
+        return 11;
+    }
+    return 0;
+}
+
+} // namespace
+
+qint64 TForm1::LastSearchMilliseconds(const TMatchSpec &spec) const
+{
+    return m_lastSearchMs[SpeedSlot(spec)];
+}
+
+void TForm1::SetLastSearchMilliseconds(const TMatchSpec &spec, qint64 ms)
+{
+    m_lastSearchMs[SpeedSlot(spec)] = ms;
+}
+
+void TForm1::MatchComboBoxChange()
+{
+    MatchErrorsBox->setEnabled(MatchComboBox->currentIndex() == 1);
+}
+
+void TForm1::SearchStringEdited()
+{
+    m_typeAheadTimer->start();
+}
+
+void TForm1::TypeAheadTimeout()
+{
+    if (m_searchControl) {
+        // A newer text: stop the search in flight, start once it has ended.
+        m_searchControl->cancel = true;
+        m_typeAheadTimer->start(10);
+        return;
+    }
+    m_typeAheadTimer->setInterval(kTypeAheadDelayMs);
+    if (Working() || m_tree->IsBusy())
+        return;
+    const qint64 last = m_lastSearchMs[SpeedSlot(CurrentMatchSpec())];
+    if (last > kTypeAheadLimitMs) {
+        ProgressLabel->setText(Text(texts::kPressEnterToSearch));
+        return;
+    }
+    RunWindowSearch(true);
+}
+
+void TForm1::RunWindowSearch(bool typed)
+{
     if (Working() || m_tree->IsBusy())
         return;
     const QString expression = SearchStringEdit->text();
     if (expression.isEmpty() || expression == Text(texts::kSearchTextInitial)) {
-        m_services.messages->ShowText(Text(texts::kEnterValidSearchString));
+        if (!typed)
+            m_services.messages->ShowText(Text(texts::kEnterValidSearchString));
         return;
     }
     WorkScope work(*this);
@@ -1021,6 +1122,7 @@ void TForm1::SearchButtonClick()
     SetTypedExpression(request, expression);
     request.caseSensitive = cboxMatchCase->isChecked();
     request.kind = static_cast<TSearchKind>(kind);
+    request.match = CurrentMatchSpec();
     const QString filter = ExtComboBox->currentText();
     SetTypedFileTypeFilter(request, filter);
     const int chosen = filter.isEmpty() ? -1 : ExtComboBox->findText(filter, Qt::MatchExactly | Qt::MatchCaseSensitive);
@@ -1039,59 +1141,61 @@ void TForm1::SearchButtonClick()
     m_resultModel->Clear();
     m_resultModel->SetNameColumnCaption(Text(ResultColumnCaption(request.kind)));
 
-    // The core's search routine on a context of the window's own, so the
-    // running hit count is read at each event slice instead of being
-    // reported (and formatted) at every hit.
-    std::vector<TResultRow> rows;
-    int64_t hits = 0;
-    bool noMatches = true;
-    bool tooComplex = false;
+    // The core's search driver; the running hit count is read from its
+    // control at each event slice.
+    TSearchOutcome outcome;
+    TSearchControl control;
+    QString typedReport;
+    QElapsedTimer clock;
+    clock.start();
     try {
-        TBusyScope busy(*m_tree);
-        struct ProgressScope {
-            Progress &progress;
-            const TSearchContext *&running;
-            ~ProgressScope()
+        struct RunningScope {
+            TSearchControl *&running;
+            QString *&report;
+            ~RunningScope()
             {
                 running = nullptr;
-                progress.SetBusy(false);
-                progress.SetStatusText("");
-                progress.ShowGauge(false);
+                report = nullptr;
             }
-        } scope{*m_progress, m_runningSearch};
-        m_progress->ShowGauge(true);
-        m_progress->SetStatusText(texts::kSearching);
-        if (m_tree->Items().Count() > 0)
-            m_progress->SetGaugeMaximum(m_tree->Items().Count() - 1);
-        m_progress->SetBusy(true);
-        TSearchContext search(*m_tree, request.expression, request.caseSensitive, request.alternateExpression);
-        search.progress = m_progress.get();
-        search.fileTypeFilter = request.fileTypeFilter;
-        search.alternateFileTypeFilter = request.alternateFileTypeFilter;
+        } scope{m_searchControl, g_typedSearchReport};
         m_searchKind = request.kind;
         m_shownHits = 0;
-        m_runningSearch = &search;
-        RunSearchRoutine(search, request.kind);
-        rows = std::move(search.rows);
-        hits = search.hitCount;
-        noMatches = search.noMatches;
-        tooComplex = search.tooComplex;
+        m_searchControl = &control;
+        if (typed)
+            g_typedSearchReport = &typedReport;
+        outcome = RunSearch(*m_tree, request, m_progress.get(), nullptr, &control);
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
         return;
     }
+    if (outcome.cancelled) {
+        // A newer search follows; nothing of this one is shown.
+        FoundLabel->setText(QString());
+        return;
+    }
+    if (outcome.compileResult == 0)
+        m_lastSearchMs[SpeedSlot(request.match)] = clock.elapsed();
     {
         // New rows come in tree order: no column is sorted.
         const QSignalBlocker quiet(ListView1->horizontalHeader());
         ListView1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     }
-    m_resultModel->SetRows(std::move(rows));
-    FoundLabel->setText(hits > 0 ? QString::fromStdString(FoundText(request.kind, hits)) : QString());
+    m_resultModel->SetRows(std::move(outcome.rows));
+    FoundLabel->setText(outcome.hitCount > 0 ? QString::fromStdString(FoundText(request.kind, outcome.hitCount))
+                                             : QString());
     LoadGauge->hide();
-    if (tooComplex)
+    if (typed) {
+        // Typing goes on: faults show in the status line, nothing beeps.
+        if (!typedReport.isEmpty())
+            ProgressLabel->setText(typedReport);
+        else if (outcome.tooComplex)
+            ProgressLabel->setText(Text(texts::kExpressionTooComplex));
+        return;
+    }
+    if (outcome.tooComplex)
         m_services.messages->ShowText(Text(texts::kExpressionTooComplex));
-    else if (noMatches)
+    else if (outcome.noMatches)
         m_services.messages->ShowText(Text(texts::kNoMatches));
     else
         m_services.messages->Beep();

@@ -108,6 +108,11 @@ public:
     QLabel *Label4;
     QComboBox *ExtComboBox;
     QLabel *FoundLabel;
+    // "Match:" how names are judged: "Regular expression", "About right"
+    // (with MatchErrorsBox: 1, 2 or 3 wrong characters), "Sounds like".
+    QLabel *MatchLabel;
+    QComboBox *MatchComboBox;
+    QComboBox *MatchErrorsBox;
     QGroupBox *GroupBox1;
     QLabel *ProgressLabel;
     QProgressBar *LoadGauge;
@@ -134,6 +139,20 @@ public:
     void AddNewButtonClick();
     void SearchButtonClick();
     void SearchStringEditClick();
+    // Search as you type: the text box changed by the user; the search
+    // follows kTypeAheadDelayMs after the last change.
+    void SearchStringEdited();
+    void TypeAheadTimeout();
+    void MatchComboBoxChange();
+    TMatchSpec CurrentMatchSpec() const;
+    static constexpr int kTypeAheadDelayMs = 150;
+    // Results follow the typing while the last search of the same mode took
+    // at most this long.
+    static constexpr qint64 kTypeAheadLimitMs = 100;
+    // How long the last search of `spec`'s mode took, -1 before the first;
+    // the setter stands in for a slow catalog.
+    qint64 LastSearchMilliseconds(const TMatchSpec &spec) const;
+    void SetLastSearchMilliseconds(const TMatchSpec &spec, qint64 ms);
     void TypeRadioGroupClick();
     void HelpButtonClick();
     void GHelpButtonClick();
@@ -224,6 +243,14 @@ private:
     std::unique_ptr<TCatalogCommitter> m_committer;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer *m_outsideChangeTimer = nullptr;
+    QTimer *m_typeAheadTimer = nullptr;
+    TSearchControl *m_searchControl = nullptr; // while a search runs
+    // Milliseconds the last search of each mode took (regex, approx 0..9,
+    // soundex), -1 before the first.
+    qint64 m_lastSearchMs[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    // One search of the window: `typed` for the search as you type (errors
+    // go to the status line, no message box and no beep).
+    void RunWindowSearch(bool typed);
 
     bool m_loadPending = false;
     bool m_shown = false;
@@ -232,9 +259,8 @@ private:
     bool m_quitPending = false;
     int m_working = 0;
     int m_loadCount = 0;
-    std::string m_scannedLabel;                      // bytes of the last disc name "Scan CD" offered
-    const TSearchContext *m_runningSearch = nullptr; // while a search walks the tree
-    int64_t m_shownHits = 0;                         // the count FoundLabel shows
+    std::string m_scannedLabel; // bytes of the last disc name "Scan CD" offered
+    int64_t m_shownHits = 0;    // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
     unsigned m_sliceCalls = 0;
     QElapsedTimer m_sliceClock;

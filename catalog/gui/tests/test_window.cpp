@@ -197,6 +197,8 @@ private slots:
     void failedLoadKeepsTheFileBeforeTheNextSave();
 
     void searchFromButtonAndEnter();
+    void searchMatchModes();
+    void searchAsYouType();
     void searchRefusesEmptyAndInitialText();
     void faultyExpressionWarnsOnceThenNoMatches();
     void searchKindsFilterAndCase();
@@ -472,6 +474,87 @@ void TestWindow::searchFromButtonAndEnter()
     QTest::mouseClick(f.SearchStringEdit, Qt::LeftButton);
     QCOMPARE(f.SearchStringEdit->text(), QString());
     QVERIFY(f.FoundLabel->isHidden());
+}
+
+void TestWindow::searchMatchModes()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    QCOMPARE(ComboItems(f.MatchComboBox), (QStringList{"Regular expression", "About right", "Sounds like"}));
+    QCOMPARE(ComboItems(f.MatchErrorsBox), (QStringList{"1", "2", "3"}));
+    QCOMPARE(f.MatchLabel->text(), QStringLiteral("Match:"));
+    QVERIFY(!f.MatchErrorsBox->isEnabled());
+
+    const QString manual = QStringLiteral("Tools 1998|manual.txt|[ ]:\\setup\\docs\\manual.txt");
+    w.Search(QStringLiteral("manxal"));
+    QCOMPARE(w.messages.texts, QStringList{"No matches !"});
+    f.MatchComboBox->setCurrentIndex(1);
+    QVERIFY(f.MatchErrorsBox->isEnabled());
+    w.Search(QStringLiteral("manxal"));
+    QCOMPARE(w.ResultRows(), QStringList{manual});
+    // Two wrong characters need the choice of 2; case applies as before.
+    w.messages.texts.clear();
+    w.Search(QStringLiteral("MANXAX"));
+    QCOMPARE(w.messages.texts, QStringList{"No matches !"});
+    f.MatchErrorsBox->setCurrentIndex(1);
+    w.Search(QStringLiteral("MANXAX"));
+    QCOMPARE(w.ResultRows(), QStringList{manual});
+    w.messages.texts.clear();
+    w.Search(QStringLiteral("MANXAX"), 2, QString(), true);
+    QCOMPARE(w.messages.texts, QStringList{"No matches !"});
+    // An expression is only text here: no compile warning.
+    w.Search(QStringLiteral("[abc"));
+    QVERIFY(w.messages.warnings.empty());
+
+    f.MatchComboBox->setCurrentIndex(2);
+    QVERIFY(!f.MatchErrorsBox->isEnabled());
+    w.Search(QStringLiteral("Manuel"));
+    QCOMPARE(w.ResultRows(), QStringList{manual});
+    // The type filter applies as it does to regular expressions.
+    w.messages.texts.clear();
+    w.Search(QStringLiteral("Manuel"), 0, QStringLiteral(".zip"));
+    QCOMPARE(w.messages.texts, QStringList{"No matches !"});
+}
+
+void TestWindow::searchAsYouType()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    f.SearchStringEdit->clear();
+    QTest::keyClicks(f.SearchStringEdit, QStringLiteral("manu"));
+    QVERIFY(w.ResultRows().isEmpty()); // not before the pause after the last key
+    QTRY_COMPARE(w.ResultRows(), QStringList{"Tools 1998|manual.txt|[ ]:\\setup\\docs\\manual.txt"});
+    QCOMPARE(f.FoundLabel->text(), QStringLiteral("Found: 1 file(s)/folder(s)"));
+    QCOMPARE(w.messages.beeps, 0); // the beep stays with Search and Enter
+    QVERIFY(w.messages.texts.isEmpty());
+
+    // A faulty expression while typing: its error in the status line, no box.
+    QTest::keyClicks(f.SearchStringEdit, QStringLiteral("[z"));
+    QTRY_COMPARE(f.ProgressLabel->text(), QStringLiteral("Regular Expression Error: Missing ]"));
+    QVERIFY(w.messages.warnings.empty());
+    QVERIFY(w.messages.texts.isEmpty());
+    QVERIFY(w.ResultRows().isEmpty());
+    // The Search button keeps its box.
+    f.SearchButton->click();
+    QCOMPARE(int(w.messages.warnings.size()), 1);
+
+    // Too slow last time for this mode: typing waits for Enter and says so.
+    f.SearchStringEdit->clear();
+    f.SetLastSearchMilliseconds(TMatchSpec{}, TForm1::kTypeAheadLimitMs + 1);
+    QTest::keyClicks(f.SearchStringEdit, QStringLiteral("readme"));
+    QTRY_COMPARE(f.ProgressLabel->text(), QStringLiteral("Press Enter to search"));
+    QVERIFY(w.ResultRows().isEmpty());
+    QTest::keyClick(f.SearchStringEdit, Qt::Key_Return);
+    QCOMPARE(w.ResultRows(), QStringList{"Tools 1998|readme.txt|[ ]:\\readme.txt"});
+    QCOMPARE(w.messages.beeps, 1);
+    QVERIFY(f.LastSearchMilliseconds(TMatchSpec{}) <= TForm1::kTypeAheadLimitMs);
+    // Another mode has its own time: it follows the typing.
+    f.MatchComboBox->setCurrentIndex(2);
+    f.SearchStringEdit->clear();
+    QTest::keyClicks(f.SearchStringEdit, QStringLiteral("Tul"));
+    QTRY_COMPARE(w.ResultRows(), QStringList{"Tools 1998|tool.exe|[ ]:\\setup\\tool.exe"});
 }
 
 void TestWindow::searchRefusesEmptyAndInitialText()
