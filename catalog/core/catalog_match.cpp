@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "quarn32.h"
@@ -211,10 +212,16 @@ bool Wanted(const TWalkShared &w, const TCatalogNode &node)
         (!w.valueFilterActive || w.valueFilter.Passes(node));
 }
 
+bool HasInnerNul(std::string_view text)
+{
+    return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
+}
+
 struct TStretchResult {
     std::vector<const TCatalogNode *> hits;
     bool tooComplex = false;
     bool cancelled = false;
+    std::exception_ptr failure; // thrown in the worker, rethrown by the caller
 };
 
 // Judges the nodes [begin, end) of the flat order.  Names that lie side by
@@ -251,6 +258,20 @@ void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int begin, int end
         } else {
             while (i < blockEnd) {
                 const TCatalogNode &first = *w.nodes.Item(i);
+                if (HasInnerNul(first.Text())) {
+                    // A name with a 0 byte inside is judged alone, up to
+                    // that byte, as a C string interface reads it; in a
+                    // block it would read as two names.
+                    const int r = Wanted(w, first) ? matcher.Match(first.TextCString()) : 0;
+                    if (r < 0) {
+                        out.tooComplex = true;
+                        return;
+                    }
+                    if (r > 0)
+                        out.hits.push_back(&first);
+                    ++i;
+                    continue;
+                }
                 if (first.Text().empty()) {
                     if (emptyAnswer == -2)
                         emptyAnswer = matcher.Match("");
@@ -271,7 +292,7 @@ void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int begin, int end
                 int j = i + 1;
                 for (; j < blockEnd; ++j) {
                     const std::string_view text = w.nodes.Item(j)->Text();
-                    if (text.empty() || text.data() != next || next - start > INT32_MAX / 2)
+                    if (text.empty() || text.data() != next || next - start > INT32_MAX / 2 || HasInnerNul(text))
                         break;
                     next += text.size() + 1;
                 }
@@ -372,7 +393,13 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     auto stretch = [&](int t) {
         const int begin = static_cast<int>(static_cast<int64_t>(count) * t / workers);
         const int end = static_cast<int>(static_cast<int64_t>(count) * (t + 1) / workers);
-        WalkStretch(shared, *matchers[static_cast<size_t>(t)], begin, end, parts[static_cast<size_t>(t)]);
+        TStretchResult &part = parts[static_cast<size_t>(t)];
+        try {
+            WalkStretch(shared, *matchers[static_cast<size_t>(t)], begin, end, part);
+        } catch (...) {
+            part.failure = std::current_exception();
+            ctl.cancel.store(true);
+        }
         running.fetch_sub(1, std::memory_order_release);
     };
     std::vector<std::thread> pool;
@@ -402,8 +429,11 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         th.join();
 
     size_t total = 0;
-    for (const auto &p : parts)
+    for (const auto &p : parts) {
+        if (p.failure)
+            std::rethrow_exception(p.failure);
         total += p.hits.size();
+    }
     result.nodes.reserve(total);
     for (auto &p : parts) {
         result.nodes.insert(result.nodes.end(), p.hits.begin(), p.hits.end());

@@ -35,6 +35,8 @@ std::string RandomName(std::mt19937 &rng)
     std::string name = stems[s(rng)];
     if (d(rng) < 30)
         name += std::to_string(d(rng));
+    if (d(rng) < 3)
+        name.insert(name.size() / 2, 1, '\0'); // read as a C string: cut there
     return name + exts[e(rng)];
 }
 
