@@ -310,8 +310,10 @@ int Run(const QStringList &arguments)
     const QCommandLineOption dbOption("db", "Catalog file (default: mdb.dat in the working directory).", "FILE",
                                       texts::kDatabaseFileName);
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
+    const QCommandLineOption versionOption("version", "Show the version.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
+    parser.addOption(versionOption);
     parser.addPositionalArgument("COMMAND", "search, add, list, stats, remove, export or import.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
@@ -320,6 +322,10 @@ int Run(const QStringList &arguments)
     }
     if (parser.isSet(helpOption)) {
         std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("tslcat-cli %s\n", TSLCAT_VERSION);
         return kExitOk;
     }
     QStringList rest = parser.positionalArguments();
