@@ -91,8 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tslcat::TCatalogTree tree;
     Load(tree, QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
     CheckStructure(tree);
-    const tslcat::TSearchOutcome found =
-        tslcat::RunSearch(tree, {".", false, tslcat::TSearchKind::FilesAndFolders, ""});
+    tslcat::TSearchRequest everything;
+    everything.expression = ".";
+    const tslcat::TSearchOutcome found = tslcat::RunSearch(tree, everything);
     FUZZ_CHECK(found.hitCount <= tree.Items().Count());
 
     const QByteArray binary = Save(tree, true);

@@ -20,10 +20,18 @@ if [ ! -d "$data/tree" ]; then
     python3 ../shared/bench/gen_tree.py "$data/names.txt" 1 "$data/tree.partial" 100000 --mkdir >/dev/null
     mv "$data/tree.partial" "$data/tree"
 fi
+# The same tree as an ISO image with Rock Ridge and Joliet.
+if [ ! -s "$data/tree.iso" ]; then
+    xorriso -as mkisofs -R -J -joliet-long -quiet -o "$data/tree.iso.partial" "$data/tree" >/dev/null 2>&1
+    mv "$data/tree.iso.partial" "$data/tree.iso"
+fi
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
 build/bench/bench/regex_bench "$data/names.txt" "$text" "$runs"
 build/bench/bench/approx_bench "$data/names.txt" "$text" "$runs"
+if [ -x build/bench/bench/image_bench ]; then
+    build/bench/bench/image_bench "$data/tree.iso" "$data/tree" "$runs"
+fi
 if [ -x build/bench/bench/catalog_bench ]; then
     build/bench/bench/catalog_bench "$data/names.txt" 1000000 "$runs" --scan "$data/tree"
 fi

@@ -2,11 +2,13 @@
 # Installs the Debian packages the build and tests need.  Idempotent and
 # quiet: packages already present are not fetched again.  Run as root.
 set -eu
-packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev"
+# libarchive reads disc images and archives; xorriso makes the test images.
+packages="build-essential cmake pkg-config googletest libgtest-dev qt6-base-dev libgl-dev libglib2.0-dev"
+packages="$packages libarchive-dev xorriso"
 for option in "$@"; do
     case $option in
     --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
-    --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate" ;;
+    --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate libarchive-tools" ;;
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     # Debian packages (CPack + dpkg-shlibdeps) and their checks.
     --package) packages="$packages dpkg-dev file lintian appstream desktop-file-utils bash-completion" ;;

@@ -45,5 +45,7 @@ complete_line "tslcat-cli search --f" --files --folders
 complete_line "tslcat-cli export --" --text --binary
 complete_line "tslcat-cli --db $work/cat.dat remove " "Backup" "Tools 1998"
 complete_line "tslcat-cli --db $work/cat.dat remove T" "Tools 1998"
+complete_line "tslcat-cli --db $work/cat.dat locate B" "Backup"
+complete_line "tslcat-cli add --a" --archives
 [[ $failures -eq 0 ]] && echo "completion offers commands, options and disc names"
 exit "$failures"

@@ -3,27 +3,35 @@
 // Every command loads the catalog first; a catalog that fails to load is
 // reported and never written back, so a damaged "mdb.dat" survives any
 // command.  Errors are one line "tslcat-cli: <message>" on standard error.
+//
+// Commands that change the catalog (add, remove, import, restore) load it
+// and save it under the catalog's writer lock (catalog_lock.h), so several
+// programs changing one catalog at once each keep their change; a disc is
+// scanned before the lock is taken.
 
 #include "cli.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "catalog_edits.h"
 #include "catalog_errors.h"
+#include "catalog_lock.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
 #include "icon_lookup.h"
-#include "platform.h"
 #include "tree_scanner.h"
+#include "volumes.h"
 
 namespace tslcat::cli {
 
@@ -37,17 +45,24 @@ constexpr size_t kMaxExpressionLength = 50;
 const char kProgram[] = "tslcat-cli";
 
 const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
+                      "       tslcat-cli --help | --version\n"
                       "\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
-                      "  add [--name NAME] PATH\n"
+                      "  add [--name NAME] [--archives] FOLDER|IMAGE\n"
+                      "  locate NAME\n"
                       "  list\n"
                       "  stats\n"
                       "  remove NAME\n"
                       "  export --text|--binary FILE\n"
                       "  import FILE\n"
+                      "  restore\n"
                       "\n"
-                      "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n";
+                      "The catalog is \"mdb.dat\" in the working directory unless --db names another.\n"
+                      "remove keeps the catalog as it was in FILE.bak; restore puts FILE.bak back (and keeps\n"
+                      "the catalog it replaces as FILE.bak).\n"
+                      "A command that changes the catalog waits up to 10 s (TSLCAT_LOCK_TIMEOUT seconds)\n"
+                      "for another program that is changing it.\n";
 
 void writeOut(std::string_view bytes)
 {
@@ -80,11 +95,29 @@ public:
     {
         TLoadResult r = LoadCatalog(tree_, fileName_, icons_);
         if (!r.found && !mayBeMissing)
-            throw UsageError{texts::kNoDatabase};
+            throw UsageError{NoDatabaseText(bytesOf(fileName_))};
         fileCount_ = r.fileCount;
         fileTypes_ = std::move(r.fileTypes);
     }
-    int64_t Save() { return fileCount_ = SaveCatalog(tree_, fileName_); }
+
+    // Loads the catalog afresh under its writer lock, makes the change and
+    // saves.  `apply` returns false when the change finds nothing to do:
+    // nothing is saved then and the result says it was not applied.
+    TCommitResult Change(bool mayBeMissing, bool destructive, const std::function<bool(TCatalogTree &)> &apply)
+    {
+        TCatalogCommitter committer(fileName_);
+        const TCommitResult result = committer.Commit(
+            tree_, apply, destructive, [&] { Load(mayBeMissing); }, nullptr, CatalogLockTimeoutMs(),
+            [this] { announceWait(); });
+        fileCount_ = result.fileCount;
+        return result;
+    }
+
+    const QString &FileName() const { return fileName_; }
+    void announceWait() const
+    {
+        printError("waiting for another program that is changing '" + bytesOf(fileName_) + "' ...");
+    }
 
     TCatalogTree &Tree() { return tree_; }
     IIconLookup &Icons() { return icons_; }
@@ -140,15 +173,16 @@ int commandSearch(Catalog &catalog, const QStringList &args)
             request.kind = TSearchKind::Files;
         if (request.kind != TSearchKind::Files)
             throw UsageError{"search: --type applies to --files only"};
-        request.fileTypeFilter = bytesOf(p.value("type"));
         // Every non-empty extension begins with its dot, so "zip" can only
         // mean ".zip".
-        if (!request.fileTypeFilter.empty() && request.fileTypeFilter[0] != '.')
-            request.fileTypeFilter.insert(0, 1, '.');
+        QString type = p.value("type");
+        if (!type.isEmpty() && !type.startsWith(QLatin1Char('.')))
+            type.prepend(QLatin1Char('.'));
+        SetTypedFileTypeFilter(request, type);
     }
     if (p.positionalArguments().size() != 1)
         throw UsageError{"search: expects one expression"};
-    request.expression = bytesOf(p.positionalArguments().front());
+    SetTypedExpression(request, p.positionalArguments().front());
     request.caseSensitive = p.isSet("case");
     if (request.expression.empty() || request.expression == texts::kSearchTextInitial)
         throw UsageError{texts::kEnterValidSearchString};
@@ -174,45 +208,72 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     return outcome.noMatches ? kExitNoHits : kExitOk;
 }
 
-// The folder's own name for a disc without a label: the last component of
-// its absolute path.
-std::string folderName(const QString &path)
-{
-    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return bytesOf(QFileInfo(clean).fileName());
-}
-
 int commandAdd(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
-    p.addOption({"name", "Name of the new disc (default: volume label, else folder name).", "NAME"});
-    p.addPositionalArgument("PATH", "Folder or mount point to scan.");
+    p.addOption({"name", "Name of the new disc (default: volume label, else folder or file name).", "NAME"});
+    p.addOption({"archives", "Catalog the members of zip, 7z, tar and ISO files found."});
+    p.addPositionalArgument("PATH", "Folder, mount point or ISO 9660 image to scan.");
     parseCommand(p, "add", args);
     if (p.positionalArguments().size() != 1)
-        throw UsageError{"add: expects one folder"};
+        throw UsageError{"add: expects one folder or image"};
     const QString path = p.positionalArguments().front();
-    if (!QFileInfo(path).isDir())
-        throw UsageError{"add: not a folder: " + bytesOf(path)};
+    const QFileInfo info(path);
+    if (!info.isDir() && !info.isFile())
+        throw UsageError{"add: not a folder or an image: " + bytesOf(path)};
 
     std::string root = bytesOf(path);
     std::string name;
-    if (p.isSet("name")) {
-        name = bytesOf(p.value("name"));
+    if (info.isFile()) {
+        // An image file is a disc of its own, with no drive to ask; one that
+        // is not an image is refused here, before the catalog is loaded.
+        name = p.isSet("name") ? bytesOf(p.value("name")) : ImageDiscName(root);
     } else {
+        // An empty drive's mount point is an empty folder, not an empty disc.
+        TSystemVolumeList volumes;
         std::string label;
-        std::string mount = root;
-        if (mount.empty() || mount.back() != platform::PathSeparator())
-            mount.push_back(platform::PathSeparator());
-        if (platform::QueryVolume(mount, label) && !label.empty())
-            name = label;
-        else
-            name = folderName(path);
+        if (!QueryDrive(volumes.Volumes(), root, label))
+            throw UsageError{"add: no disc is mounted at " + root};
+        name = p.isSet("name") ? bytesOf(p.value("name")) : DefaultDiscName(root, label);
     }
+    TScanOptions options;
+    options.openArchives = p.isSet("archives");
 
-    catalog.Load(true);
-    AddDisc(catalog.Tree(), root, name, catalog.Icons());
-    const int64_t files = catalog.Save();
+    // The scan, the slow part, runs before the lock is taken: into a tree of
+    // its own, whose disc is then appended to the catalog as it is on disk.
+    auto scanned = std::make_shared<TCatalogTree>();
+    const TAddDiscResult result = AddDisc(*scanned, root, name, catalog.Icons(), nullptr, options);
+    for (const TClosedArchive &closed : result.keptClosed)
+        printError("kept closed: " + closed.path + ": " + closed.reason);
+    const TCatalogEdit edit = TCatalogEdit::AddDiscs(scanned);
+    const int64_t files =
+        catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
     writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+// Where the disc is mounted, found by its label as the window finds it.
+int commandLocate(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addPositionalArgument("NAME", "Name of the disc.");
+    parseCommand(p, "locate", args);
+    if (p.positionalArguments().size() != 1)
+        throw UsageError{"locate: expects one disc name"};
+    const std::string name = bytesOf(p.positionalArguments().front());
+    TSystemVolumeList volumes;
+    const std::vector<TVolume> list = volumes.Volumes();
+    const TVolume *disc = FindVolumeByLabel(list, name);
+    if (!disc) {
+        printError("locate: no disc labelled " + name + " is mounted");
+        return kExitNoHits;
+    }
+    // The mount path as the system writes it, without the drive root's
+    // closing separator.
+    std::string mountPath = disc->root;
+    if (mountPath.size() > 1)
+        mountPath.pop_back();
+    writeOut(mountPath + "\n");
     return kExitOk;
 }
 
@@ -251,19 +312,21 @@ int commandRemove(Catalog &catalog, const QStringList &args)
     if (p.positionalArguments().size() != 1)
         throw UsageError{"remove: expects one disc name"};
     const std::string name = bytesOf(p.positionalArguments().front());
-    catalog.Load(false);
-    TCatalogNodes &nodes = catalog.Tree().Items();
-    int removed = 0;
-    for (int row = nodes.TopLevelCount() - 1; row >= 0; --row) {
-        TCatalogNode *disc = nodes.TopLevel(row);
-        if (disc->Text() == name) {
-            nodes.Delete(disc);
-            ++removed;
+    const TCommitResult result = catalog.Change(false, true, [&name](TCatalogTree &tree) {
+        TCatalogNodes &nodes = tree.Items();
+        int removed = 0;
+        for (int row = nodes.TopLevelCount() - 1; row >= 0; --row) {
+            TCatalogNode *disc = nodes.TopLevel(row);
+            if (disc->Text() == name) {
+                nodes.Delete(disc);
+                ++removed;
+            }
         }
-    }
-    if (removed == 0)
+        return removed > 0;
+    });
+    if (!result.applied)
         throw UsageError{"remove: no disc named " + name};
-    writeOut(DatabaseLabelText(catalog.Save()) + "\n");
+    writeOut(DatabaseLabelText(result.fileCount) + "\n");
     return kExitOk;
 }
 
@@ -290,13 +353,24 @@ int commandImport(Catalog &catalog, const QStringList &args)
     parseCommand(p, "import", args);
     if (p.positionalArguments().size() != 1)
         throw UsageError{"import: expects one file"};
-    TCatalogTree source;
-    source.LoadFromFile(p.positionalArguments().front());
-    catalog.Load(true);
-    TCatalogNodes &nodes = catalog.Tree().Items();
-    for (int row = 0; row < source.Items().TopLevelCount(); ++row)
-        CopySubtree(*source.Items().TopLevel(row), nodes, nullptr);
-    writeOut(DatabaseLabelText(catalog.Save()) + "\n");
+    auto source = std::make_shared<TCatalogTree>();
+    source->LoadFromFile(p.positionalArguments().front());
+    const TCatalogEdit edit = TCatalogEdit::AddDiscs(source);
+    const int64_t files =
+        catalog.Change(true, false, [&edit](TCatalogTree &tree) { return ApplyEdit(tree, edit); }).fileCount;
+    writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+int commandRestore(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    parseCommand(p, "restore", args);
+    if (!p.positionalArguments().isEmpty())
+        throw UsageError{"restore: takes no arguments"};
+    RestoreBackup(catalog.FileName(), CatalogLockTimeoutMs(), [&catalog] { catalog.announceWait(); });
+    catalog.Load(false);
+    writeOut(DatabaseLabelText(catalog.FileCount()) + "\n");
     return kExitOk;
 }
 
@@ -314,7 +388,7 @@ int Run(const QStringList &arguments)
     parser.addOption(dbOption);
     parser.addOption(helpOption);
     parser.addOption(versionOption);
-    parser.addPositionalArgument("COMMAND", "search, add, list, stats, remove, export or import.");
+    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -340,6 +414,8 @@ int Run(const QStringList &arguments)
             return commandSearch(catalog, rest);
         if (command == "add")
             return commandAdd(catalog, rest);
+        if (command == "locate")
+            return commandLocate(rest);
         if (command == "list")
             return commandList(catalog, rest);
         if (command == "stats")
@@ -350,6 +426,8 @@ int Run(const QStringList &arguments)
             return commandExport(catalog, rest);
         if (command == "import")
             return commandImport(catalog, rest);
+        if (command == "restore")
+            return commandRestore(catalog, rest);
         printError("unknown command: " + bytesOf(command));
         std::fputs(kUsage, stderr);
         return kExitError;

@@ -18,4 +18,15 @@ EReadError::EReadError() : EStreamError("Stream read error") {}
 
 EWriteError::EWriteError() : EStreamError("Stream write error") {}
 
+EImageError::EImageError(const std::string &fileName, const std::string &problem)
+    : Exception("Cannot read disc image " + fileName + ": " + problem)
+{
+}
+
+ECatalogLockedError::ECatalogLockedError(const std::string &fileName)
+    : Exception("The catalog '" + fileName + "' is being changed by another program (lock file '" + fileName +
+                ".lock'); nothing was changed, try again")
+{
+}
+
 } // namespace tslcat

@@ -84,4 +84,27 @@ public:
     explicit ECatalogFormatError(const std::string &message) : EReadError(message) {}
 };
 
+// A file given as a disc that is not a readable ISO 9660 image (not one at
+// all, shorter than its volume, or with directories that cannot be read):
+// "Cannot read disc image %s: %s", the file's name and the problem.
+class EImageError : public Exception {
+public:
+    EImageError(const std::string &fileName, const std::string &problem);
+};
+
+// Another program holds the catalog's writer lock and did not let it go
+// within the wait: "The catalog '%s' is being changed by another program
+// (lock file '%s.lock'); nothing was changed, try again".
+class ECatalogLockedError : public Exception {
+public:
+    explicit ECatalogLockedError(const std::string &fileName);
+};
+
+// A change that needs a file which is not there or cannot be used (no
+// backup to restore, a backup that does not load): the message says which.
+class ECatalogFileError : public Exception {
+public:
+    explicit ECatalogFileError(const std::string &message) : Exception(message) {}
+};
+
 } // namespace tslcat

@@ -26,6 +26,33 @@ bool isAscii(std::string_view s)
     return true;
 }
 
+// Every lead byte followed by as many continuation bytes as it announces.
+bool isWellFormedUtf8(std::string_view s)
+{
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t more;
+        if (c < 0x80)
+            more = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            more = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            more = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            more = 3;
+        else
+            return false;
+        if (s.size() - i - 1 < more)
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += more + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 QString DecodeName(std::string_view bytes)
@@ -46,6 +73,72 @@ QString DecodeName(std::string_view bytes)
 std::string EncodeName(const QString &text)
 {
     return text.toUtf8().toStdString();
+}
+
+std::string EncodeNameWindows1252(const QString &text)
+{
+    std::string out;
+    out.reserve(static_cast<size_t>(text.size()));
+    bool high = false;
+    for (QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            high = high || c >= 0x80;
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        // The 0x80..0x9F block: typographic characters, and five bytes that
+        // stand for themselves.
+        int byte = -1;
+        for (int i = 0; i < 32; ++i)
+            if (kCp1252High[i] == c)
+                byte = 0x80 + i;
+        if (byte < 0)
+            return {};
+        high = true;
+        out.push_back(static_cast<char>(byte));
+    }
+    return high ? out : std::string();
+}
+
+size_t CutAtCharacterBoundary(std::string_view bytes, size_t maxBytes)
+{
+    if (bytes.size() <= maxBytes)
+        return bytes.size();
+    if (!isWellFormedUtf8(bytes))
+        return maxBytes;
+    // Back off over continuation bytes (10xxxxxx) to the start of the
+    // character that does not fit.
+    size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
+        --cut;
+    return cut;
+}
+
+QString LimitToUtf8Bytes(const QString &text, size_t maxBytes)
+{
+    size_t used = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const char16_t c = text.at(i).unicode();
+        qsizetype units = 1;
+        size_t bytes;
+        if (c < 0x80) {
+            bytes = 1;
+        } else if (c < 0x800) {
+            bytes = 2;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            bytes = 4;
+            units = 2;
+        } else {
+            bytes = 3; // lone surrogates become a 3-byte replacement
+        }
+        if (used + bytes > maxBytes)
+            break;
+        used += bytes;
+        i += units;
+    }
+    return text.left(i);
 }
 
 int CompareNamesCaseInsensitive(std::string_view a, std::string_view b)

@@ -20,6 +20,25 @@ QString DecodeName(std::string_view bytes);
 // A name typed by the user (renames, disc names) as UTF-8 bytes.
 std::string EncodeName(const QString &text);
 
+// The longest name the catalog file stores: its records keep a length byte.
+inline constexpr size_t kMaxStoredNameBytes = 255;
+
+// Text the user typed as the catalog stores it on the other kind of system:
+// its Windows-1252 bytes (every catalog written on Windows in the West),
+// when they differ from its UTF-8 bytes and every character has one; else
+// "" (plain ASCII text, or a character Windows-1252 lacks).  A search tries
+// both forms, so a name is found whichever system stored it.
+std::string EncodeNameWindows1252(const QString &text);
+
+// The length of the longest start of `bytes` of at most `maxBytes` bytes
+// that does not end inside a character.  Valid UTF-8 is cut between
+// characters; other bytes are single-byte text, where every byte is one.
+size_t CutAtCharacterBoundary(std::string_view bytes, size_t maxBytes);
+
+// The longest start of `text` whose UTF-8 form has at most `maxBytes` bytes,
+// without splitting a character (nor a surrogate pair).
+QString LimitToUtf8Bytes(const QString &text, size_t maxBytes);
+
 // Case-insensitive ordering of the user's locale, used for the file-type
 // list and the scanner's per-folder sort.  Returns <0, 0 or >0.  Two names
 // that differ only in letter case compare equal.

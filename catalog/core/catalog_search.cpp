@@ -9,9 +9,11 @@
 
 #include "quarn32.h"
 
+#include "catalog_names.h"
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
+#include "scan_source.h"
 
 namespace tslcat {
 
@@ -108,6 +110,10 @@ TResultRow MakeResultRow(const TCatalogNode &node)
     row.fullPath = texts::kFullPathPrefix;
     for (size_t i = depth; i-- > 0;) {
         const std::string_view name = at(i)->Text();
+        // at(0) is the hit itself: an opened archive found by name is a hit
+        // on the disc, its members are not.
+        if (i > 0 && row.archiveComponent < 0 && at(i)->Data() == kArchiveNodeData)
+            row.archiveComponent = static_cast<int>(row.components.size());
         row.components.emplace_back(name);
         row.fullPath.append(name);
         if (i)
@@ -117,20 +123,52 @@ TResultRow MakeResultRow(const TCatalogNode &node)
     return row;
 }
 
-TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive)
-    : tree_(tree), record_(::operator new(kRecordSize))
+namespace {
+
+// Compiles the first 50 bytes of `expression`, cut between characters, into
+// `record` through the zeroed pattern buffer.
+int32_t compileInto(void *record, char (&patternBuffer)[51], std::string_view expression, bool caseSensitive)
 {
-    std::memset(record_, 0, kRecordSize);
-    std::memset(matchBuffer_, 0, sizeof matchBuffer_);
-    std::memset(patternBuffer_, 0, sizeof patternBuffer_);
+    std::memset(record, 0, kRecordSize);
+    std::memset(patternBuffer, 0, sizeof patternBuffer);
     if (!expression.empty())
-        std::memcpy(patternBuffer_, expression.data(), std::min(expression.size(), kPatternLength));
-    compileResult_ = CompileRGrep(patternBuffer_, caseSensitive ? 1 : 0, static_cast<QuarnPattern *>(record_));
+        std::memcpy(patternBuffer, expression.data(), CutAtCharacterBoundary(expression, kPatternLength));
+    return CompileRGrep(patternBuffer, caseSensitive ? 1 : 0, static_cast<QuarnPattern *>(record));
+}
+
+} // namespace
+
+TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive,
+                               std::string_view alternateExpression)
+    : tree_(tree), record_(::operator new(kRecordSize)), alternateRecord_(nullptr)
+{
+    std::memset(matchBuffer_, 0, sizeof matchBuffer_);
+    compileResult_ = compileInto(record_, patternBuffer_, expression, caseSensitive);
+    if (compileResult_ == 0 && !alternateExpression.empty() && alternateExpression != expression) {
+        alternateRecord_ = ::operator new(kRecordSize);
+        if (compileInto(alternateRecord_, patternBuffer_, alternateExpression, caseSensitive) != 0) {
+            ::operator delete(alternateRecord_);
+            alternateRecord_ = nullptr;
+        }
+    }
 }
 
 TSearchContext::~TSearchContext()
 {
     ::operator delete(record_);
+    ::operator delete(alternateRecord_);
+}
+
+void SetTypedExpression(TSearchRequest &request, const QString &typed)
+{
+    request.expression = EncodeName(typed);
+    request.alternateExpression = EncodeNameWindows1252(typed);
+}
+
+void SetTypedFileTypeFilter(TSearchRequest &request, const QString &typed)
+{
+    request.fileTypeFilter = EncodeName(typed);
+    request.alternateFileTypeFilter = EncodeNameWindows1252(typed);
 }
 
 bool TSearchContext::Matches(std::string_view name)
@@ -143,18 +181,22 @@ bool TSearchContext::Matches(std::string_view name)
     if (!name.empty()) // an empty name may have no storage at all
         std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
-    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1;
+    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1 ||
+        (alternateRecord_ && RGrep(buffer, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
 }
 
 bool TSearchContext::Matches(const TCatalogNode &node)
 {
-    return RGrep(node.TextCString(), static_cast<QuarnPattern *>(record_)) >= 1;
+    const char *name = node.TextCString();
+    return RGrep(name, static_cast<QuarnPattern *>(record_)) >= 1 ||
+        (alternateRecord_ && RGrep(name, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
 }
 
 void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    const std::string alternateFilter = filter.empty() ? std::string() : ctx.alternateFileTypeFilter;
     ctx.hitCount = 0;
     const int count = nodes.Count();
     // Room for every node at once: growing the rows by doubling moved half a
@@ -174,8 +216,11 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
         const TCatalogNode &node = *nodes.Item(i);
         if (!isCandidate(node, kind))
             continue;
-        if (!filter.empty() && ExtensionOf(node.Text()) != filter)
-            continue;
+        if (!filter.empty()) {
+            const std::string_view extension = ExtensionOf(node.Text());
+            if (extension != filter && (alternateFilter.empty() || extension != alternateFilter))
+                continue;
+        }
         if (!ctx.Matches(node))
             continue;
         ctx.noMatches = false;
@@ -250,10 +295,11 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
-    TSearchContext ctx(tree, request.expression, request.caseSensitive);
+    TSearchContext ctx(tree, request.expression, request.caseSensitive, request.alternateExpression);
     ctx.progress = progress;
     ctx.observer = observer;
     ctx.fileTypeFilter = request.fileTypeFilter;
+    ctx.alternateFileTypeFilter = request.alternateFileTypeFilter;
     RunSearchRoutine(ctx, request.kind);
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;

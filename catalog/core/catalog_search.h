@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+class QString;
+
 namespace tslcat {
 
 class TCatalogTree;
@@ -44,8 +46,12 @@ struct TResultRow {
     // result actions join these with the system separator, so a name that
     // itself contains "\" still resolves.  Empty for a disc hit.
     std::vector<std::string> components;
+    // For a member of an archive whose members are catalogued: the index in
+    // `components` of the archive holding it; -1 for anything on the disc.
+    int archiveComponent = -1;
 
     bool IsDiscRow() const { return components.empty(); }
+    bool IsArchiveMember() const { return archiveComponent >= 0; }
 };
 
 // Builds the row of `node` (disc rows for Level 0).
@@ -66,11 +72,16 @@ public:
 // buffers, the rows and the hit counter.  SearchFiles & co. run on it.
 class TSearchContext {
 public:
-    // Compiles `expression` (its first 50 bytes, as the window's edit box
-    // holds at most 50) with `caseSensitive`.  CompileResult() is the
-    // library's code (0 = compiled); on failure the library has reported its
-    // message and every later RGrep answers -1, so the search finds nothing.
-    TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive);
+    // Compiles `expression` (at most its first 50 bytes, as the window's
+    // edit box holds at most 50, cut between characters) with
+    // `caseSensitive`.  CompileResult() is the library's code (0 =
+    // compiled); on failure the library has reported its message and every
+    // later RGrep answers -1, so the search finds nothing.  A non-empty
+    // `alternateExpression` (the same text in the other stored encoding) is
+    // compiled too when the first one compiled, and a name matching either
+    // is a hit.
+    TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive,
+                   std::string_view alternateExpression = {});
     ~TSearchContext();
     TSearchContext(const TSearchContext &) = delete;
     TSearchContext &operator=(const TSearchContext &) = delete;
@@ -83,6 +94,9 @@ public:
     // The text of the file-type box; read only by SearchFiles.  Compared with
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
+    // The typed filter in the other stored encoding, "" for none: an
+    // extension equal to either passes.
+    std::string alternateFileTypeFilter;
 
     std::vector<TResultRow> rows;
     int64_t hitCount = 0;
@@ -99,6 +113,7 @@ private:
     friend void RunSearchWalk(TSearchContext &, TSearchKind);
     const TCatalogTree &tree_;
     void *record_;              // the 1964-byte compiled pattern
+    void *alternateRecord_;     // the alternate expression's, or nullptr
     std::vector<char> bigName_; // match buffer for names over 200 bytes
     char matchBuffer_[201];
     char patternBuffer_[51];
@@ -120,7 +135,18 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
+    // The same texts in the other encoding catalogs store names in, "" for
+    // none (see SetTypedExpression).
+    std::string alternateExpression;
+    std::string alternateFileTypeFilter;
 };
+
+// Text the user typed, for a search of names stored in either encoding:
+// the UTF-8 bytes and, when they differ, the Windows-1252 bytes.  A filter
+// chosen from the file-type list is not typed: it is the stored bytes, set
+// into fileTypeFilter as they are.
+void SetTypedExpression(TSearchRequest &request, const QString &typed);
+void SetTypedFileTypeFilter(TSearchRequest &request, const QString &typed);
 
 struct TSearchOutcome {
     // False when the expression is empty or the untouched initial text

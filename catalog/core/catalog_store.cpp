@@ -70,6 +70,11 @@ std::string DatabaseLabelText(int64_t fileCount)
     return "Database: " + std::to_string(fileCount) + " files";
 }
 
+std::string NoDatabaseText(const std::string &fileName)
+{
+    return "No Database found (file '" + fileName + "' missing)";
+}
+
 int64_t RefreshDiscIconsAndCount(TCatalogTree &tree, IIconLookup &icons, TFileTypeList &fileTypes,
                                  ICatalogProgress *progress, bool perNodeEvents)
 {

@@ -71,6 +71,10 @@ int64_t CountFiles(const TCatalogTree &tree);
 // "Database: " + count in decimal + " files" (the same words for 0 and 1).
 std::string DatabaseLabelText(int64_t fileCount);
 
+// The missing-catalog message naming `fileName` (raw bytes): the window's
+// own text for "mdb.dat", "No Database found (file 'mdb.dat' missing)".
+std::string NoDatabaseText(const std::string &fileName);
+
 struct TLoadResult {
     bool found = false;    // false: no such file; show texts::kNoDatabase
     int64_t fileCount = 0; // valid when found

@@ -26,6 +26,21 @@ inline constexpr const char kDriveNotReady[] = "Drive not ready !";
 // The insert prompt is kInsertCDBefore + disc name + kInsertCDAfter.
 inline constexpr const char kInsertCDBefore[] = "Insert CD \r\r'";
 inline constexpr const char kInsertCDAfter[] = "'\r\r into CD-Rom Drive, then press OK";
+// The offer of another volume holding a result's file: kOtherDiscBefore +
+// disc name + kOtherDiscOn + mount path + kOtherDiscLabel + label +
+// kOtherDiscAfter.
+inline constexpr const char kOtherDiscBefore[] = "The disc '";
+inline constexpr const char kOtherDiscOn[] = "' is not mounted, but the file is on\r\r";
+inline constexpr const char kOtherDiscLabel[] = "   label '";
+inline constexpr const char kOtherDiscAfter[] = "'\r\rThis may be another disc. Use it?";
+
+// The message for "Run Selected File" and "Open with Notepad" on a member of
+// an archive: kInsideArchiveBefore + member name + kInsideArchiveMiddle +
+// archive name + kInsideArchiveAfter.
+inline constexpr const char kInsideArchiveBefore[] = "'";
+inline constexpr const char kInsideArchiveMiddle[] = "' is inside the archive '";
+inline constexpr const char kInsideArchiveAfter[] =
+    "' and cannot be opened on its own.\r\rUse \"Browse Containing Folder\" to open the folder holding the archive.";
 
 // Prefix of every full path in a result row, standing in for the drive.
 inline constexpr const char kFullPathPrefix[] = "[ ]:\\";

@@ -359,9 +359,9 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
     const int row = p->Count();
     if (text.size() >= UINT32_MAX)
         throw std::bad_alloc();
-    if (auto *o = observer())
-        o->NodeAboutToBeInserted(parent, row);
-    // Everything that can fail comes first, so a failure changes nothing.
+    // Everything that can fail comes first, so a failure changes nothing;
+    // the display hears of the row only once it can no longer fail, or a
+    // failure would leave it in the middle of an insertion.
     if (p->childCount_ == p->childCapacity_)
         p->reserveChildren(p->childCapacity_ < 2 ? 2 : p->childCapacity_ * 2);
     if (flatValid_ && flat_.size() == flat_.capacity())
@@ -377,20 +377,28 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
     node->text_ = stored;
     node->textLength_ = static_cast<uint32_t>(text.size());
     node->index_ = static_cast<uint32_t>(row);
-    switch (p->checkType_) {
-    case 0:
-        break; // 0, the usual value
-    case 1:
-    case 2:
-        node->SetStateIndex(1);
-        break;
-    case 3:
-        node->SetStateIndex(5);
-        break;
-    default:
-        node->SetStateIndex(-1);
-        break;
+    try {
+        // An unusual state index takes an entry in the extras table.
+        switch (p->checkType_) {
+        case 0:
+            break; // 0, the usual value
+        case 1:
+        case 2:
+            node->SetStateIndex(1);
+            break;
+        case 3:
+            node->SetStateIndex(5);
+            break;
+        default:
+            node->SetStateIndex(-1);
+            break;
+        }
+    } catch (...) {
+        destroyNode(node);
+        throw;
     }
+    if (auto *o = observer())
+        o->NodeAboutToBeInserted(parent, row);
     p->pushChild(node);
     ++count_;
     noteAppended(node);

@@ -1,6 +1,7 @@
 // platform.h - the few operating-system calls of the catalog core.  One
-// implementation file per system (platform_posix.cpp here); nothing else in
-// the core talks to the operating system directly except through Qt Core.
+// implementation file per system (platform_posix.cpp here; the volume list
+// has its own, volumes_<system>.cpp); nothing else in the core talks to the
+// operating system directly except through Qt Core.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,18 @@ namespace tslcat::platform {
 char PathSeparator();
 
 struct TFolderEntry {
-    std::string name; // raw bytes, never "." or ".."
-    bool isFolder;    // a real folder; a symbolic link is never one
-    bool isHidden;    // POSIX: the name begins with "."
-    uint64_t size;    // file size in bytes (0 for folders)
+    std::string name;     // raw bytes, never "." or ".."
+    bool isFolder;        // a real folder; a symbolic link is never one
+    bool isHidden;        // POSIX: the name begins with "."
+    uint64_t size;        // file size in bytes (0 for folders)
+    bool isLink = false;  // a symbolic link
+    int64_t modified = 0; // seconds since 1970 UTC (set by Describe)
 };
+
+// Size, modification time and link flag of the entry at `path` itself (a
+// link is not followed).  False, leaving `entry` as it was, when it cannot
+// be read.
+bool DescribePath(const std::string &path, TFolderEntry &entry);
 
 // Lists one folder (path ending in the separator) in the order the system
 // gives.  Returns false, with `entries` empty, when it cannot be read.
@@ -49,9 +57,29 @@ public:
     // Size in bytes of the entry `name` (a link's own size, not followed);
     // 0 when it cannot be read.
     uint64_t SizeOf(const std::string &name) const;
+    // Fills the size (0 for folders), modification time and link flag of
+    // `entry`, named in this folder; lstat semantics.  False, leaving them
+    // as they were, when the entry cannot be read.
+    bool Describe(TFolderEntry &entry) const;
 
 private:
     void *dir_ = nullptr; // the system's directory stream
+};
+
+// While alive, the calling thread decodes and encodes multibyte text as
+// UTF-8 whatever the process's locale, so names read from images and
+// archives come out the same under any locale.  Does nothing where the
+// system has no UTF-8 locale.
+class TUtf8TextScope {
+public:
+    TUtf8TextScope();
+    ~TUtf8TextScope();
+    TUtf8TextScope(const TUtf8TextScope &) = delete;
+    TUtf8TextScope &operator=(const TUtf8TextScope &) = delete;
+
+private:
+    void *locale_ = nullptr;
+    void *previous_ = nullptr;
 };
 
 // The process's current directory, or "" when it cannot be found.
@@ -60,12 +88,6 @@ std::string CurrentDirectory();
 // True when `path` names an existing file (or a link to one); false for
 // folders and for anything missing.
 bool IsExistingFile(const std::string &path);
-
-// Volume query of a drive root (a folder ending in the separator, normally a
-// mount point): true when it is an existing folder on a ready file system.
-// `label` gets the label of the file system mounted exactly at `root`; it is
-// "" when that file system has none or `root` is not a mount point.
-bool QueryVolume(const std::string &root, std::string &label);
 
 // Flushes an open file's data to the storage device (fsync); true on success.
 bool SyncFile(int handle);
@@ -81,9 +103,31 @@ void StartWriteBack(int handle, int64_t offset, int64_t length);
 // written.  HoldFile opens the file at `path` (-1 when there is none), tells
 // the system its cached contents will not be read again, and keeps it open so
 // that the rename only drops a name; ReleaseHeldFile then closes it on a
-// short-lived background thread, where the blocks are freed.  The file's
-// contents on disk are untouched either way.
+// background thread, where the blocks are freed.  One thread serves every
+// release of the process, in order, so a run of saves never piles up
+// threads; it is started at the first release and joined at exit.  The
+// file's contents on disk are untouched either way.
 int HoldFile(const std::string &path);
 void ReleaseHeldFile(int handle);
+
+// What tells one version of a file from another without reading it: the
+// file's identity (a save renames a new file over the old one, so each save
+// gives a new one), its size and its modification time in nanoseconds.
+struct TFileIdentity {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t file = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const TFileIdentity &o) const
+    {
+        return exists == o.exists && device == o.device && file == o.file && size == o.size &&
+            modifiedNs == o.modifiedNs;
+    }
+    bool operator!=(const TFileIdentity &o) const { return !(*this == o); }
+};
+// The identity of the file at `path` (following links); `exists` false when
+// there is none.
+TFileIdentity IdentifyFile(const std::string &path);
 
 } // namespace tslcat::platform

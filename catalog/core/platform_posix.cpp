@@ -1,21 +1,20 @@
 // platform_posix.cpp - the core's operating-system calls on POSIX systems:
-// directory listing without following links, file tests, the volume query
-// and syncing a file to disk.
+// directory listing without following links, file tests and syncing a file
+// to disk.
 
 #include "platform.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStorageInfo>
-
 #include <dirent.h>
 #include <limits.h>
+#include <locale.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -79,6 +78,7 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         bool isFolder = false;
+        bool isLink = e->d_type == DT_LNK;
         // lstat semantics throughout: a link is an entry of its own, never
         // the thing it points to.  Only a file system that does not tell
         // the entry's type costs a call here.
@@ -86,9 +86,12 @@ bool TFolderHandle::List(std::vector<TFolderEntry> &entries)
             isFolder = true;
         } else if (e->d_type == DT_UNKNOWN) {
             struct stat st;
-            isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                isFolder = S_ISDIR(st.st_mode);
+                isLink = S_ISLNK(st.st_mode);
+            }
         }
-        entries.push_back({name, isFolder, name[0] == '.', 0});
+        entries.push_back({name, isFolder, name[0] == '.', 0, isLink, 0});
     }
     return true;
 }
@@ -99,6 +102,31 @@ uint64_t TFolderHandle::SizeOf(const std::string &name) const
     if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return 0;
     return S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+}
+
+static void FillFromStat(const struct stat &st, TFolderEntry &entry)
+{
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    entry.modified = static_cast<int64_t>(st.st_mtime);
+    entry.isLink = S_ISLNK(st.st_mode);
+}
+
+bool TFolderHandle::Describe(TFolderEntry &entry) const
+{
+    struct stat st;
+    if (!dir_ || ::fstatat(::dirfd(static_cast<DIR *>(dir_)), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
+}
+
+bool DescribePath(const std::string &path, TFolderEntry &entry)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    FillFromStat(st, entry);
+    return true;
 }
 
 bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entries)
@@ -113,6 +141,23 @@ bool ListFolder(const std::string &folderPath, std::vector<TFolderEntry> &entrie
         if (!e.isFolder)
             e.size = folder.SizeOf(e.name);
     return true;
+}
+
+TUtf8TextScope::TUtf8TextScope()
+{
+    locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (utf8 == locale_t(0))
+        return;
+    locale_ = utf8;
+    previous_ = ::uselocale(utf8);
+}
+
+TUtf8TextScope::~TUtf8TextScope()
+{
+    if (!locale_)
+        return;
+    ::uselocale(static_cast<locale_t>(previous_));
+    ::freelocale(static_cast<locale_t>(locale_));
 }
 
 std::string CurrentDirectory()
@@ -131,21 +176,6 @@ bool IsExistingFile(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool QueryVolume(const std::string &root, std::string &label)
-{
-    label.clear();
-    const QString path = QFile::decodeName(QByteArray::fromStdString(root));
-    QFileInfo info(path);
-    if (!info.isDir() || !info.isReadable())
-        return false;
-    QStorageInfo storage(path);
-    if (!storage.isValid() || !storage.isReady())
-        return false;
-    if (QDir::cleanPath(storage.rootPath()) == QDir::cleanPath(info.absoluteFilePath()))
-        label = QFile::encodeName(storage.name()).toStdString();
-    return true;
 }
 
 bool SyncFile(int handle)
@@ -171,15 +201,92 @@ int HoldFile(const std::string &path)
     return handle;
 }
 
+namespace {
+
+// The one thread that closes held files.  Closing the last name of a large
+// file frees all its blocks, which can take long; the save that replaced it
+// does not wait for that.  A queue keeps the thread count at one however
+// fast saves follow each other.
+class TCloser {
+public:
+    ~TCloser()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        if (worker_.joinable())
+            worker_.join();
+    }
+
+    void Close(int handle)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!worker_.joinable() && !stopping_) {
+            try {
+                worker_ = std::thread([this] { Run(); });
+            } catch (...) {
+                lock.unlock();
+                ::close(handle); // no thread to be had: pay for it here
+                return;
+            }
+        }
+        if (stopping_) {
+            lock.unlock();
+            ::close(handle);
+            return;
+        }
+        queue_.push_back(handle);
+        lock.unlock();
+        wake_.notify_one();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty())
+                return; // stopping, nothing left
+            const int handle = queue_.front();
+            queue_.pop_front();
+            lock.unlock();
+            ::close(handle);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<int> queue_;
+    std::thread worker_;
+    bool stopping_ = false;
+};
+
+} // namespace
+
 void ReleaseHeldFile(int handle)
 {
     if (handle < 0)
         return;
-    try {
-        std::thread([handle] { ::close(handle); }).detach();
-    } catch (...) {
-        ::close(handle); // no thread to be had: pay for it here
-    }
+    static TCloser closer;
+    closer.Close(handle);
+}
+
+TFileIdentity IdentifyFile(const std::string &path)
+{
+    TFileIdentity id;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return id;
+    id.exists = true;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.file = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
 }
 
 } // namespace tslcat::platform

@@ -46,37 +46,50 @@ bool matchesMask(std::string_view name, std::string_view mask)
     return m == mask.size();
 }
 
-struct Collected {
-    std::string name;
-    QString key; // decoded once for sorting
-};
+} // namespace
 
-// Sorted by the locale's case-insensitive order.  Names that differ only in
-// letter case are all kept (a case-sensitive file system can hold both),
-// in byte order among themselves.
-void sortEntries(std::vector<Collected> &entries)
+const TScanEntry &TTreeScanner::Entry() const
 {
-    for (Collected &e : entries)
-        e.key = DecodeName(e.name);
-    std::stable_sort(entries.begin(), entries.end(), [](const Collected &a, const Collected &b) {
-        int r = CompareDecodedNamesCaseInsensitive(a.key, b.key);
-        return r != 0 ? r < 0 : a.name < b.name;
-    });
+    if (detailsPending_) {
+        detailsPending_ = false;
+        platform::TFolderEntry e{entry_.name, entry_.IsFolder(), false, 0};
+        // Through the open folder where there is one; deep in a tree, where
+        // handles are closed, by the full path.
+        const bool known =
+            detailsIn_ && detailsIn_->IsOpen() ? detailsIn_->Describe(e) : platform::DescribePath(fileFound_, e);
+        if (known) {
+            entry_.size = entry_.IsFolder() ? 0 : e.size;
+            entry_.modified = e.modified;
+        }
+    }
+    return entry_;
 }
 
-} // namespace
+uint32_t TTreeScanner::FileSize() const
+{
+    return inFileEvent_ ? static_cast<uint32_t>(Entry().size) : 0;
+}
 
 void TTreeScanner::Scan()
 {
     searchInProgress_ = true;
     fileFound_.clear();
-    fileSize_ = 0;
     const char sep = platform::PathSeparator();
     std::string start = InitialDirectory.empty() ? platform::CurrentDirectory() : InitialDirectory;
     while (start.size() > 1 && start.back() == sep)
         start.pop_back();
     if (start.empty() || start.back() != sep)
         start.push_back(sep);
+    entry_ = {};
+    entry_.kind = TEntryKind::Folder;
+    {
+        platform::TFolderEntry self{{}, true, false, 0};
+        if (platform::DescribePath(start, self))
+            entry_.modified = self.modified;
+        const size_t end = start.size() - 1;
+        const size_t slash = end == 0 ? std::string::npos : start.rfind(sep, end - 1);
+        entry_.name = slash == std::string::npos ? start.substr(0, end) : start.substr(slash + 1, end - slash - 1);
+    }
     running_ = true;
     struct Done {
         bool &flag;
@@ -85,18 +98,14 @@ void TTreeScanner::Scan()
     ScanDirectory(start);
 }
 
-uint32_t TTreeScanner::FileSize() const
-{
-    if (sizeFolder_) {
-        fileSize_ = static_cast<uint32_t>(sizeFolder_->SizeOf(*sizeName_));
-        sizeFolder_ = nullptr;
-    }
-    return fileSize_;
-}
-
 void TTreeScanner::ScanDirectory(const std::string &folderPath)
 {
-    scanFolder(folderPath, nullptr, {}, 0);
+    TScanEntry self = entry_;
+    if (!searchInProgress_) {
+        self = {};
+        self.kind = TEntryKind::Folder;
+    }
+    scanFolder(folderPath, nullptr, std::move(self), 0);
 }
 
 // Handles of the folders being walked stay open down to this depth, so each
@@ -105,79 +114,176 @@ void TTreeScanner::ScanDirectory(const std::string &folderPath)
 // a deep tree never runs out of handles.
 constexpr int kMaxOpenFolderDepth = 64;
 
-void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent,
-                              const std::string &name, int depth)
+void TTreeScanner::scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent, TScanEntry self,
+                              int depth)
 {
     if (OnProcessEvents)
         OnProcessEvents();
     if (!running_)
         return;
-    fileSize_ = 0;
     fileFound_ = folderPath;
+    entry_ = std::move(self);
+    detailsIn_ = parent;
+    detailsPending_ = parent != nullptr; // the start folder's came with Scan
     if (OnDirectoryFound)
         OnDirectoryFound(*this);
+    detailsPending_ = false;
+    self = entry_;
 
     // One listing gives both the subfolders and the files.
     platform::TFolderHandle folder;
     if (parent)
-        folder.OpenChild(*parent, name, folderPath);
+        folder.OpenChild(*parent, self.name, folderPath);
     else
         folder.Open(folderPath);
     std::vector<platform::TFolderEntry> listing;
     folder.List(listing);
-    std::vector<Collected> folders, files;
+    std::vector<TScanEntry> entries;
+    entries.reserve(listing.size());
     for (auto &e : listing) {
-        if (e.isFolder) {
-            if (!e.isHidden)
-                folders.push_back({std::move(e.name), {}});
-        } else if (matchesMask(e.name, FileMask)) {
-            files.push_back({std::move(e.name), {}});
-        }
+        if (!e.isFolder && !matchesMask(e.name, FileMask))
+            continue;
+        TScanEntry entry;
+        entry.name = std::move(e.name);
+        entry.kind = e.isFolder ? TEntryKind::Folder : e.isLink ? TEntryKind::Link : TEntryKind::File;
+        entries.push_back(std::move(entry));
     }
     listing.clear();
     listing.shrink_to_fit();
-    sortEntries(folders);
-    sortEntries(files);
+    std::vector<TScanEntry> files, folders;
+    SplitListing(std::move(entries), files, folders);
 
-    for (const Collected &f : files) {
+    for (TScanEntry &f : files) {
         fileFound_.assign(folderPath).append(f.name);
-        fileSize_ = 0;
-        sizeFolder_ = &folder;
-        sizeName_ = &f.name;
-        struct SizeScope {
-            const platform::TFolderHandle *&folder;
-            ~SizeScope() { folder = nullptr; }
-        } sizeScope{sizeFolder_};
+        entry_ = std::move(f);
+        detailsIn_ = &folder;
+        detailsPending_ = true;
+        inFileEvent_ = true;
         if (OnFileFound)
             OnFileFound(*this);
+        inFileEvent_ = false;
+        detailsPending_ = false;
     }
-    fileSize_ = 0;
+    files.clear();
     if (depth >= kMaxOpenFolderDepth)
         folder.Close();
     const char sep = platform::PathSeparator();
     std::string sub;
-    for (const Collected &d : folders) {
+    for (TScanEntry &d : folders) {
         sub.assign(folderPath).append(d.name).push_back(sep);
         if (Recursive) {
-            scanFolder(sub, &folder, d.name, depth + 1);
+            scanFolder(sub, &folder, std::move(d), depth + 1);
         } else {
             fileFound_ = sub;
+            entry_ = std::move(d);
+            detailsIn_ = &folder;
+            detailsPending_ = true;
             if (OnDirectoryFound)
                 OnDirectoryFound(*this);
+            detailsPending_ = false;
         }
     }
     fileFound_ = folderPath;
+    entry_ = std::move(self);
     if (OnDirectoryDone)
         OnDirectoryDone(*this);
 }
 
-TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName, IIconLookup &icons,
-                       ICatalogProgress *progress)
+namespace {
+
+// The one tree builder: turns a walk into catalog nodes below a new disc.
+class TCatalogBuilder final : public IScanSink {
+public:
+    TCatalogBuilder(TCatalogNodes &nodes, std::string_view discName, IIconLookup &icons, ICatalogProgress *progress,
+                    const TScanOptions &options, bool filesOnDisk, std::vector<TClosedArchive> &keptClosed)
+        : nodes_(nodes), discName_(discName), icons_(icons), progress_(progress), options_(options),
+          openArchives_(options.openArchives && filesOnDisk), keptClosed_(keptClosed)
+    {
+    }
+
+    TCatalogNode *Disc() const { return disc_; }
+
+    void FolderEntered(const TScanEntry &folder, const std::string &path) override
+    {
+        ++depth_;
+        if (depth_ == 1) {
+            current_ = nodes_.AddChild(nullptr, discName_);
+            disc_ = current_;
+        } else {
+            current_ = nodes_.AddChild(current_, folder.name);
+        }
+        current_->SetIcons(FolderIcon(icons_, path, false), FolderIcon(icons_, path, true));
+        processEvents();
+    }
+
+    void FileFound(const TScanEntry &file, const std::string &path) override
+    {
+        TCatalogNode *node = nodes_.AddChild(current_, file.name);
+        node->SetIcons(FileIcon(icons_, path, false), FileIcon(icons_, path, true));
+        if (openArchives_ && !insideArchive_ && file.kind == TEntryKind::File && IsArchiveName(file.name))
+            openArchive(node, path);
+        processEvents();
+    }
+
+    void FolderDone() override
+    {
+        --depth_;
+        current_ = current_ ? current_->Parent() : nullptr;
+    }
+
+private:
+    void processEvents()
+    {
+        if (progress_)
+            progress_->ProcessEvents();
+    }
+
+    // The members go below the archive's own node, which thereby becomes a
+    // folder for the catalog; an archive that cannot be listed whole stays
+    // the file it was.
+    void openArchive(TCatalogNode *node, const std::string &path)
+    {
+        TEntryTree members;
+        const TArchiveReport report =
+            ReadArchiveMembers(path, members, options_.archiveLimits, [this] { processEvents(); });
+        if (report.result != TArchiveResult::Ok) {
+            keptClosed_.push_back({path, report.message});
+            return;
+        }
+        if (members.Size() == 0)
+            return;
+        node->SetData(kArchiveNodeData);
+        TCatalogNode *const outer = current_;
+        const int outerDepth = depth_;
+        current_ = node;
+        insideArchive_ = true;
+        members.Walk(*this, {}, path + "/", false);
+        insideArchive_ = false;
+        current_ = outer;
+        depth_ = outerDepth;
+    }
+
+    TCatalogNodes &nodes_;
+    std::string_view discName_;
+    IIconLookup &icons_;
+    ICatalogProgress *progress_;
+    const TScanOptions &options_;
+    const bool openArchives_;
+    std::vector<TClosedArchive> &keptClosed_;
+    int depth_ = 0;
+    TCatalogNode *current_ = nullptr;
+    TCatalogNode *disc_ = nullptr;
+    bool insideArchive_ = false;
+};
+
+} // namespace
+
+TAddDiscResult AddDiscFrom(TCatalogTree &tree, ITreeSource &source, std::string_view discName, IIconLookup &icons,
+                           ICatalogProgress *progress, const TScanOptions &options)
 {
     TAddDiscResult result;
     TBusyScope busy(tree);
     TCatalogNodes &nodes = tree.Items();
-    const char sep = platform::PathSeparator();
 
     struct Scope {
         TCatalogNodes &nodes;
@@ -194,45 +300,27 @@ TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_
     nodes.BeginUpdate();
     Scope scope{nodes, progress};
 
-    int depth = 0;
-    TCatalogNode *current = nullptr;
-    auto processEvents = [progress] {
-        if (progress)
-            progress->ProcessEvents();
-    };
-
-    TTreeScanner scanner;
-    scanner.InitialDirectory = root;
-    scanner.OnDirectoryFound = [&](TTreeScanner &s) {
-        ++depth;
-        const std::string &path = s.FileFound();
-        if (depth == 1) {
-            current = nodes.AddChild(nullptr, discName);
-            result.disc = current;
-        } else {
-            // The last component: between the last two separators.
-            const size_t end = path.size() - 1;
-            const size_t begin = path.rfind(sep, end - 1);
-            current = nodes.AddChild(current, std::string_view(path).substr(begin + 1, end - begin - 1));
-        }
-        current->SetIcons(FolderIcon(icons, path, false), FolderIcon(icons, path, true));
-        processEvents();
-    };
-    scanner.OnFileFound = [&](TTreeScanner &s) {
-        const std::string &path = s.FileFound();
-        const size_t slash = path.rfind(sep);
-        TCatalogNode *file = nodes.AddChild(current, std::string_view(path).substr(slash + 1));
-        file->SetIcons(FileIcon(icons, path, false), FileIcon(icons, path, true));
-        processEvents();
-    };
-    scanner.OnDirectoryDone = [&](TTreeScanner &) {
-        --depth;
-        current = current ? current->Parent() : nullptr;
-    };
-    scanner.Scan();
+    TCatalogBuilder builder(nodes, discName, icons, progress, options, source.FilesAreOnDisk(), result.keptClosed);
+    source.Walk(builder);
+    result.disc = builder.Disc();
 
     result.fileCount = RefreshDiscIconsAndCount(tree, icons, result.fileTypes, progress, false);
     return result;
+}
+
+TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName, IIconLookup &icons,
+                       ICatalogProgress *progress, const TScanOptions &options)
+{
+    if (platform::IsExistingFile(root)) {
+        // Read whole, and so refused if need be, before the catalog is touched.
+        TImageSource image(root, [progress] {
+            if (progress)
+                progress->ProcessEvents();
+        });
+        return AddDiscFrom(tree, image, discName, icons, progress, options);
+    }
+    TFolderSource folder(root);
+    return AddDiscFrom(tree, folder, discName, icons, progress, options);
 }
 
 } // namespace tslcat

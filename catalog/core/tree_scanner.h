@@ -19,7 +19,9 @@
 #include <string>
 #include <string_view>
 
+#include "archive_reader.h"
 #include "catalog_store.h"
+#include "scan_source.h"
 
 namespace tslcat {
 
@@ -45,10 +47,13 @@ public:
     // During OnDirectoryFound the folder path, ending in the separator;
     // during OnFileFound the file's full path.
     const std::string &FileFound() const { return fileFound_; }
-    // During OnFileFound the file's size (low 32 bits), otherwise 0.  Read
-    // from the file system when first asked for, so a walk whose handlers
-    // never ask costs no call per file.
+    // During OnFileFound the file's size (low 32 bits), otherwise 0.
     uint32_t FileSize() const;
+    // The entry being reported: during OnDirectoryFound the folder (the
+    // start folder's name is its last path component), during OnFileFound
+    // the file.  Its size and time are read from the file system when first
+    // asked for, so a walk whose handlers never ask costs no call per entry.
+    const TScanEntry &Entry() const;
     bool SearchInProgress() const { return searchInProgress_; }
 
     std::function<void(TTreeScanner &)> OnDirectoryFound;
@@ -65,33 +70,58 @@ public:
     void ScanDirectory(const std::string &folderPath);
 
 private:
-    void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent, const std::string &name,
-                    int depth);
+    void scanFolder(const std::string &folderPath, const platform::TFolderHandle *parent, TScanEntry self, int depth);
 
     std::string fileFound_;
-    mutable uint32_t fileSize_ = 0;
-    // While a file's size is still to be read: the folder and the name.
-    mutable const platform::TFolderHandle *sizeFolder_ = nullptr;
-    const std::string *sizeName_ = nullptr;
+    mutable TScanEntry entry_;
+    // While entry_'s size and time are still to be read: the open folder
+    // holding it (or, when that is closed, fileFound_ is used).
+    const platform::TFolderHandle *detailsIn_ = nullptr;
+    mutable bool detailsPending_ = false;
+    bool inFileEvent_ = false;
     bool searchInProgress_ = false;
     bool running_ = false;
 };
 
-struct TAddDiscResult {
-    TCatalogNode *disc = nullptr; // the new disc node
-    int64_t fileCount = 0;        // child-less nodes of the whole catalog
-    TFileTypeList fileTypes;      // rebuilt over the whole catalog
+// How a scan treats the archives it meets.
+struct TScanOptions {
+    // Catalog the members of the archives found (IsArchiveName) as children
+    // of the archive's node, one level deep: archives inside archives, and
+    // archives inside a scanned image, stay files.
+    bool openArchives = false;
+    // Bounds per archive; past one the archive stays a plain file.
+    TArchiveLimits archiveLimits = TArchiveLimits::ForArchive();
 };
 
-// Adds the folder tree at `root` as a new last disc node named `discName`
-// (any bytes, empty and duplicate names accepted): folders become folder
-// nodes with folder icons, files become file nodes with file icons, in walk
-// order, all inside one BeginUpdate/EndUpdate; then the disc icons are
-// refreshed and files counted over the whole catalog.  A root that cannot be
-// listed gives a disc node without entries.  Does not save: the caller runs
+// An archive found during a scan that stays a plain file.
+struct TClosedArchive {
+    std::string path;   // where it is, as the scan saw it
+    std::string reason; // e.g. "more than 100000 members"
+};
+
+struct TAddDiscResult {
+    TCatalogNode *disc = nullptr;           // the new disc node
+    int64_t fileCount = 0;                  // child-less nodes of the whole catalog
+    TFileTypeList fileTypes;                // rebuilt over the whole catalog
+    std::vector<TClosedArchive> keptClosed; // with TScanOptions::openArchives
+};
+
+// Adds the tree of `source` as a new last disc node named `discName` (any
+// bytes, empty and duplicate names accepted): folders become folder nodes
+// with folder icons, files become file nodes with file icons, in walk order,
+// all inside one BeginUpdate/EndUpdate; then the disc icons are refreshed
+// and files counted over the whole catalog.  Does not save: the caller runs
 // SaveCatalog next.  Events are processed at every folder and after every
 // file node.
+TAddDiscResult AddDiscFrom(TCatalogTree &tree, ITreeSource &source, std::string_view discName, IIconLookup &icons,
+                           ICatalogProgress *progress = nullptr, const TScanOptions &options = {});
+
+// AddDiscFrom over `root`: a folder (a root that cannot be listed gives a
+// disc node without entries), or an existing file, which must be an ISO 9660
+// image.  An image is read whole before the catalog is touched, so a damaged,
+// truncated or foreign file throws EImageError naming it and leaves the
+// catalog as it was.
 TAddDiscResult AddDisc(TCatalogTree &tree, const std::string &root, std::string_view discName, IIconLookup &icons,
-                       ICatalogProgress *progress = nullptr);
+                       ICatalogProgress *progress = nullptr, const TScanOptions &options = {});
 
 } // namespace tslcat

@@ -20,6 +20,8 @@ public:
     // Asked before an in-place edit of `node` starts; clearing `allowEdit`
     // refuses it.
     std::function<void(TCatalogNode *node, bool &allowEdit)> OnEditing;
+    // True while a name is being edited in place.
+    bool IsEditingName() const { return state() == EditingState; }
 
 protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;

@@ -8,7 +8,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QUrl>
 
 namespace tslcat {
@@ -60,6 +59,11 @@ void TMessages::ShowMessage(const std::string &text)
     ShowText(DecodeName(text));
 }
 
+bool TMessages::Ask(const std::string &text)
+{
+    return Confirm(DecodeName(text));
+}
+
 void TBoxMessages::ShowText(const QString &text)
 {
     ShowBox(m_owner, QMessageBox::NoIcon, QStringLiteral("Tessaly-Catalog"), text);
@@ -93,65 +97,7 @@ void TDesktopLauncher::OpenWithDefault(const std::string &path)
 
 void TDesktopLauncher::OpenInEditor(const std::string &path)
 {
-    const QStringList command = TextEditorCommand(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!command.isEmpty())
-        QProcess::startDetached(command.first(), command.mid(1));
-}
-
-QStringList ExpandExecLine(const QString &exec, const QString &path)
-{
-    // Desktop entry quoting: arguments split at unquoted blanks; inside
-    // double quotes a backslash escapes the next character.
-    QStringList words;
-    QString word;
-    bool inWord = false;
-    bool quoted = false;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        const QChar c = exec[i];
-        if (quoted) {
-            if (c == QLatin1Char('"')) {
-                quoted = false;
-            } else if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
-                word.append(exec[++i]);
-            } else {
-                word.append(c);
-            }
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-            inWord = true;
-        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
-            if (inWord)
-                words.append(word);
-            word.clear();
-            inWord = false;
-        } else {
-            word.append(c);
-            inWord = true;
-        }
-    }
-    if (inWord)
-        words.append(word);
-
-    QStringList args;
-    bool placed = false;
-    for (const QString &w : std::as_const(words)) {
-        if (w == QLatin1String("%f") || w == QLatin1String("%F") || w == QLatin1String("%u") ||
-            w == QLatin1String("%U")) {
-            if (!placed)
-                args.append(path);
-            placed = true;
-            continue;
-        }
-        // Other field codes (%i, %c, %k, deprecated ones) have no value here.
-        if (w.size() == 2 && w[0] == QLatin1Char('%') && w[1] != QLatin1Char('%'))
-            continue;
-        QString expanded = w;
-        expanded.replace(QLatin1String("%%"), QLatin1String("%"));
-        args.append(expanded);
-    }
-    if (!placed && !args.isEmpty())
-        args.append(path);
-    return args;
+    OpenInTextEditor(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
 } // namespace tslcat

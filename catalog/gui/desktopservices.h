@@ -24,6 +24,7 @@ public:
     virtual bool Confirm(const QString &text) = 0;                         // Yes/No question, true for Yes
 
     void ShowMessage(const std::string &text) final;
+    bool Ask(const std::string &text) final; // Confirm
 };
 
 // Real implementations.
@@ -45,16 +46,15 @@ private:
 class TDesktopLauncher final : public ILauncher {
 public:
     void OpenWithDefault(const std::string &path) override; // QDesktopServices
-    void OpenInEditor(const std::string &path) override;
+    void OpenInEditor(const std::string &path) override;    // OpenInTextEditor
 };
 
-// The command line that opens `path` in a text editor: the default
-// application for text/plain when the desktop names one, else a known
-// editor found on PATH.  Empty when there is none.  Exposed for tests.
-QStringList TextEditorCommand(const QString &path);
+// Opens `path` in the desktop's text editor: the default application for
+// text/plain, else a known editor found on PATH.  False when none started.
+bool OpenInTextEditor(const QString &path);
 
-// Splits a desktop entry's Exec value into arguments and puts `path` in
-// place of its file or URL field code (appended when it has none).
-QStringList ExpandExecLine(const QString &exec, const QString &path);
+// The fallback editor's command line: the first of a few well-known editors
+// found on PATH, with `path` as its argument; empty when there is none.
+QStringList KnownEditorCommand(const QString &path);
 
 } // namespace tslcat

@@ -1,10 +1,17 @@
 #include "desktopservices.h"
 
+#include <QProcess>
+
 namespace tslcat {
 
-QStringList TextEditorCommand(const QString &path)
+QStringList KnownEditorCommand(const QString &path)
 {
     return {QStringLiteral("notepad.exe"), path};
+}
+
+bool OpenInTextEditor(const QString &path)
+{
+    return QProcess::startDetached(QStringLiteral("notepad.exe"), {path});
 }
 
 } // namespace tslcat

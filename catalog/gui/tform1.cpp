@@ -7,7 +7,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,7 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStorageInfo>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTableView>
 #include <QTreeView>
@@ -25,6 +28,7 @@
 #include "anchors.h"
 #include "busyindicator.h"
 #include "catalog_errors.h"
+#include "catalog_lock.h"
 #include "catalog_names.h"
 #include "catalog_texts.h"
 #include "catalogtreemodel.h"
@@ -57,29 +61,23 @@ std::string PathBytes(const QString &path)
     return QFile::encodeName(path).toStdString();
 }
 
-// A drive root that is a plain folder rather than a mounted volume still
-// serves as one (the drive box accepts any folder typed in): its label is
-// the folder's name.  A mounted volume keeps its own label, empty or not.
-class TFolderVolumeQuery final : public IVolumeQuery {
-public:
-    explicit TFolderVolumeQuery(IVolumeQuery &volumes) : m_volumes(volumes) {}
-    bool QueryVolume(const std::string &root, std::string &label) override
-    {
-        const bool ready = m_volumes.QueryVolume(root, label);
-        const QFileInfo folder(QFile::decodeName(QByteArray::fromStdString(root)));
-        if (root.empty() || !folder.isDir())
-            return ready;
-        const QString path = QDir::cleanPath(folder.absoluteFilePath());
-        if (ready && QDir::cleanPath(QStorageInfo(path).rootPath()) == path)
-            return true;
-        if (!ready && !folder.isReadable())
-            return false;
-        label = QFile::encodeName(QDir(path).dirName()).toStdString();
-        return true;
-    }
+// The drive box's list shows each volume's label beside its mount path;
+// the path alone is the item's text, so choosing an item puts just the path
+// into the box.
+constexpr int kVolumeLabelRole = Qt::UserRole + 1;
 
-private:
-    IVolumeQuery &m_volumes;
+class TDriveItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString label = index.data(kVolumeLabelRole).toString();
+        if (!label.isEmpty())
+            option->text += QStringLiteral("   ") + label;
+    }
 };
 
 QLabel *MakeLabel(const QString &text, QWidget *parent, const char *name)
@@ -194,6 +192,41 @@ private:
     TForm1 &m_form;
 };
 
+// Waits for a disc with the window responsive: the wait ends early when the
+// volumes change, and at once when the user leaves the program.
+class TForm1::DiscWaiter final : public IWaiter {
+public:
+    explicit DiscWaiter(TForm1 &form) : m_form(form) {}
+
+    bool Wait(int milliseconds) override
+    {
+        if (m_form.m_quitPending)
+            return false;
+        // The user sees that the program is still looking.
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(milliseconds);
+        m_loop = &loop;
+        loop.exec();
+        m_loop = nullptr;
+        QApplication::restoreOverrideCursor();
+        return !m_form.m_quitPending;
+    }
+    // The volumes changed or the program is leaving: look again now.
+    void Wake()
+    {
+        if (m_loop)
+            m_loop->quit();
+    }
+
+private:
+    TForm1 &m_form;
+    QEventLoop *m_loop = nullptr; // non-owning: the running Wait owns it
+};
+
 // --- construction ---------------------------------------------------------------
 
 TForm1::TForm1(TFormServices services, QWidget *parent)
@@ -209,21 +242,39 @@ TForm1::TForm1(TFormServices services, QWidget *parent)
         m_services.launcher = m_ownLauncher.get();
     }
     if (!m_services.volumes) {
-        m_ownVolumes = std::make_unique<TSystemVolumeQuery>();
+        m_ownVolumes = std::make_unique<TSystemVolumeList>();
         m_services.volumes = m_ownVolumes.get();
     }
     if (!m_services.files) {
         m_ownFiles = std::make_unique<TSystemFileProbe>();
         m_services.files = m_ownFiles.get();
     }
-    if (!m_services.listRoots)
-        m_services.listRoots = [] { return ListVolumeRoots(); };
-    m_folderVolumes = std::make_unique<TFolderVolumeQuery>(*m_services.volumes);
+    m_driveQuery = std::make_unique<TVolumeListQuery>(*m_services.volumes);
+    m_discWaiter = std::make_unique<DiscWaiter>(*this);
     m_progress = std::make_unique<Progress>(*this);
+    m_committer = std::make_unique<TCatalogCommitter>(DatabaseFileName());
+
+    // Others' saves rename a new file over the catalog, which a watch on the
+    // file alone loses; the folder's watch sees the rename.  A short delay
+    // lets a burst of changes settle into one look.
+    m_watcher = new QFileSystemWatcher(this);
+    m_outsideChangeTimer = new QTimer(this);
+    m_outsideChangeTimer->setSingleShot(true);
+    m_outsideChangeTimer->setInterval(kOutsideChangeDelayMs);
+    connect(m_outsideChangeTimer, &QTimer::timeout, this, &TForm1::CheckForOutsideChange);
+    // A change while the timer runs does not restart it: a folder that
+    // changes all the time must not put the look off for ever.
+    auto lookSoon = [this] {
+        if (!m_outsideChangeTimer->isActive())
+            m_outsideChangeTimer->start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, lookSoon);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, lookSoon);
 
     BuildControls();
     ConnectHandlers();
     FormCreate();
+    m_services.volumes->Watch([this] { VolumesChanged(); });
 }
 
 TForm1::~TForm1()
@@ -318,6 +369,11 @@ void TForm1::BuildControls()
     // but uses the group's width, and its list may be wider still.
     CDDriveComboBox->setGeometry(8, 56, 97, 21);
     CDDriveComboBox->view()->setMinimumWidth(200);
+    CDDriveComboBox->setItemDelegate(new TDriveItemDelegate(CDDriveComboBox));
+    cboxArchives = new QCheckBox(QStringLiteral("Open Archives"), SettingsGroupBox);
+    cboxArchives->setObjectName(QStringLiteral("cboxArchives"));
+    cboxArchives->setToolTip(QStringLiteral("List the members of zip, 7z, tar and ISO files found on the disc"));
+    cboxArchives->setGeometry(8, 78, 97, 17);
 
     // "Search:"
     SearchGroupBox = MakeGroup(QStringLiteral("Search:"), this, "SearchGroupBox");
@@ -410,8 +466,8 @@ void TForm1::BuildControls()
     BrowseFolderPop = ListViewPopupMenu->addAction(QStringLiteral("Browse Containing Folder"));
     BrowseFolderPop->setObjectName(QStringLiteral("BrowseFolderPop"));
 
-    // The drive box offers the mounted volumes; its text is set at show.
-    CDDriveComboBox->addItems(m_services.listRoots().roots);
+    // The drive box offers the volumes; its text is set at show.
+    FillDriveBox(m_services.volumes->Volumes());
     CDDriveComboBox->setEditText(QStringLiteral("fgh"));
 }
 
@@ -431,6 +487,7 @@ void TForm1::ConnectHandlers()
     connect(BrowseFolderPop, &QAction::triggered, this, &TForm1::BrowseFolderPopClick);
 
     SearchStringEdit->installEventFilter(this);
+    connect(SearchStringEdit, &QLineEdit::textChanged, this, &TForm1::LimitSearchText);
     ExtComboBox->installEventFilter(this);
     if (ExtComboBox->lineEdit())
         ExtComboBox->lineEdit()->installEventFilter(this);
@@ -508,12 +565,54 @@ void TForm1::LibraryMessageSink(const char *text, const char *caption)
 
 void TForm1::FormShow()
 {
-    const VolumeRoots roots = m_services.listRoots();
-    const QString current = CDDriveComboBox->currentText();
-    CDDriveComboBox->clear();
-    CDDriveComboBox->addItems(roots.roots);
-    CDDriveComboBox->setEditText(roots.firstOptical.isEmpty() ? current : roots.firstOptical);
+    const std::vector<TVolume> volumes = m_services.volumes->Volumes();
+    FillDriveBox(volumes);
+    // The first optical drive, with a disc or without one.
+    for (const TVolume &v : volumes) {
+        if (v.optical) {
+            CDDriveComboBox->setEditText(QFile::decodeName(QByteArray::fromStdString(v.root)));
+            break;
+        }
+    }
     SearchButton->setFocus();
+}
+
+void TForm1::FillDriveBox(const std::vector<TVolume> &volumes)
+{
+    // Refilling the list must not touch what the user is typing: the box's
+    // text, cursor and selection are put back as they were.
+    QLineEdit *edit = CDDriveComboBox->lineEdit();
+    const QString text = edit->text();
+    const int cursor = edit->cursorPosition();
+    const int selectionStart = edit->selectionStart();
+    const int selectionLength = int(edit->selectedText().size());
+    const bool modified = edit->isModified();
+    const QSignalBlocker blockBox(CDDriveComboBox);
+    const QSignalBlocker blockEdit(edit);
+    CDDriveComboBox->clear();
+    for (const TVolume &v : volumes) {
+        // Mount points with nothing on them are listed for optical drives
+        // only: an empty CD drive, where the disc will go.
+        if (!v.mounted && !v.optical)
+            continue;
+        CDDriveComboBox->addItem(QFile::decodeName(QByteArray::fromStdString(v.root)));
+        const QString label = v.mounted ? DecodeName(v.label) : QStringLiteral("(no disc)");
+        CDDriveComboBox->setItemData(CDDriveComboBox->count() - 1, label, kVolumeLabelRole);
+        CDDriveComboBox->setItemData(CDDriveComboBox->count() - 1, label, Qt::ToolTipRole);
+    }
+    CDDriveComboBox->setCurrentIndex(-1);
+    edit->setText(text);
+    if (selectionStart >= 0)
+        edit->setSelection(selectionStart, selectionLength);
+    else
+        edit->setCursorPosition(cursor);
+    edit->setModified(modified);
+}
+
+void TForm1::VolumesChanged()
+{
+    FillDriveBox(m_services.volumes->Volumes());
+    m_discWaiter->Wake();
 }
 
 void TForm1::FormResize()
@@ -561,6 +660,7 @@ void TForm1::closeEvent(QCloseEvent *event)
         m_quitPending = true;
         hide();
         event->ignore();
+        m_discWaiter->Wake();
         return;
     }
     QWidget::closeEvent(event);
@@ -600,6 +700,14 @@ void TForm1::LoadCatalog()
     WorkScope work(*this);
     ++m_loadCount;
     m_progress->animate = true;
+    // From now on, others' changes to the file are shown; whatever happens
+    // below, the window holds the file's version as it is now.
+    WatchCatalogFile();
+    struct NoteLoaded {
+        TCatalogCommitter &committer;
+        platform::TFileIdentity version;
+        ~NoteLoaded() { committer.NoteLoaded(version); }
+    } noteLoaded{*m_committer, CatalogFileIdentity(DatabaseFileName())};
     try {
         const TLoadResult result = tslcat::LoadCatalog(*m_tree, DatabaseFileName(), *m_icons, m_progress.get());
         if (!result.found) {
@@ -638,59 +746,172 @@ void TForm1::SyncViewWithTree()
 void TForm1::ShowFileTypes(const TFileTypeList &types)
 {
     const QString text = ExtComboBox->currentText();
-    QStringList entries;
-    entries.reserve(types.Count());
-    for (const std::string &type : types.Items())
-        entries.append(DecodeName(type));
     ExtComboBox->clear();
-    ExtComboBox->addItems(entries);
+    // Each entry keeps its stored bytes: a filter chosen from the list
+    // compares those, whatever encoding the catalog holds.
+    for (const std::string &type : types.Items())
+        ExtComboBox->addItem(DecodeName(type), QByteArray::fromStdString(type));
     ExtComboBox->setEditText(text);
 }
 
-void TForm1::KeepDamagedCatalog()
+QString TForm1::DamagedCatalogKeepName() const
 {
-    // After a failed load the tree holds only part of the file.  Saving it
-    // would replace the whole catalog with that part, so the file is first
-    // kept beside it under another name.
+    // An earlier damaged file kept is never overwritten: the next free
+    // numbered name is used.
     const QString file = DatabaseFileName();
     QString keep = file + QStringLiteral(".damaged");
     for (int n = 1; QFile::exists(keep); ++n)
         keep = file + QStringLiteral(".damaged.%1").arg(n);
-    if (QFile::copy(file, keep))
+    return keep;
+}
+
+void TForm1::KeepDamagedCatalog(const QString &keep)
+{
+    // After a failed load the tree holds only part of the file.  Saving it
+    // would replace the whole catalog with that part, so the file is first
+    // kept beside it under another name.
+    if (QFile::copy(DatabaseFileName(), keep))
         m_loadFailed = false;
 }
 
 void TForm1::SaveCatalog()
 {
+    // Every change of the window is a kept edit now (CommitEdit); a plain
+    // save is the tree as it is, under the same lock and checks.
+    CommitEdit(TCatalogEdit::AddDiscs(nullptr));
+}
+
+bool TForm1::CommitEdit(const TCatalogEdit &edit)
+{
     if (m_loadFailed) {
         // The file on disk holds more than the tree: never replace it
         // without the user's say, and keep it beside the new one.
+        const QString keep = DamagedCatalogKeepName();
         const QString question =
             QStringLiteral("The catalog file '%1' could not be read completely, so the tree holds only part of "
                            "it.\rSaving replaces the file with what was read; the old file is kept as "
-                           "'%1.damaged'.\rSave the catalog now?")
-                .arg(DatabaseFileName());
+                           "'%2'.\rSave the catalog now?")
+                .arg(DatabaseFileName(), keep);
         if (!m_services.messages->Confirm(question)) {
             m_services.messages->Error(
                 QStringLiteral("Not saved: '%1' was not read completely.").arg(DatabaseFileName()));
-            return;
+            return false;
         }
-        KeepDamagedCatalog();
+        KeepDamagedCatalog(keep);
         if (m_loadFailed) {
-            m_services.messages->Error(QStringLiteral("Cannot create file %1.damaged").arg(DatabaseFileName()));
-            return;
+            m_services.messages->Error(QStringLiteral("Cannot create file %1").arg(keep));
+            return false;
         }
+        // What is on disk is now kept; the tree is what gets saved.
+        m_committer->NoteLoaded();
     }
     const bool animate = m_progress->animate;
     m_progress->animate = false;
+    bool saved = false;
     try {
-        const int64_t files = tslcat::SaveCatalog(*m_tree, DatabaseFileName(), m_progress.get());
-        DBLabel->setText(QString::fromStdString(DatabaseLabelText(files)));
+        const TCommitResult result = m_committer->Commit(
+            *m_tree, edit, [this] { ReloadTreeFromDisk(); }, m_progress.get(), CatalogLockTimeoutMs(),
+            [this] { m_progress->SetStatusText("Waiting for another program to finish changing the catalog..."); });
+        if (result.reloaded || result.saved)
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
+        if (!result.applied)
+            m_services.messages->ShowText(
+                QStringLiteral("The catalog was changed by another program meanwhile, and this change no longer "
+                               "applies to it, so it was dropped:\r%1")
+                    .arg(Text(edit.Describe().c_str())));
+        saved = result.saved;
     } catch (const std::exception &e) {
-        m_progress->SetStatusText("");
+        m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
     }
+    m_progress->SetStatusText("");
     m_progress->animate = animate;
+    return saved;
+}
+
+void TForm1::ReloadTreeFromDisk()
+{
+    // The selected node is found again by its path; when it is gone, its
+    // disc (when that is still there) is selected instead.
+    TNodePath selected;
+    if (TCatalogNode *node = m_tree->Selected())
+        selected = PathOfNode(*node);
+    try {
+        if (QFile::exists(DatabaseFileName())) {
+            const TLoadResult result = tslcat::LoadCatalog(*m_tree, DatabaseFileName(), *m_icons, m_progress.get());
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
+            ShowFileTypes(result.fileTypes);
+        } else {
+            // Removed by hand: the window shows what is on disk, nothing.
+            m_tree->Items().Clear();
+            DBLabel->setText(QString::fromStdString(DatabaseLabelText(0)));
+        }
+        m_loadFailed = false;
+    } catch (const std::exception &) {
+        m_loadFailed = QFile::exists(DatabaseFileName());
+        m_progress->Reset();
+        SyncViewWithTree();
+        throw;
+    }
+    SyncViewWithTree();
+    TCatalogNode *again = selected.empty() ? nullptr : FindNode(*m_tree, selected);
+    if (!again && !selected.empty())
+        again = FindNode(*m_tree, TNodePath(selected.begin(), selected.begin() + 1));
+    if (again) {
+        m_tree->SetSelected(again);
+        CatalogTree1->setCurrentIndex(m_treeModel->IndexOf(again));
+    }
+}
+
+void TForm1::WatchCatalogFile()
+{
+    const QFileInfo file(DatabaseFileName());
+    const QString folder = file.absolutePath();
+    if (!m_watcher->directories().contains(folder))
+        m_watcher->addPath(folder);
+    // A file replaced by a rename drops out of the watch: add it again.
+    if (file.exists() && !m_watcher->files().contains(file.absoluteFilePath()))
+        m_watcher->addPath(file.absoluteFilePath());
+}
+
+void TForm1::CheckForOutsideChange()
+{
+    if (m_loadPending || !m_committer->ChangedOnDisk())
+        return;
+    // Busy, or the user is typing a new name: look again a little later.
+    if (Working() || m_tree->IsBusy() || CatalogTree1->IsEditingName() || QApplication::activeModalWidget()) {
+        m_outsideChangeTimer->start();
+        return;
+    }
+    WatchCatalogFile();
+    if (m_loadFailed)
+        return; // the damaged file stays as it is until the user decides
+    WorkScope work(*this);
+    const bool animate = m_progress->animate;
+    m_progress->animate = false;
+    const platform::TFileIdentity version = CatalogFileIdentity(DatabaseFileName());
+    try {
+        ReloadTreeFromDisk();
+    } catch (const std::exception &e) {
+        m_services.messages->Error(Text(e.what()));
+    }
+    m_committer->NoteLoaded(version);
+    m_progress->animate = animate;
+}
+
+void TForm1::LimitSearchText()
+{
+    // The expression goes to the library as at most 50 bytes; a cut inside
+    // a character would search for half of it, so the box keeps whole
+    // characters only and says why it stops.
+    const QString text = SearchStringEdit->text();
+    const QString limited = LimitToUtf8Bytes(text, 50);
+    if (limited.size() == text.size())
+        return;
+    const int cursor = SearchStringEdit->cursorPosition();
+    SearchStringEdit->setText(limited);
+    SearchStringEdit->setCursorPosition(qMin(cursor, static_cast<int>(limited.size())));
+    ProgressLabel->setText(QStringLiteral("Search text cut to 50 bytes (after its last whole character)"));
 }
 
 // --- adding a disc ---------------------------------------------------------------
@@ -699,14 +920,23 @@ void TForm1::GetNameButtonClick()
 {
     if (Working() || m_tree->IsBusy())
         return;
+    const std::string root = PathBytes(CDDriveComboBox->currentText());
     std::string label;
-    if (!m_folderVolumes->QueryVolume(PathBytes(CDDriveComboBox->currentText()), label)) {
+    if (QFileInfo(CDDriveComboBox->currentText()).isFile()) {
+        // An image file typed into the drive box is a disc of its own.
+        try {
+            label = ImageDiscName(root);
+        } catch (const std::exception &e) {
+            m_services.messages->Error(Text(e.what()));
+            return;
+        }
+    } else if (!m_driveQuery->QueryVolume(root, label)) {
         m_services.messages->ShowText(Text(texts::kNoCDPresent));
         return;
     }
-    m_scannedLabel = label;
+    m_scannedLabel = DefaultDiscName(root, label);
     CDNameEdit->setEnabled(true);
-    CDNameEdit->setText(DecodeName(label));
+    CDNameEdit->setText(DecodeName(m_scannedLabel));
     AddNewButton->setEnabled(true);
 }
 
@@ -719,9 +949,14 @@ void TForm1::AddNewButtonClick()
     // An unchanged name keeps the label's own bytes.
     const QString typed = CDNameEdit->text();
     const std::string name = typed == DecodeName(m_scannedLabel) ? m_scannedLabel : EncodeName(typed);
-    TAddDiscResult result;
+    // The disc is scanned into a tree of its own, outside the writer lock;
+    // the commit then appends it to the catalog as it is on disk.
+    auto scanned = std::make_shared<TCatalogTree>();
     try {
-        result = AddDisc(*m_tree, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get());
+        TBusyScope busy(*m_tree);
+        TScanOptions options;
+        options.openArchives = cboxArchives->isChecked();
+        AddDisc(*scanned, PathBytes(CDDriveComboBox->currentText()), name, *m_icons, m_progress.get(), options);
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
@@ -734,9 +969,11 @@ void TForm1::AddNewButtonClick()
     AddNewButton->setEnabled(false);
     CDNameEdit->setText(Text(texts::kCDNameInitial));
     CDNameEdit->setEnabled(false);
-    ShowFileTypes(result.fileTypes);
-    DBLabel->setText(QString::fromStdString(DatabaseLabelText(result.fileCount)));
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::AddDiscs(scanned));
+    TFileTypeList types;
+    const int64_t files = RefreshDiscIconsAndCount(*m_tree, *m_icons, types, nullptr, false);
+    ShowFileTypes(types);
+    DBLabel->setText(QString::fromStdString(DatabaseLabelText(files)));
     Animate1->SetActive(false);
     Animate1->hide();
 }
@@ -759,10 +996,21 @@ void TForm1::SearchButtonClick()
     if (kind < 0 || kind > 3)
         return;
     TSearchRequest request;
-    request.expression = EncodeName(expression);
+    SetTypedExpression(request, expression);
     request.caseSensitive = cboxMatchCase->isChecked();
     request.kind = static_cast<TSearchKind>(kind);
-    request.fileTypeFilter = EncodeName(ExtComboBox->currentText());
+    const QString filter = ExtComboBox->currentText();
+    SetTypedFileTypeFilter(request, filter);
+    const int chosen = filter.isEmpty() ? -1 : ExtComboBox->findText(filter, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (chosen >= 0) {
+        // Chosen from the list: its stored bytes first, the typed form as
+        // the alternative.
+        const std::string stored = ExtComboBox->itemData(chosen).toByteArray().toStdString();
+        if (stored != request.fileTypeFilter) {
+            request.alternateFileTypeFilter = request.fileTypeFilter;
+            request.fileTypeFilter = stored;
+        }
+    }
 
     FoundLabel->setText(QString());
     FoundLabel->show();
@@ -793,9 +1041,10 @@ void TForm1::SearchButtonClick()
         if (m_tree->Items().Count() > 0)
             m_progress->SetGaugeMaximum(m_tree->Items().Count() - 1);
         m_progress->SetBusy(true);
-        TSearchContext search(*m_tree, request.expression, request.caseSensitive);
+        TSearchContext search(*m_tree, request.expression, request.caseSensitive, request.alternateExpression);
         search.progress = m_progress.get();
         search.fileTypeFilter = request.fileTypeFilter;
+        search.alternateFileTypeFilter = request.alternateFileTypeFilter;
         m_searchKind = request.kind;
         m_shownHits = 0;
         m_runningSearch = &search;
@@ -923,8 +1172,19 @@ void TForm1::CatalogTree1Edited(TCatalogNode *node, const std::string &text)
 {
     if (Working() || m_tree->IsBusy() || !node)
         return;
-    node->SetText(text);
-    SaveCatalog();
+    if (text.size() > kMaxStoredNameBytes) {
+        // The file keeps 255 bytes of a name; a longer one would be cut on
+        // save, possibly inside a character.  Refused, not cut.
+        const QString typed = DecodeName(text);
+        m_services.messages->ShowText(
+            QStringLiteral("The name is too long: a name can have at most %1 bytes, and this one has %2.\r"
+                           "The most of it that fits is:\r%3\rThe name was not changed.")
+                .arg(kMaxStoredNameBytes)
+                .arg(text.size())
+                .arg(LimitToUtf8Bytes(typed, kMaxStoredNameBytes)));
+        return;
+    }
+    CommitEdit(TCatalogEdit::RenameNode(*node, text));
 }
 
 void TForm1::CatalogTree1Expanding(TCatalogNode *node, bool &)
@@ -956,8 +1216,7 @@ void TForm1::DeleteTreeClick()
     TCatalogNode *node = m_tree->Selected();
     if (!node)
         return;
-    m_tree->Items().Delete(node);
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::RemoveNode(*node));
 }
 
 void TForm1::RemoveAllClick()
@@ -965,13 +1224,7 @@ void TForm1::RemoveAllClick()
     if (Working() || m_tree->IsBusy())
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Last disc first, as the catalog was built; walking the discs rather
-    // than every absolute index avoids rebuilding the flat index after
-    // each removal.
-    TCatalogNodes &items = m_tree->Items();
-    for (int row = items.TopLevelCount() - 1; row >= 0; --row)
-        items.Delete(items.TopLevel(row));
-    SaveCatalog();
+    CommitEdit(TCatalogEdit::RemoveAllDiscs());
     QApplication::restoreOverrideCursor();
 }
 
@@ -988,7 +1241,15 @@ const TResultRow *TForm1::FirstSelectedRow() const
 
 void TForm1::RunResultAction(TResultAction action)
 {
-    TActionEnvironment env{*m_folderVolumes, *m_services.files, *m_services.launcher, *m_services.messages};
+    // Looking for a disc lets the window run; a second action meanwhile
+    // would start a second wait, so it is refused like other long work.
+    if (Working())
+        return;
+    WorkScope work(*this);
+    TActionEnvironment env{*m_driveQuery, *m_services.files, *m_services.launcher, *m_services.messages};
+    env.volumeList = m_services.volumes;
+    env.waiter = m_discWaiter.get();
+    env.discWaitMilliseconds = m_services.discWaitMilliseconds;
     tslcat::RunResultAction(action, FirstSelectedRow(), PathBytes(CDDriveComboBox->currentText()), env);
 }
 

@@ -9,6 +9,13 @@
 // such work runs, every action that would change the catalog or start
 // another long operation is refused (it does nothing); leaving the program
 // is deferred until the work ends.
+//
+// Other programs (tslcat-cli, another window) may change the catalog file
+// while the window is open.  Every change the window makes is a kept
+// operation (catalog_edits.h), committed under the catalog's writer lock:
+// when the file changed since the window last loaded or saved it, the
+// window reloads it and makes its change again on what it read.  While idle
+// it watches the file and shows others' changes within a moment.
 #pragma once
 
 #include <QElapsedTimer>
@@ -18,13 +25,16 @@
 #include <memory>
 #include <string>
 
+#include "catalog_edits.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
-#include "drives.h"
 #include "result_actions.h"
+#include "volumes.h"
 
 class QAction;
+class QFileSystemWatcher;
+class QTimer;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -52,9 +62,9 @@ class TResultListModel;
 struct TFormServices {
     TMessages *messages = nullptr;
     ILauncher *launcher = nullptr;
-    IVolumeQuery *volumes = nullptr;
+    IVolumeList *volumes = nullptr; // the drive box, drive readiness and the disc lookup
     IFileProbe *files = nullptr;
-    std::function<VolumeRoots()> listRoots;
+    int discWaitMilliseconds = 10000; // looking for a disc after the insert prompt
 };
 
 // Timing of the event processing during long work, for the benchmark.
@@ -85,6 +95,9 @@ public:
     QLabel *SearchStringLabel;
     QLineEdit *SearchStringEdit;
     QCheckBox *cboxMatchCase;
+    // "Open Archives" in "Settings:": catalog the members of archives found
+    // by "Add CD to Database".  Off at start.
+    QCheckBox *cboxArchives;
     QGroupBox *TypeRadioGroup;
     QButtonGroup *TypeRadioButtons; // ids 0..3: Filename, Folder, Filename && Folder, CD
     QPushButton *SearchButton;
@@ -131,6 +144,8 @@ public:
     void BrowseFolderPopClick();
     void ListView1SelectItem(int row, bool selected);
     void ListView1DblClick();
+    // Refills the drive box from the volume list, keeping its text.
+    void VolumesChanged();
 
     // --- state, for tests and the benchmark ---
     TCatalogTree &CatalogTree() { return *m_tree; }
@@ -145,6 +160,11 @@ public:
     static QString ExamplesText();
     // The database file, "mdb.dat" in the working directory.
     static QString DatabaseFileName();
+    // Reads the file again when someone else changed it and the window is
+    // idle (the file watcher calls it, shortly after a change).
+    void CheckForOutsideChange();
+    // How long the file watcher waits after a change before it looks.
+    static constexpr int kOutsideChangeDelayMs = 300;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -158,6 +178,7 @@ private:
     friend class Progress;
     friend class WorkScope;
 
+    void FillDriveBox(const std::vector<TVolume> &volumes);
     void BuildControls();
     void ConnectHandlers();
     void RunResultAction(TResultAction action);
@@ -165,22 +186,37 @@ private:
     void SyncViewWithTree();
     void ProcessEventsSlice(bool force);
     void ShowFileTypes(const TFileTypeList &types);
-    void KeepDamagedCatalog();
+    QString DamagedCatalogKeepName() const;
+    void KeepDamagedCatalog(const QString &keep);
+    // Commits one change under the writer lock (reloading first when the
+    // file changed); reports a change that no longer applies, a lock that
+    // stays taken and failures.  True when the change was saved.
+    bool CommitEdit(const TCatalogEdit &edit);
+    // Reads the file into the tree again, keeping the selected node (or its
+    // disc) when it is still there.  Throws the load's errors.
+    void ReloadTreeFromDisk();
+    void WatchCatalogFile();
+    void LimitSearchText();
     static void LibraryMessageSink(const char *text, const char *caption);
 
     // Services and their real stand-ins.
     TFormServices m_services;
     std::unique_ptr<TMessages> m_ownMessages;
     std::unique_ptr<ILauncher> m_ownLauncher;
-    std::unique_ptr<IVolumeQuery> m_ownVolumes;
+    std::unique_ptr<IVolumeList> m_ownVolumes;
     std::unique_ptr<IFileProbe> m_ownFiles;
-    std::unique_ptr<IVolumeQuery> m_folderVolumes; // accepts plain folders as drives
+    std::unique_ptr<IVolumeQuery> m_driveQuery; // a drive root's readiness on the volume list
+    class DiscWaiter;
+    std::unique_ptr<DiscWaiter> m_discWaiter;
 
     std::unique_ptr<TCatalogTree> m_tree;
     std::unique_ptr<SystemIconList> m_icons;
     TCatalogTreeModel *m_treeModel = nullptr;
     TResultListModel *m_resultModel = nullptr;
     std::unique_ptr<Progress> m_progress;
+    std::unique_ptr<TCatalogCommitter> m_committer;
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_outsideChangeTimer = nullptr;
 
     bool m_loadPending = false;
     bool m_shown = false;
@@ -189,7 +225,7 @@ private:
     bool m_quitPending = false;
     int m_working = 0;
     int m_loadCount = 0;
-    std::string m_scannedLabel;                      // bytes of the last volume label read
+    std::string m_scannedLabel;                      // bytes of the last disc name "Scan CD" offered
     const TSearchContext *m_runningSearch = nullptr; // while a search walks the tree
     int64_t m_shownHits = 0;                         // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "test_support.h"
+#include "volumes.h"
 
 using namespace tslcat_test;
 
@@ -162,4 +163,34 @@ TEST_F(Cli, MissingCatalogAndUsageErrors)
     Result notFolder = Run({"add", work.filePath("nope")});
     EXPECT_EQ(notFolder.status, 2);
     EXPECT_FALSE(QFileInfo::exists(Db()));
+}
+
+TEST_F(Cli, LocateAnUnmountedDiscExitsOne)
+{
+    // No catalog is needed: the disc is looked for among the volumes.
+    Result r = Run({"locate", "No Such Disc 7f3a9c"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tslcat-cli: locate: no disc labelled No Such Disc 7f3a9c is mounted\n");
+    EXPECT_EQ(Run({"locate"}).status, 2);
+    EXPECT_EQ(Run({"locate", "a", "b"}).status, 2);
+    EXPECT_FALSE(QFileInfo::exists(Db()));
+}
+
+TEST_F(Cli, LocatePrintsTheMountPathOfALabelledVolume)
+{
+    tslcat::TSystemVolumeList system;
+    for (const tslcat::TVolume &v : system.Volumes()) {
+        if (!v.mounted || !v.ready || v.label.empty())
+            continue;
+        std::string mountPath = v.root.size() > 1 ? v.root.substr(0, v.root.size() - 1) : v.root;
+        // The first labelled volume answers to its label in any letter case.
+        for (const QString &name : {QString::fromStdString(v.label), QString::fromStdString(v.label).toLower()}) {
+            Result r = Run({"locate", name});
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, mountPath + "\n");
+        }
+        return;
+    }
+    GTEST_SKIP() << "no mounted volume with a label on this machine";
 }

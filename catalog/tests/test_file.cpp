@@ -315,6 +315,63 @@ TEST(CatalogFile, EveryAttributeRoundTrips)
     EXPECT_EQ(SaveToBytes(back), SaveToBytes(tree));
 }
 
+// Nodes with their own font and colour, written out byte by byte: the reader
+// and the writer share their field offsets, so only bytes spelt here by hand
+// catch a field that both of them put in the wrong place.
+TEST(CatalogFile, OwnFontRecordsAreByteExactBothWays)
+{
+    const std::string fontDisc =
+        Hex("07 00 00 00 | 08 00 00 00 | 00 00 00 00 | FF FF FF FF | 01 00 00 00 | 00 | 00 | 01 | 00 | 00 | "
+            "00 00 00 00 | 01 00 00 00 | AA BB CC 00 | 00 | 00 | 00 00 00 00 | "
+            "F3 FF FF FF | 02 | 0B | 00 | 05 41 72 69 61 6C") + // height -13, fixed pitch, style 11, "Arial"
+        std::string(26, '\0') +
+        Hex("00 | 11 22 33 44 | 04 | 44 69 73 63"); // reserved, font colour, "Disc"
+    // A font name of 40 bytes keeps 31: they fill the field up to the
+    // reserved byte in front of the font colour.
+    const std::string longFontFile =
+        Hex("0A 00 00 00 | 0A 00 00 00 | 00 00 00 00 | FF FF FF FF | 01 00 00 00 | 00 | 00 | 01 | 00 | 00 | "
+            "00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 01 | 00 | 00 00 00 00 | "
+            "08 00 00 00 | 01 | 04 | 00 | 1F") + // height 8, variable pitch, underline
+        std::string(31, 'N') +
+        Hex("00 | FE DC BA 98 | 01 | 66"); // reserved, font colour, "f"
+    ASSERT_EQ(fontDisc.size(), 92u);
+    ASSERT_EQ(longFontFile.size(), 89u);
+    const std::string file =
+        kSignature + Hex("00 | 01 00 00 00 | 5C 00 00 00") + fontDisc + Hex("59 00 00 00") + longFontFile;
+
+    TCatalogTree tree;
+    TCatalogNode *disc = tree.Items().AddChild(nullptr, "Disc");
+    disc->SetIcons(7, 8);
+    disc->SetParentColor(false);
+    disc->SetColor(0x00CCBBAA);
+    const TNodeFont discFont{-13, "Arial", 2, 0x0B, 0x44332211};
+    disc->SetFont(discFont);
+    TCatalogNode *f = tree.Items().AddChild(disc, "f");
+    f->SetIcons(10, 10);
+    TNodeFont fileFont{8, std::string(40, 'N'), 1, 0x04, static_cast<int32_t>(0x98BADCFEu)};
+    f->SetFont(fileFont);
+    EXPECT_EQ(ToHex(SaveToBytes(tree)), ToHex(file));
+
+    TCatalogTree back;
+    LoadFromBytes(back, file);
+    ASSERT_EQ(Outline(back), "Disc\n  f\n");
+    const TCatalogNode *bd = back.Items().Item(0);
+    const TCatalogNode *bf = back.Items().Item(1);
+    EXPECT_EQ(bd->ImageIndex(), 7);
+    EXPECT_EQ(bd->SelectedIndex(), 8);
+    EXPECT_FALSE(bd->ParentColor());
+    EXPECT_EQ(bd->Color(), 0x00CCBBAA);
+    EXPECT_FALSE(bd->ParentFont());
+    ASSERT_NE(bd->Font(), nullptr);
+    EXPECT_EQ(*bd->Font(), discFont);
+    EXPECT_TRUE(bf->ParentColor());
+    EXPECT_FALSE(bf->ParentFont());
+    ASSERT_NE(bf->Font(), nullptr);
+    fileFont.name.resize(31);
+    EXPECT_EQ(*bf->Font(), fileFont);
+    EXPECT_EQ(ToHex(SaveToBytes(back)), ToHex(file));
+}
+
 TEST(CatalogFile, ExpandedOnlySticksToNodesWithChildren)
 {
     const std::string head = kSignature + Hex("00 02 00 00 00");

@@ -368,9 +368,10 @@ TEST_F(FailedSave, ReadOnlyFolderOrFileCannotBeCreatedAndIsKept)
             ASSERT_EQ(::chown((path + f).c_str(), kNobody, kNobody), 0);
     }
     ASSERT_EQ(::chmod(path.c_str(), 0555), 0);
+    // The writer lock beside the catalog is the first file it cannot create.
     ChildResult r = RunCli(dir.path(), {"import", "big.txt"}, BecomeNobody);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "tslcat-cli: Cannot create file mdb.dat\n");
+    EXPECT_EQ(r.err, "tslcat-cli: Cannot create file mdb.dat.lock\n");
     ExpectOldFileOnly({"big.txt"});
 
     // A read-only catalog in a writable folder is not replaced either.

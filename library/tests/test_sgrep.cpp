@@ -150,4 +150,74 @@ TEST(CompileSGrep, LongPatternsAreRefusedWithoutOverrun)
     EXPECT_EQ(SGrep("ab", p.get()), -1);
 }
 
+// The code of every letter, spelt out letter by letter rather than by group,
+// so that a letter missing from (or misplaced in) the code table shows, in
+// the compiler and in the matcher alike.  0: no digit (vowels, H, W, Y).
+TEST(Soundex, EveryByteHasItsCode)
+{
+    const struct {
+        char letter;
+        char digit;
+    } kLetters[] = {
+        {'A', 0},   {'B', '1'}, {'C', '2'}, {'D', '3'}, {'E', 0},   {'F', '1'}, {'G', '2'}, {'H', 0},   {'I', 0},
+        {'J', '2'}, {'K', '2'}, {'L', '4'}, {'M', '5'}, {'N', '5'}, {'O', 0},   {'P', '1'}, {'Q', '2'}, {'R', '6'},
+        {'S', '2'}, {'T', '3'}, {'U', 0},   {'V', '1'}, {'W', 0},   {'X', '2'}, {'Y', 0},   {'Z', '2'},
+    };
+    static_assert(sizeof kLetters / sizeof *kLetters == 26, "one row per letter");
+    // One pattern per digit: its code is A followed by that digit.
+    const char *const kDigitPatterns[] = {"ab", "ac", "ad", "al", "am", "ar"};
+
+    QuarnMessages(0);
+    auto p = quarn_test::NewPattern();
+    auto compiled = [&](const std::string &pattern) {
+        EXPECT_EQ(CompileSGrep(pattern.c_str(), 0, p.get()), 0) << pattern;
+        return std::string(p->body.soundex.code);
+    };
+    for (int row = 0; row < 26; ++row) {
+        const char upper = kLetters[row].letter;
+        ASSERT_EQ(upper, 'A' + row);
+        const char digit = kLetters[row].digit;
+        for (const char letter : {upper, static_cast<char>(upper + 32)}) {
+            const std::string l(1, letter);
+            // Compiler: a first letter is kept upper-cased; after a vowel its
+            // digit, if it has one, is appended.
+            EXPECT_EQ(compiled(l), std::string(1, upper)) << letter;
+            EXPECT_EQ(compiled("a" + l), digit ? std::string("A") + digit : "A") << letter;
+            // Matcher: "a" + letter reproduces the code A<d> exactly for the
+            // letter's own digit ...
+            for (int d = 0; d < 6; ++d) {
+                compiled(kDigitPatterns[d]);
+                EXPECT_EQ(SGrep(("a" + l).c_str(), p.get()), digit == '1' + d ? 1 : 0)
+                    << "a" << letter << " against " << kDigitPatterns[d];
+            }
+            // ... and a letter without a digit breaks a run: b<letter>b gives
+            // B1 only then.
+            compiled("bab");
+            EXPECT_EQ(SGrep(("b" + l + "b").c_str(), p.get()), digit ? 0 : 1) << letter;
+        }
+    }
+    // Every other byte value is no letter: it separates words in the pattern
+    // and in the line, and alone it codes nothing.
+    int separators = 0;
+    for (int c = 1; c < 256; ++c) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            continue;
+        const std::string b(1, static_cast<char>(c));
+        EXPECT_EQ(compiled("a" + b + "b"), "A B") << c;
+        EXPECT_EQ(compiled(b + "b" + b), "B") << c;
+        compiled("a b");
+        EXPECT_EQ(SGrep(("a" + b + "b").c_str(), p.get()), 1) << c;
+        ++separators;
+    }
+    EXPECT_EQ(separators, 255 - 52);
+    // Letters never separate: "a<letter>b" never gives A B.
+    compiled("a b");
+    for (const auto &row : kLetters) {
+        EXPECT_EQ(SGrep((std::string("a") + row.letter + "b").c_str(), p.get()), 0) << row.letter;
+        EXPECT_EQ(SGrep((std::string("a") + static_cast<char>(row.letter + 32) + "b").c_str(), p.get()), 0)
+            << row.letter;
+    }
+    QuarnMessages(1);
+}
+
 } // namespace

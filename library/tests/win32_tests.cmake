@@ -24,6 +24,7 @@ add_test(NAME quarn32.pe_exports
         ${CMAKE_CURRENT_SOURCE_DIR}/expected_exports.txt
         ${PROJECT_SOURCE_DIR}/library/stdcall_args.txt
         ${quarn_bits})
+set_tests_properties(quarn32.pe_exports PROPERTIES TIMEOUT ${QUARN_TEST_TIMEOUT})
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # The stdcall check must be able to fail: a cdecl export is caught.
@@ -36,7 +37,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
             ${CMAKE_CURRENT_SOURCE_DIR}/pe_check_cdecl_exports.txt
             ${PROJECT_SOURCE_DIR}/library/stdcall_args.txt 32)
     set_tests_properties(quarn32.pe_exports_rejects_cdecl PROPERTIES
-        PASS_REGULAR_EXPRESSION "RGrep: returns pop \\[0\\] bytes, expected 8")
+        PASS_REGULAR_EXPRESSION "RGrep: returns pop \\[0\\] bytes, expected 8"
+        TIMEOUT ${QUARN_TEST_TIMEOUT})
 endif()
 
 if(QUARN_WINE_TESTS)
@@ -46,5 +48,5 @@ if(QUARN_WINE_TESTS)
     add_test(NAME quarn32.c_header COMMAND quarn32_c_header)
     set_tests_properties(quarn32.unit quarn32.c_header PROPERTIES
         ENVIRONMENT "QUARN_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/data"
-        TIMEOUT 600)
+        TIMEOUT ${QUARN_SUITE_TIMEOUT})
 endif()

@@ -14,6 +14,7 @@
 
 #include "desktopservices.h"
 #include "result_actions.h"
+#include "volumes.h"
 
 namespace tslcat_test {
 
@@ -55,15 +56,32 @@ struct FakeLauncher final : tslcat::ILauncher {
     void OpenInEditor(const std::string &path) override { edited.push_back(path); }
 };
 
-struct FakeVolumes final : tslcat::IVolumeQuery {
-    std::map<std::string, std::string> mounted; // root -> label
-    bool QueryVolume(const std::string &root, std::string &label) override
+// The volume list as a table the test edits; Changed() tells the window, as
+// the system's watcher does after a mount or an unmount.
+struct FakeVolumes final : tslcat::IVolumeList {
+    std::vector<tslcat::TVolume> list;
+    std::function<void()> changed;
+
+    std::vector<tslcat::TVolume> Volumes() override { return list; }
+    void Watch(std::function<void()> onChange) override { changed = std::move(onChange); }
+
+    void Mount(const std::string &root, const std::string &label, bool optical = false)
     {
-        const auto it = mounted.find(root);
-        if (it == mounted.end())
-            return false;
-        label = it->second;
-        return true;
+        tslcat::TVolume v;
+        v.root = root;
+        v.label = label;
+        v.optical = optical;
+        list.push_back(v);
+    }
+    void Unmount(const std::string &root)
+    {
+        for (auto it = list.begin(); it != list.end();)
+            it = it->root == root ? list.erase(it) : it + 1;
+    }
+    void Changed()
+    {
+        if (changed)
+            changed();
     }
 };
 

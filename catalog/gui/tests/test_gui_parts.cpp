@@ -1,13 +1,14 @@
-// The window's helpers on their own: the icon list, the drive list, the
-// text editor's command line and the busy animation.
+// The window's helpers on their own: the icon list, the text editor and the
+// busy animation.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QApplication>
 #include <QTest>
 
 #include "busyindicator.h"
 #include "desktopservices.h"
-#include "drives.h"
+#include "gio_launch.h"
 #include "icon_lookup.h"
 #include "systemiconlist.h"
 
@@ -31,11 +32,9 @@ private slots:
     void initTestCase() { SystemIconList::PrepareIconTheme(); }
     void iconIndexesOfFoldersAndFiles();
     void iconListProperties();
-    void volumeRootsPutOpticalDrivesFirst();
-    void volumeRootsWithoutOpticalDrive();
-    void execLineExpansion_data();
-    void execLineExpansion();
-    void textEditorFromMimeDefaults();
+    void textEditorIsTheDesktopDefault();
+    void noDefaultApplicationForAnUnknownType();
+    void knownEditorOnPathAsFallback();
     void busyAnimationRunsAndStops();
 };
 
@@ -86,89 +85,50 @@ void TestGuiParts::iconListProperties()
     QVERIFY(!icons.Icon(kIconFolderOpen).isNull());
 }
 
-void TestGuiParts::volumeRootsPutOpticalDrivesFirst()
-{
-    QTemporaryDir dir;
-    const QString sys = dir.path() + QStringLiteral("/sys/block");
-    QVERIFY(WriteText(sys + QStringLiteral("/sr0/device/type"), "5\n"));
-    QVERIFY(WriteText(sys + QStringLiteral("/sr1/device/type"), "5\n"));
-    QVERIFY(WriteText(sys + QStringLiteral("/sda/device/type"), "0\n"));
-    const QString mounts = dir.path() + QStringLiteral("/mounts");
-    QVERIFY(WriteText(mounts,
-                      "proc /proc proc rw 0 0\n"
-                      "/dev/sda1 / ext4 rw 0 0\n"
-                      "tmpfs /run tmpfs rw 0 0\n"
-                      "/dev/sda2 /home ext4 rw 0 0\n"
-                      "/dev/sr1 /media/user/DATA\\040DISC iso9660 ro 0 0\n"
-                      "/dev/sr0 /media/cdrom0 udf ro 0 0\n"
-                      "/dev/sda2 /home ext4 rw 0 0\n"
-                      "broken line\n"));
-    const VolumeRoots roots = ListVolumeRoots(mounts, sys);
-    QCOMPARE(roots.roots, (QStringList{"/media/user/DATA DISC/", "/media/cdrom0/", "/", "/home/"}));
-    QCOMPARE(roots.firstOptical, QStringLiteral("/media/user/DATA DISC/"));
-}
+// The desktop's configuration lives in a private folder (main() points the
+// XDG variables at it before anything reads them).
+QTemporaryDir *g_desktop = nullptr;
 
-void TestGuiParts::volumeRootsWithoutOpticalDrive()
+void TestGuiParts::textEditorIsTheDesktopDefault()
 {
-    QTemporaryDir dir;
-    const QString mounts = dir.path() + QStringLiteral("/mounts");
-    QVERIFY(WriteText(mounts, "/dev/vda1 / ext4 rw 0 0\noverlay /x overlay rw 0 0\n"));
-    VolumeRoots roots = ListVolumeRoots(mounts, dir.path());
-    QCOMPARE(roots.roots, QStringList{"/"});
-    QVERIFY(roots.firstOptical.isEmpty());
-    roots = ListVolumeRoots(dir.path() + QStringLiteral("/missing"), dir.path());
-    QVERIFY(roots.roots.isEmpty());
-}
-
-void TestGuiParts::execLineExpansion_data()
-{
-    QTest::addColumn<QString>("exec");
-    QTest::addColumn<QStringList>("command");
-    const QString f = QStringLiteral("/media/cd/read me.txt");
-    QTest::newRow("file code") << "gedit %U" << QStringList{"gedit", f};
-    QTest::newRow("no code") << "mousepad" << QStringList{"mousepad", f};
-    QTest::newRow("other codes dropped") << "kate -b %F %i %c" << QStringList{"kate", "-b", f};
-    QTest::newRow("quoted program") << "\"/opt/my editor/ed\" --new %f" << QStringList{"/opt/my editor/ed", "--new", f};
-    QTest::newRow("escaped quote") << "ed \"a\\\"b\" %u" << QStringList{"ed", "a\"b", f};
-    QTest::newRow("percent") << "ed --level=50%% %f" << QStringList{"ed", "--level=50%", f};
-    QTest::newRow("empty") << "" << QStringList();
-}
-
-void TestGuiParts::execLineExpansion()
-{
-    QFETCH(QString, exec);
-    QFETCH(QStringList, command);
-    QCOMPARE(ExpandExecLine(exec, QStringLiteral("/media/cd/read me.txt")), command);
-}
-
-void TestGuiParts::textEditorFromMimeDefaults()
-{
-    QTemporaryDir dir;
-    // A fake editor on a private data path, named default for text/plain.
-    const QString editor = dir.path() + QStringLiteral("/bin/my-editor");
-    QVERIFY(WriteText(editor, "#!/bin/sh\n"));
+    // An "editor" that writes down its arguments, named default for
+    // text/plain after a missing entry; GIO expands the Exec line.
+    const QString editor = g_desktop->filePath(QStringLiteral("bin/my editor"));
+    const QString out = g_desktop->filePath(QStringLiteral("args.txt"));
+    QVERIFY(WriteText(editor,
+                      "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" + out.toUtf8() + ".tmp\"\nmv \"" +
+                          out.toUtf8() + ".tmp\" \"" + out.toUtf8() + "\"\n"));
     QFile::setPermissions(editor, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY(WriteText(dir.path() + QStringLiteral("/data/applications/my-editor.desktop"),
-                      "[Desktop Entry]\nName=My Editor\nExec=" + editor.toUtf8() + " --tab %F\n"));
-    QVERIFY(WriteText(dir.path() + QStringLiteral("/config/mimeapps.list"),
+    QVERIFY(WriteText(g_desktop->filePath(QStringLiteral("data/applications/my-editor.desktop")),
+                      "[Desktop Entry]\nType=Application\nName=My Editor\nMimeType=text/plain;\nExec=\"" +
+                          editor.toUtf8() + "\" --tab %F\n"));
+    QVERIFY(WriteText(g_desktop->filePath(QStringLiteral("config/mimeapps.list")),
                       "[Added Associations]\ntext/plain=other.desktop;\n"
                       "[Default Applications]\ntext/html=x.desktop\ntext/plain=missing.desktop;my-editor.desktop;\n"));
-    qputenv("XDG_CONFIG_HOME", (dir.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_CONFIG_DIRS", (dir.path() + QStringLiteral("/none")).toUtf8());
-    qputenv("XDG_DATA_HOME", (dir.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_DATA_DIRS", (dir.path() + QStringLiteral("/none")).toUtf8());
-    QCOMPARE(TextEditorCommand(QStringLiteral("/media/cd/a.txt")), (QStringList{editor, "--tab", "/media/cd/a.txt"}));
+    QVERIFY(OpenInTextEditor(QStringLiteral("/media/cd/read me.txt")));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
+    QFile args(out);
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    QCOMPARE(args.readAll(), QByteArray("--tab\n/media/cd/read me.txt\n"));
+}
 
-    // Without a default, a known editor on PATH.
-    QFile::remove(dir.path() + QStringLiteral("/config/mimeapps.list"));
+void TestGuiParts::noDefaultApplicationForAnUnknownType()
+{
+    QVERIFY(!LaunchDefaultApplication("application/x-tslcat-nothing", "/media/cd/a.txt"));
+}
+
+void TestGuiParts::knownEditorOnPathAsFallback()
+{
+    QTemporaryDir dir;
     const QByteArray path = qgetenv("PATH");
-    const QString gedit = dir.path() + QStringLiteral("/path/gedit");
+    const QString gedit = dir.filePath(QStringLiteral("path/gedit"));
     QVERIFY(WriteText(gedit, "#!/bin/sh\n"));
     QFile::setPermissions(gedit, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("PATH", (dir.path() + QStringLiteral("/path")).toUtf8());
-    QCOMPARE(TextEditorCommand(QStringLiteral("/x")), (QStringList{gedit, "/x"}));
-    qputenv("PATH", dir.path().toUtf8() + "/nothing");
-    QCOMPARE(TextEditorCommand(QStringLiteral("/x")), QStringList());
+    QVERIFY(WriteText(dir.filePath(QStringLiteral("path/kate")), "not executable"));
+    qputenv("PATH", dir.filePath(QStringLiteral("path")).toUtf8());
+    QCOMPARE(KnownEditorCommand(QStringLiteral("/x y")), (QStringList{gedit, "/x y"}));
+    qputenv("PATH", dir.filePath(QStringLiteral("nothing")).toUtf8());
+    QCOMPARE(KnownEditorCommand(QStringLiteral("/x")), QStringList());
     qputenv("PATH", path);
 }
 
@@ -186,5 +146,18 @@ void TestGuiParts::busyAnimationRunsAndStops()
     QCOMPARE(animation.Frame(), TBusyAnimation::kStopFrame);
 }
 
-QTEST_MAIN(TestGuiParts)
+int main(int argc, char **argv)
+{
+    // Before Qt or GIO read them: GIO keeps the first values it sees.
+    QTemporaryDir desktop;
+    g_desktop = &desktop;
+    // The user's own mimeapps.list outranks the system's; the system's data
+    // folders stay, as the icon lookup needs their MIME database.
+    qputenv("XDG_CONFIG_HOME", desktop.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CONFIG_DIRS", desktop.filePath(QStringLiteral("none")).toUtf8());
+    qputenv("XDG_DATA_HOME", desktop.filePath(QStringLiteral("data")).toUtf8());
+    QApplication app(argc, argv);
+    TestGuiParts test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_gui_parts.moc"

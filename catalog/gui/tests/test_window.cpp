@@ -13,10 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStorageInfo>
+#include <QTimer>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -102,6 +103,7 @@ struct Window {
     FakeLauncher launcher;
     FakeVolumes volumes;
     FakeFiles files;
+    int discWaitMilliseconds = 0; // after the insert prompt: one look, no waiting
     std::unique_ptr<TForm1> form;
 
     explicit Window(bool withCatalog = true)
@@ -112,7 +114,8 @@ struct Window {
             BuildSample(tree);
             tree.SaveToFile(QStringLiteral("mdb.dat"));
         }
-        volumes.mounted["/media/cd/"] = "TOOLS_98";
+        volumes.Mount("/media/cd/", "TOOLS_98", true);
+        volumes.Mount("/", "");
     }
     ~Window()
     {
@@ -128,9 +131,7 @@ struct Window {
         services.launcher = &launcher;
         services.volumes = &volumes;
         services.files = &files;
-        services.listRoots = [] {
-            return VolumeRoots{{QStringLiteral("/media/cd/"), QStringLiteral("/")}, QStringLiteral("/media/cd/")};
-        };
+        services.discWaitMilliseconds = discWaitMilliseconds;
         form = std::make_unique<TForm1>(services);
         form->show();
         return QTest::qWaitFor([this] { return form->LoadCount() == 1 && !form->Working(); });
@@ -194,12 +195,15 @@ private slots:
     void resultActions_data();
     void resultActions();
     void resultActionUsesFirstSelectedRowAndDoubleClick();
+    void resultActionFindsTheDiscByName();
+    void driveBoxFollowsTheVolumesWithoutTouchingTheText();
 
     void renameRefusedAtLevelOneAndSavedBelow();
     void renameKeepsUnchangedWindowsBytes();
     void removeAndRemoveAllAreSaved();
     void expandingGivesFilesTheirIcons();
     void scanAndAddADiscFromAFolder();
+    void scanAndAddAnImageAndOpenArchives();
     void actionsDuringLongWorkAreRefused();
     void helpOpensThePageFromTheWorkingDirectory();
     void treeModelPassesTheModelTester();
@@ -621,6 +625,102 @@ void TestWindow::resultActionUsesFirstSelectedRowAndDoubleClick()
     QVERIFY(w.messages.texts.isEmpty());
 }
 
+void TestWindow::resultActionFindsTheDiscByName()
+{
+    Window w;
+    w.discWaitMilliseconds = 20000;
+    QVERIFY(w.Start());
+    w.Search(QStringLiteral("manual"), 2);
+    w.SelectResultRows({0});
+    const std::string elsewhere = "/media/me/TOOLS 1998/setup/docs/manual.txt";
+
+    // Mounted under its label, in other letter case: used without a word.
+    w.volumes.Mount("/media/me/TOOLS 1998/", "TOOLS 1998");
+    w.files.existing.insert(elsewhere);
+    w.form->OpenNotePad->trigger();
+    QCOMPARE(w.launcher.edited, std::vector<std::string>{elsewhere});
+    QVERIFY(w.messages.texts.isEmpty());
+    QVERIFY(w.messages.questions.isEmpty());
+
+    // Under another label: offered in a question naming the place.
+    w.volumes.list.back().label = "BACKUP";
+    w.messages.confirmAnswer = true;
+    w.form->RunPop->trigger();
+    QCOMPARE(w.messages.questions,
+             QStringList{"The disc 'Tools 1998' is not mounted, but the file is on\r\r"
+                         "/media/me/TOOLS 1998/   label 'BACKUP'\r\r"
+                         "This may be another disc. Use it?"});
+    QCOMPARE(w.launcher.opened, std::vector<std::string>{elsewhere});
+
+    // Inserted after the prompt: the window keeps running while it looks,
+    // the drive box takes in the new volume, and the disc is used as soon
+    // as it is mounted.
+    w.volumes.Unmount("/media/me/TOOLS 1998/");
+    w.files.existing.clear();
+    w.launcher.opened.clear();
+    bool boxFollowed = false;
+    w.messages.onText = [&](const QString &) {
+        QTimer::singleShot(300, w.form.get(), [&] {
+            w.volumes.Mount("/media/me/Tools 1998/", "Tools 1998", true);
+            w.files.existing.insert("/media/me/Tools 1998/setup/docs/manual.txt");
+            w.volumes.Changed();
+            boxFollowed = ComboItems(w.form->CDDriveComboBox).contains(QStringLiteral("/media/me/Tools 1998/"));
+        });
+    };
+    w.form->RunPopClick();
+    QCOMPARE(w.messages.texts, QStringList{"Insert CD \r\r'Tools 1998'\r\r into CD-Rom Drive, then press OK"});
+    QCOMPARE(w.launcher.opened, std::vector<std::string>{"/media/me/Tools 1998/setup/docs/manual.txt"});
+    QVERIFY(boxFollowed);
+    QVERIFY(!w.form->Working());
+}
+
+void TestWindow::driveBoxFollowsTheVolumesWithoutTouchingTheText()
+{
+    Window w;
+    QVERIFY(w.Start());
+    QComboBox *box = w.form->CDDriveComboBox;
+    QLineEdit *edit = box->lineEdit();
+    box->setFocus();
+    edit->clear();
+    QTest::keyClicks(edit, QStringLiteral("/home/me/discs"));
+    edit->setSelection(6, 3); // "me/"
+
+    // Mounts and unmounts arrive while the window runs.
+    QTimer::singleShot(50, w.form.get(), [&] {
+        w.volumes.Mount("/media/me/NEW DISC/", "NEW DISC", true);
+        w.volumes.Changed();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(ComboItems(box).contains(QStringLiteral("/media/me/NEW DISC/")), 2000);
+    QCOMPARE(ComboItems(box), (QStringList{"/media/cd/", "/", "/media/me/NEW DISC/"}));
+    QCOMPARE(box->itemData(2, Qt::ToolTipRole).toString(), QStringLiteral("NEW DISC"));
+    QCOMPARE(box->currentText(), QStringLiteral("/home/me/discs"));
+    QCOMPARE(edit->selectedText(), QStringLiteral("me/"));
+    QTest::keyClicks(edit, QStringLiteral("you/"));
+    QCOMPARE(box->currentText(), QStringLiteral("/home/you/discs"));
+
+    QTimer::singleShot(50, w.form.get(), [&] {
+        w.volumes.Unmount("/media/cd/");
+        // An empty CD drive stays on offer; other empty mount points do not.
+        TVolume empty;
+        empty.root = "/media/cdrom0/";
+        empty.mounted = empty.ready = false;
+        empty.optical = true;
+        w.volumes.list.push_back(empty);
+        empty.root = "/mnt/backup/";
+        empty.optical = false;
+        w.volumes.list.push_back(empty);
+        w.volumes.Changed();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!ComboItems(box).contains(QStringLiteral("/media/cd/")), 2000);
+    QCOMPARE(ComboItems(box), (QStringList{"/", "/media/me/NEW DISC/", "/media/cdrom0/"}));
+    QCOMPARE(box->currentText(), QStringLiteral("/home/you/discs"));
+    QCOMPARE(edit->cursorPosition(), 10);
+
+    // Choosing an entry puts only its path into the box.
+    box->setCurrentIndex(1);
+    QCOMPARE(box->currentText(), QStringLiteral("/media/me/NEW DISC/"));
+}
+
 void TestWindow::renameRefusedAtLevelOneAndSavedBelow()
 {
     Window w;
@@ -750,24 +850,26 @@ void TestWindow::scanAndAddADiscFromAFolder()
     QVERIFY(f.AddNewButton->isEnabled());
     QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc")); // a folder offers its name
 
-    // The same through the system's volume query, which answers for any
-    // readable folder but knows no label for it.
+    // A volume mounted there offers its label; without a label, the
+    // folder's name as for a plain folder.
     {
-        TSystemVolumeQuery system;
-        std::string label;
-        QVERIFY(system.QueryVolume(QFile::encodeName(root + QLatin1Char('/')).toStdString(), label));
-        QVERIFY(label.empty());
-        w.volumes.mounted[QFile::encodeName(root + QLatin1Char('/')).toStdString()] = "";
-        f.CDNameEdit->clear();
+        const std::string mount = QFile::encodeName(root + QLatin1Char('/')).toStdString();
+        w.volumes.Mount(mount, "MY_LABEL");
+        f.GetNameButton->click();
+        QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MY_LABEL"));
+        w.volumes.list.back().label.clear();
         f.GetNameButton->click();
         QCOMPARE(f.CDNameEdit->text(), QStringLiteral("MyDisc"));
-        // A mounted volume's own label, even an empty one, is kept.
-        w.volumes.mounted["/"] = "";
-        f.CDDriveComboBox->setEditText(QStringLiteral("/"));
+        // An fstab mount point with nothing on it is an empty folder that
+        // is no ready drive.
+        w.volumes.list.back().mounted = false;
+        w.volumes.list.back().ready = false;
+        w.messages.texts.clear();
+        f.CDNameEdit->setText(QStringLiteral("kept"));
         f.GetNameButton->click();
-        if (QStorageInfo(QStringLiteral("/")).rootPath() == QLatin1String("/"))
-            QCOMPARE(f.CDNameEdit->text(), QString());
-        f.CDDriveComboBox->setEditText(root + QLatin1Char('/'));
+        QCOMPARE(w.messages.texts, QStringList{"No CD present\r          or\rNo Volume label !"});
+        QCOMPARE(f.CDNameEdit->text(), QStringLiteral("kept"));
+        w.volumes.Unmount(mount);
     }
 
     f.CDNameEdit->setText(QStringLiteral("New Disc"));
@@ -784,6 +886,60 @@ void TestWindow::scanAndAddADiscFromAFolder()
     QVERIFY(f.Animate1->isHidden());
     QCOMPARE(w.Node(12)->ImageIndex(), kIconFolder);
     QCOMPARE(w.Node(15)->ImageIndex(), kIconFolder);
+}
+
+void TestWindow::scanAndAddAnImageAndOpenArchives()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    QCOMPARE(f.cboxArchives->parentWidget(), static_cast<QWidget *>(f.SettingsGroupBox));
+    QCOMPARE(f.cboxArchives->text(), QStringLiteral("Open Archives"));
+    QVERIFY(!f.cboxArchives->isChecked());
+    const int before = f.CatalogTree().Items().Count();
+
+    // A folder holding a tar archive, and an image made of the same folder.
+    QTemporaryDir work;
+    const QString src = work.filePath(QStringLiteral("src"));
+    QVERIFY(QDir().mkpath(src + QStringLiteral("/packed/inner")));
+    for (const char *file : {"a.txt", "packed/m1.c", "packed/inner/m2.h"}) {
+        QFile out(src + QLatin1Char('/') + QLatin1String(file));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+    }
+    QProcess tar;
+    tar.start(QStringLiteral("tar"), {"-cf", src + "/pack.tar", "-C", src + "/packed", "."});
+    QVERIFY(tar.waitForFinished() && tar.exitCode() == 0);
+    QVERIFY(QDir(src + QStringLiteral("/packed")).removeRecursively());
+    const QString image = work.filePath(QStringLiteral("disc.iso"));
+    QProcess xorriso;
+    xorriso.start(QStringLiteral("xorriso"), {"-as", "mkisofs", "-R", "-V", "GUIDISC", "-o", image, src});
+    QVERIFY2(xorriso.waitForFinished(60000) && xorriso.exitCode() == 0, "xorriso is needed");
+
+    // Not an image: refused, naming the file, nothing enabled.
+    const QString notImage = work.filePath(QStringLiteral("src/a.txt"));
+    f.CDDriveComboBox->setEditText(notImage);
+    f.GetNameButton->click();
+    QCOMPARE(
+        w.messages.errors,
+        QStringList{QStringLiteral("Cannot read disc image ") + notImage + QStringLiteral(": not an ISO 9660 image")});
+    QVERIFY(!f.AddNewButton->isEnabled());
+
+    // The image offers its label and is catalogued; the archive inside it
+    // stays a file even with archives opened.
+    f.cboxArchives->setChecked(true);
+    f.CDDriveComboBox->setEditText(image);
+    f.GetNameButton->click();
+    QCOMPARE(f.CDNameEdit->text(), QStringLiteral("GUIDISC"));
+    f.AddNewButton->click();
+    QCOMPARE(Names(f.CatalogTree()).mid(before), (QStringList{"GUIDISC", " a.txt", " pack.tar"}));
+
+    // The folder with archives opened: the tar is a folder of its members.
+    f.CDDriveComboBox->setEditText(src + QLatin1Char('/'));
+    f.GetNameButton->click();
+    f.AddNewButton->click();
+    QCOMPARE(Names(f.CatalogTree()).mid(before + 3),
+             (QStringList{"src", " a.txt", " pack.tar", "  m1.c", "  inner", "   m2.h"}));
+    QCOMPARE(SavedNames().mid(before + 3), Names(f.CatalogTree()).mid(before + 3));
 }
 
 void TestWindow::actionsDuringLongWorkAreRefused()
