@@ -247,6 +247,10 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
     if (outcome.compileResult != 0)
         return kExitError; // the library has reported the expression's fault
+    if (outcome.tooComplex) {
+        std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
+        return kExitError;
+    }
     writeOut(ExportRows(outcome.rows, format, p.isSet("long")));
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", FoundText(request.kind, outcome.hitCount).c_str());

@@ -143,7 +143,8 @@ int32_t compileInto(void *record, char (&patternBuffer)[51], std::string_view ex
 
 TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive,
                                std::string_view alternateExpression)
-    : tree_(tree), record_(::operator new(kRecordSize)), alternateRecord_(nullptr)
+    : tree_(tree), record_(::operator new(kRecordSize)), alternateRecord_(nullptr),
+      previousStepLimit_(QuarnSetStepLimit(kSearchStepLimit))
 {
     std::memset(matchBuffer_, 0, sizeof matchBuffer_);
     compileResult_ = compileInto(record_, patternBuffer_, expression, caseSensitive);
@@ -158,6 +159,7 @@ TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expres
 
 TSearchContext::~TSearchContext()
 {
+    QuarnSetStepLimit(previousStepLimit_);
     ::operator delete(record_);
     ::operator delete(alternateRecord_);
 }
@@ -174,6 +176,18 @@ void SetTypedFileTypeFilter(TSearchRequest &request, const QString &typed)
     request.alternateFileTypeFilter = EncodeNameWindows1252(typed);
 }
 
+bool TSearchContext::MatchText(const char *text)
+{
+    // -1 from a compiled record: the name ran past the step limit.
+    const int32_t result = RGrep(text, static_cast<QuarnPattern *>(record_));
+    tooComplex = tooComplex || (result < 0 && compileResult_ == 0);
+    if (result >= 1 || !alternateRecord_)
+        return result >= 1;
+    const int32_t alternate = RGrep(text, static_cast<QuarnPattern *>(alternateRecord_));
+    tooComplex = tooComplex || alternate < 0;
+    return alternate >= 1;
+}
+
 bool TSearchContext::Matches(std::string_view name)
 {
     char *buffer = matchBuffer_;
@@ -184,15 +198,12 @@ bool TSearchContext::Matches(std::string_view name)
     if (!name.empty()) // an empty name may have no storage at all
         std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
-    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1 ||
-        (alternateRecord_ && RGrep(buffer, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
+    return MatchText(buffer);
 }
 
 bool TSearchContext::Matches(const TCatalogNode &node)
 {
-    const char *name = node.TextCString();
-    return RGrep(name, static_cast<QuarnPattern *>(record_)) >= 1 ||
-        (alternateRecord_ && RGrep(name, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
+    return MatchText(node.TextCString());
 }
 
 void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
@@ -228,8 +239,11 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
         }
         if (valueFilter && !ctx.valueFilter.Passes(node))
             continue;
-        if (!ctx.Matches(node))
+        if (!ctx.Matches(node)) {
+            if (ctx.tooComplex)
+                break;
             continue;
+        }
         ctx.noMatches = false;
         ctx.rows.push_back(MakeResultRow(node));
         ++ctx.hitCount;
@@ -315,6 +329,7 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;
     outcome.noMatches = ctx.noMatches;
+    outcome.tooComplex = ctx.tooComplex;
     if (ctx.hitCount > 0)
         outcome.foundText = FoundText(request.kind, ctx.hitCount);
     outcome.rows = std::move(ctx.rows);

@@ -76,6 +76,13 @@ public:
 
 // The state of one search: the compiled record, the pattern and match
 // buffers, the rows and the hit counter.  SearchFiles & co. run on it.
+// The matcher's trials allowed per name (QuarnSetStepLimit) while a search
+// runs: an expression with back references can otherwise backtrack for
+// minutes on one name.  About 1 ms of matching a 255-byte name; an
+// expression of the box's 50 bytes without back references and without
+// tags after a repeater needs at most (repeaters + alternatives) x 256.
+constexpr int32_t kSearchStepLimit = 20000;
+
 class TSearchContext {
 public:
     // Compiles `expression` (at most its first 50 bytes, as the window's
@@ -109,6 +116,9 @@ public:
     std::vector<TResultRow> rows;
     int64_t hitCount = 0;
     bool noMatches = true;
+    // Set when a name ran past the matcher's step limit (kSearchStepLimit):
+    // the walk then stops, and texts::kExpressionTooComplex is shown.
+    bool tooComplex = false;
 
     // Tests one name (raw bytes, any length) with RGrep: true on a hit.
     bool Matches(std::string_view name);
@@ -119,6 +129,8 @@ public:
 
 private:
     friend void RunSearchWalk(TSearchContext &, TSearchKind);
+    // RGrep with the record, then the alternate one; notes tooComplex.
+    bool MatchText(const char *text);
     const TCatalogTree &tree_;
     void *record_;              // the 1964-byte compiled pattern
     void *alternateRecord_;     // the alternate expression's, or nullptr
@@ -126,6 +138,7 @@ private:
     char matchBuffer_[201];
     char patternBuffer_[51];
     int32_t compileResult_;
+    int32_t previousStepLimit_;
 };
 
 // The four search routines (rows appended to ctx.rows in tree order).
@@ -169,6 +182,8 @@ struct TSearchOutcome {
     std::string foundText; // "Found: N ..." after the last hit; "" without hits
     // True when nothing matched: show texts::kNoMatches (else beep).
     bool noMatches = true;
+    // The expression ran past the step limit: show texts::kExpressionTooComplex.
+    bool tooComplex = false;
 };
 
 // Validates, compiles once, runs the routine of the request's kind, frees the

@@ -1045,6 +1045,7 @@ void TForm1::SearchButtonClick()
     std::vector<TResultRow> rows;
     int64_t hits = 0;
     bool noMatches = true;
+    bool tooComplex = false;
     try {
         TBusyScope busy(*m_tree);
         struct ProgressScope {
@@ -1074,6 +1075,7 @@ void TForm1::SearchButtonClick()
         rows = std::move(search.rows);
         hits = search.hitCount;
         noMatches = search.noMatches;
+        tooComplex = search.tooComplex;
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
@@ -1087,7 +1089,9 @@ void TForm1::SearchButtonClick()
     m_resultModel->SetRows(std::move(rows));
     FoundLabel->setText(hits > 0 ? QString::fromStdString(FoundText(request.kind, hits)) : QString());
     LoadGauge->hide();
-    if (noMatches)
+    if (tooComplex)
+        m_services.messages->ShowText(Text(texts::kExpressionTooComplex));
+    else if (noMatches)
         m_services.messages->ShowText(Text(texts::kNoMatches));
     else
         m_services.messages->Beep();
