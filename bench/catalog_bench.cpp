@@ -33,12 +33,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "catalog_duplicates.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
@@ -97,16 +99,22 @@ struct Random {
     double Unit() { return static_cast<double>(Next() >> 11) / 9007199254740992.0; }
 };
 
-void BuildTree(TCatalogTree &tree, const std::vector<std::string> &names, size_t nodes)
+// With `values`, every node gets its kind and every file a random size
+// (log-uniform up to 4 GiB) and time (2000..2025), from a generator of its
+// own, so the tree's shape is the same either way.
+void BuildTree(TCatalogTree &tree, const std::vector<std::string> &names, size_t nodes, bool values = false)
 {
     TCatalogNodes &items = tree.Items();
     Random random{1};
+    Random valueRandom{2};
     std::vector<TCatalogNode *> stack;
     size_t made = 0;
     for (size_t i = 0; made < nodes; ++i) {
         if (i % 10000 == 0) {
             TCatalogNode *disc = items.AddChild(nullptr, "DISC" + std::to_string(i / 10000));
             disc->SetIcons(kIconFolder, kIconFolderOpen);
+            if (values)
+                disc->SetFileInfo(TNodeKind::Disc);
             stack.assign(1, disc);
             if (++made >= nodes)
                 break;
@@ -117,9 +125,16 @@ void BuildTree(TCatalogTree &tree, const std::vector<std::string> &names, size_t
         ++made;
         if (opensFolder) {
             node->SetIcons(kIconFolder, kIconFolderOpen);
+            if (values)
+                node->SetFileInfo(TNodeKind::Folder);
             stack.push_back(node);
         } else {
             node->SetIcons(kIconGenericFile, kIconGenericFile);
+            if (values) {
+                const uint64_t size = static_cast<uint64_t>(std::exp2(valueRandom.Unit() * 32.0));
+                const int64_t time = 946684800 + static_cast<int64_t>(valueRandom.Unit() * 25 * 365.25 * 86400);
+                node->SetFileInfo(TNodeKind::File, size, time);
+            }
             if (stack.size() > 1 && random.Unit() < 0.07)
                 stack.pop_back();
         }
@@ -274,12 +289,20 @@ int main(int argc, char **argv)
     const QString path = dir.filePath("mdb.dat");
     QuarnMessages(0);
 
-    enum { kBuild, kSaveToFile, kLoadFromFile, kFlatIndex, kLoadCatalog, kSaveCatalog, kPhases };
-    std::vector<double> phase[kPhases];
-    size_t heapPerNode = 0, residentPerNode = 0;
+    enum { kBuild, kSaveToFile, kLoadFromFile, kFlatIndex, kLoadCatalog, kSaveCatalog, kDuplicates, kPhases };
+    // Everything measured once on a catalog of names only and once on the
+    // same catalog with sizes and times.
+    struct Figures {
+        std::vector<double> phase[kPhases];
+        size_t heapPerNode = 0, residentPerNode = 0;
+        std::vector<std::vector<double>> searchTimes;
+        std::vector<int64_t> hits;
+        size_t duplicateGroups = 0;
+        qint64 fileSize = 0;
+    };
+    Figures figures[2];
     int64_t files = 0;
     size_t fileTypes = 0;
-    qint64 fileSize = 0;
     struct Query {
         const char *label;
         TSearchRequest request;
@@ -304,78 +327,106 @@ int main(int argc, char **argv)
         {"search both '.' (every name)", {".", false, TSearchKind::FilesAndFolders, ""}, {}},
     };
     const size_t queryCount = std::size(queries);
-    std::vector<std::vector<double>> searchTimes(queryCount);
-    std::vector<int64_t> hits(queryCount, 0);
     int actualNodes = 0;
 
+    for (Figures &fig : figures) {
+        fig.searchTimes.assign(queryCount, {});
+        fig.hits.assign(queryCount, 0);
+    }
+    // The two catalogs take turns, first one then the other going first, so
+    // neither a change in the machine's load nor the heap the other one
+    // left behind favours either.
     for (int run = 0; run < runs; ++run) {
-        {
-            TCatalogTree tree;
-            auto t = Clock::now();
-            BuildTree(tree, names, nodes);
-            phase[kBuild].push_back(Seconds(t));
-            actualNodes = tree.Items().Count();
-            // Writes still pending from earlier steps (also the blocks of the
-            // file the last save replaced) go to disk first, so each timed
-            // save starts on a quiet disk, as a save after a user's edit does.
-            ::sync();
-            t = Clock::now();
-            tree.SaveToFile(path);
-            phase[kSaveToFile].push_back(Seconds(t));
-            fileSize = QFile(path).size();
-        }
-        {
-            // Memory of a loaded catalog: what the heap and the resident set
-            // grow by, from a trimmed heap.
-            malloc_trim(0);
-            const size_t heapBefore = HeapInUse();
-            const size_t residentBefore = ResidentBytes();
-            TCatalogTree tree;
-            auto t = Clock::now();
-            tree.LoadFromFile(path);
-            phase[kLoadFromFile].push_back(Seconds(t));
-            t = Clock::now();
-            tree.Items().Item(0); // the flat index, as every walk builds it
-            phase[kFlatIndex].push_back(Seconds(t));
-            if (run == 0) {
-                heapPerNode = (HeapInUse() - heapBefore) / static_cast<size_t>(actualNodes);
-                residentPerNode = (ResidentBytes() - residentBefore) / static_cast<size_t>(actualNodes);
-            }
-            for (size_t q = 0; q < queryCount; ++q) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const int withValues = (turn + run) % 2;
+            Figures &fig = figures[withValues];
+            auto &phase = fig.phase;
+            auto &searchTimes = fig.searchTimes;
+            auto &hits = fig.hits;
+            {
+                TCatalogTree tree;
+                auto t = Clock::now();
+                BuildTree(tree, names, nodes, withValues != 0);
+                phase[kBuild].push_back(Seconds(t));
+                actualNodes = tree.Items().Count();
+                // Writes still pending from earlier steps (also the blocks of the
+                // file the last save replaced) go to disk first, so each timed
+                // save starts on a quiet disk, as a save after a user's edit does.
+                ::sync();
                 t = Clock::now();
-                TSearchOutcome out = RunSearch(tree, queries[q].request);
-                searchTimes[q].push_back(Seconds(t));
-                hits[q] = out.hitCount;
+                tree.SaveToFile(path);
+                phase[kSaveToFile].push_back(Seconds(t));
+                fig.fileSize = QFile(path).size();
             }
-        }
-        {
-            TCatalogTree tree;
-            TPlainIconLookup icons;
-            auto t = Clock::now();
-            TLoadResult r = LoadCatalog(tree, path, icons);
-            phase[kLoadCatalog].push_back(Seconds(t));
-            files = r.fileCount;
-            fileTypes = r.fileTypes.Items().size();
-            ::sync();
-            t = Clock::now();
-            SaveCatalog(tree, path);
-            phase[kSaveCatalog].push_back(Seconds(t));
+            {
+                // Memory of a loaded catalog: what the heap and the resident set
+                // grow by, from a trimmed heap.
+                malloc_trim(0);
+                const size_t heapBefore = HeapInUse();
+                const size_t residentBefore = ResidentBytes();
+                TCatalogTree tree;
+                auto t = Clock::now();
+                tree.LoadFromFile(path);
+                phase[kLoadFromFile].push_back(Seconds(t));
+                t = Clock::now();
+                tree.Items().Item(0); // the flat index, as every walk builds it
+                phase[kFlatIndex].push_back(Seconds(t));
+                if (run == 0) {
+                    fig.heapPerNode = (HeapInUse() - heapBefore) / static_cast<size_t>(actualNodes);
+                    fig.residentPerNode = (ResidentBytes() - residentBefore) / static_cast<size_t>(actualNodes);
+                }
+                for (size_t q = 0; q < queryCount; ++q) {
+                    t = Clock::now();
+                    TSearchOutcome out = RunSearch(tree, queries[q].request);
+                    searchTimes[q].push_back(Seconds(t));
+                    hits[q] = out.hitCount;
+                }
+                // The searches just freed a million result rows; the heap
+                // consolidates them at the next large allocation, which
+                // would otherwise be charged to the duplicates.
+                malloc_trim(0);
+                t = Clock::now();
+                fig.duplicateGroups = FindDuplicates(tree, TDuplicateKey::NameAndSize).size();
+                phase[kDuplicates].push_back(Seconds(t));
+            }
+            {
+                TCatalogTree tree;
+                TPlainIconLookup icons;
+                auto t = Clock::now();
+                TLoadResult r = LoadCatalog(tree, path, icons);
+                phase[kLoadCatalog].push_back(Seconds(t));
+                files = r.fileCount;
+                fileTypes = r.fileTypes.Items().size();
+                ::sync();
+                t = Clock::now();
+                SaveCatalog(tree, path);
+                phase[kSaveCatalog].push_back(Seconds(t));
+            }
         }
     }
-
     std::printf("catalog: %d nodes, %lld files, %zu file types, mdb.dat %lld bytes (medians of %d runs)\n", actualNodes,
-                static_cast<long long>(files), fileTypes, static_cast<long long>(fileSize), runs);
-    std::printf("  build in memory            %8.3f s\n", Median(phase[kBuild]));
-    std::printf("  SaveToFile                 %8.3f s\n", Median(phase[kSaveToFile]));
-    std::printf("  LoadFromFile               %8.3f s\n", Median(phase[kLoadFromFile]));
-    std::printf("  flat index                 %8.3f s\n", Median(phase[kFlatIndex]));
-    std::printf("  LoadCatalog (load + pass)  %8.3f s\n", Median(phase[kLoadCatalog]));
-    std::printf("  SaveCatalog                %8.3f s\n", Median(phase[kSaveCatalog]));
-    std::printf("  heap per node (loaded)     %8zu bytes\n", heapPerNode);
-    std::printf("  resident per node (loaded) %8zu bytes\n", residentPerNode);
-    for (size_t q = 0; q < queryCount; ++q)
-        std::printf("  %-46s %8.4f s  %lld hits\n", queries[q].label, Median(searchTimes[q]),
-                    static_cast<long long>(hits[q]));
+                static_cast<long long>(files), fileTypes, static_cast<long long>(figures[0].fileSize), runs);
+    for (int withValues = 0; withValues < 2; ++withValues) {
+        const Figures &fig = figures[withValues];
+        const auto &phase = fig.phase;
+        const auto &searchTimes = fig.searchTimes;
+        const auto &hits = fig.hits;
+        const size_t heapPerNode = fig.heapPerNode, residentPerNode = fig.residentPerNode;
+        std::printf("%s:\n", withValues ? "with sizes and dates" : "names only");
+        std::printf("  build in memory            %8.3f s\n", Median(phase[kBuild]));
+        std::printf("  SaveToFile                 %8.3f s\n", Median(phase[kSaveToFile]));
+        std::printf("  LoadFromFile               %8.3f s\n", Median(phase[kLoadFromFile]));
+        std::printf("  flat index                 %8.3f s\n", Median(phase[kFlatIndex]));
+        std::printf("  LoadCatalog (load + pass)  %8.3f s\n", Median(phase[kLoadCatalog]));
+        std::printf("  SaveCatalog                %8.3f s\n", Median(phase[kSaveCatalog]));
+        std::printf("  heap per node (loaded)     %8zu bytes\n", heapPerNode);
+        std::printf("  resident per node (loaded) %8zu bytes\n", residentPerNode);
+        for (size_t q = 0; q < queryCount; ++q)
+            std::printf("  %-46s %8.4f s  %lld hits\n", queries[q].label, Median(searchTimes[q]),
+                        static_cast<long long>(hits[q]));
+        std::printf("  duplicates by name and size %7.3f s  %zu groups\n", Median(phase[kDuplicates]),
+                    fig.duplicateGroups);
+    }
 
     // --- peers ---------------------------------------------------------------
     std::vector<double> plocateTimes[std::size(queries)];
@@ -460,10 +511,23 @@ int main(int argc, char **argv)
     std::printf("\ntargets (ours | peer or limit | ours/peer):\n");
     Header();
     const std::string loadLabel = "LoadCatalog, " + std::to_string(actualNodes) + " nodes";
+    const auto &phase = figures[0].phase;
+    const auto &searchTimes = figures[0].searchTimes;
+    const auto &hits = figures[0].hits;
+    const Figures &sized = figures[1];
     TargetLine(loadLabel.c_str(), Median(phase[kLoadCatalog]), 0.300, "s");
     TargetLine("SaveCatalog (temp file, sync, rename)", Median(phase[kSaveCatalog]), 0.200, "s");
-    TargetLine("heap per loaded node", static_cast<double>(heapPerNode), 120, "B");
-    TargetLine("resident memory per loaded node", static_cast<double>(residentPerNode), 120, "B");
+    TargetLine("heap per loaded node", static_cast<double>(figures[0].heapPerNode), 120, "B");
+    TargetLine("resident memory per loaded node", static_cast<double>(figures[0].residentPerNode), 120, "B");
+    TargetLine("LoadCatalog with sizes and dates", Median(sized.phase[kLoadCatalog]), 0.300, "s");
+    TargetLine("SaveCatalog with sizes and dates", Median(sized.phase[kSaveCatalog]), 0.250, "s");
+    TargetLine("resident per loaded node with sizes and dates", static_cast<double>(sized.residentPerNode), 120, "B");
+    for (size_t q = 0; q < 3; ++q) {
+        const std::string label = std::string(queries[q].label).substr(0, 28) + " with/without data";
+        PeerLine(label.c_str(), Median(sized.searchTimes[q]), Median(searchTimes[q]), "s", "<= 1.05",
+                 Median(sized.searchTimes[q]) <= 1.05 * Median(searchTimes[q]));
+    }
+    TargetLine("duplicates by name and size, with data", Median(sized.phase[kDuplicates]), 1.0, "s");
     TargetLine("literal search 'readme'", Median(searchTimes[0]), 0.050, "s");
     TargetLine("regex search '\\.zip$'", Median(searchTimes[1]), 0.080, "s");
     TargetLine("regex search '^[a-c].*[0-9]$'", Median(searchTimes[2]), 0.080, "s");

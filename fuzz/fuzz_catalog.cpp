@@ -5,10 +5,14 @@
 // children, and a search over it stays within the tree.  Whatever was read,
 // also before a read error, is then saved and read back: the binary form
 // must give the very same bytes again, and the text form, for trees whose
-// names it can carry, the same names at the same levels.
+// names it can carry, the same names at the same levels.  Sizes and times
+// read from the bytes behind their marker are plausible or unknown, folder
+// totals match a plain sum over the files, and all of it survives the round
+// trip.
 #include <QBuffer>
 #include <QByteArray>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,6 +62,46 @@ void CheckStructure(const tslcat::TCatalogTree &tree)
     }
 }
 
+// Every value is unknown or plausible; every folder's total is the sum of the
+// known sizes right below it (capped) and the newest known time.
+void CheckValues(const tslcat::TCatalogTree &tree)
+{
+    const tslcat::TCatalogNodes &nodes = tree.Items();
+    for (int i = 0; i < nodes.Count(); ++i) {
+        const tslcat::TCatalogNode *n = nodes.Item(i);
+        const uint64_t size = n->Size();
+        const int64_t time = n->ModifiedTime();
+        FUZZ_CHECK(size == tslcat::kUnknownSize || size <= tslcat::kMaxPlausibleSize);
+        FUZZ_CHECK(time == tslcat::kUnknownTime || time >= 0);
+        if (!n->HasChildren())
+            continue;
+        uint64_t sum = 0;
+        bool known = false;
+        int64_t newest = tslcat::kUnknownTime;
+        for (int c = 0; c < n->Count(); ++c) {
+            const tslcat::TCatalogNode *child = n->Child(c);
+            if (child->Size() != tslcat::kUnknownSize) {
+                sum = std::min(sum + child->Size(), tslcat::kMaxPlausibleSize);
+                known = true;
+            }
+            newest = std::max(newest, child->ModifiedTime());
+        }
+        FUZZ_CHECK(time == newest);
+        FUZZ_CHECK(known ? size == sum : (size == tslcat::kUnknownSize || size == 0));
+    }
+}
+
+bool SameValues(const tslcat::TCatalogTree &a, const tslcat::TCatalogTree &b)
+{
+    for (int i = 0; i < a.Items().Count(); ++i) {
+        const tslcat::TCatalogNode *x = a.Items().Item(i), *y = b.Items().Item(i);
+        if (x->EffectiveKind() != y->EffectiveKind() || x->Size() != y->Size() ||
+            x->ModifiedTime() != y->ModifiedTime())
+            return false;
+    }
+    return true;
+}
+
 using Outline = std::vector<std::pair<int, std::string>>;
 
 Outline OutlineOf(const tslcat::TCatalogTree &tree)
@@ -91,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     tslcat::TCatalogTree tree;
     Load(tree, QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
     CheckStructure(tree);
+    CheckValues(tree);
     tslcat::TSearchRequest everything;
     everything.expression = ".";
     const tslcat::TSearchOutcome found = tslcat::RunSearch(tree, everything);
@@ -101,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(Load(again, binary));
     FUZZ_CHECK(Save(again, true) == binary);
     FUZZ_CHECK(again.Items().Count() == tree.Items().Count());
+    FUZZ_CHECK(SameValues(tree, again));
 
     const Outline outline = OutlineOf(tree);
     if (TextCanCarry(outline)) {

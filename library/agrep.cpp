@@ -224,8 +224,7 @@ bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
     auto is = [&](__m128i v, int q, int b) {
         return _mm_or_si128(_mm_cmpeq_epi8(v, vec(q, 2 * b)), _mm_cmpeq_epi8(v, vec(q, 2 * b + 1)));
     };
-    auto hits = [&](__m128i v, const unsigned char *block, auto ahead) __attribute__((no_sanitize_address))
-    {
+    auto hits = [&](__m128i v, const unsigned char *block, auto ahead) QUARN_BLOCK_READS {
         unsigned any = 0;
         if (decltype(ahead)::value) {
             const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 1));

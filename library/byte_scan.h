@@ -6,6 +6,12 @@
 #include <cstdint>
 #include <type_traits>
 
+// Marks the functions that read whole blocks around a text: the bytes past
+// its NUL lie in the same page but may belong to another object, which the
+// address and thread sanitizers cannot know is harmless (they are never
+// used).
+#define QUARN_BLOCK_READS __attribute__((no_sanitize("address", "thread")))
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
@@ -16,15 +22,14 @@ namespace quarn::scan {
 // when the 31 bytes after `block` may be read (so that a test of later bytes
 // can read them instead of assuming them), else std::false_type; `found(at)` is called for each
 // candidate before the terminating NUL, in order, until it accepts one.
-// Aligned blocks may extend past the NUL but never past its page, which the
-// address sanitizer cannot know.
+// Aligned blocks may extend past the NUL but never past its page.
 //
 // Most texts are short lines: the first 32 bytes are looked at in one go
 // (unaligned, when they and the 16 after them lie in one page), so that a
 // line that ends there costs no loop and no hard-to-predict branch on where
 // its NUL falls.
 template <class Hits, class Found>
-__attribute__((no_sanitize_address)) const unsigned char *ScanText(const unsigned char *s, Hits hits, Found found)
+QUARN_BLOCK_READS const unsigned char *ScanText(const unsigned char *s, Hits hits, Found found)
 {
     const __m128i zero = _mm_setzero_si128();
     if ((reinterpret_cast<uintptr_t>(s) & 4095) <= 4096 - 48) {

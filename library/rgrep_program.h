@@ -1,8 +1,11 @@
 // The byte program of a compiled regular expression.  A program is a run of
 // elements (one opcode byte, then its operand bytes) ended by END;
 // alternatives follow one another, each but the last closed by BRANCH.
-// This header is the description of the format: one opcode per line.
+// This header is the description of the format: one opcode per line, and
+// the layout of the data the compiler keeps behind the program.
 #pragma once
+
+#include "quarn32.h"
 
 namespace quarn::rgrep {
 
@@ -30,9 +33,25 @@ enum Opcode : unsigned char {
 
 constexpr int kSetBytes = 32;
 
-// The compiler keeps a summary of the program for the matcher's scan in the
-// last bytes of the program area (programs up to this many bytes only).
+// ---------------------------------------------------------------------------
+// The compiler's own data in the unused tail of the program area.  Written
+// and read only by rgrep_plan.cpp / rgrep_plan.h; the layout is here, beside
+// the opcodes, because it shares their area.
+//
+//   0 .. length-1                  the program, ended by END
+//   kPlanOffset .. + kPEnd         a run plan (kHintPlan), or a literal's
+//                                  search vectors (kHintLiteral, 64 bytes)
+//   kHintOffset .. + kHEnd         the scan summary
+//
+// Both are valid only while branchStart[kHintSlot], a slot that a program
+// of fewer than ten alternatives does not use, points at kHintOffset: the
+// marker cannot live in the program area itself, which a long program owns.
+// ---------------------------------------------------------------------------
+
+// The summary is kept for programs up to this many bytes.
 constexpr int kHintOffset = 1056 - 64;
+constexpr int kHintSlot = QUARN_MAX_BRANCHES - 1;
+constexpr unsigned char kHintMagic0 = 'Q', kHintMagic1 = 'h';
 
 enum HintFlag : unsigned char {
     kHintReadsLineStart = 1, // LINE_START, WORD_START or WORD_END somewhere
@@ -45,7 +64,7 @@ enum HintFlag : unsigned char {
                              // byte pair at kHLiteralPair lie at kPlanOffset
 };
 
-// Byte layout of the hint block, relative to kHintOffset.
+// Byte layout of the scan summary, relative to kHintOffset.
 enum HintField {
     kHMagic0 = 0,
     kHMagic1 = 1,
@@ -61,11 +80,38 @@ enum HintField {
     kHLiteralPair = 49, // literal programs: offset of the byte pair the scan looks for
     kHEnd = 50,
 };
+static_assert(kHintOffset + kHEnd <= QUARN_PROGRAM_SIZE, "summary must fit");
 
-// Programs up to this many bytes also get a run plan (a per-byte table of
-// the positions of fixed-length alternatives) between kPlanOffset and
-// kHintOffset; kHintPlan in the summary's flags says it is there.
+// Programs up to this many bytes may also get a run plan: a per-byte table
+// of the positions of fixed-length alternatives (at most 16 positions in
+// all), with up to three vector tests of single positions.
 constexpr int kPlanOffset = 256;
+constexpr int kPlanPositions = 16;
+constexpr int kTests = 3; // the first position, then up to two later ones
+constexpr int kTestBytes = 4 + 4 * 16;
+
+// Byte layout of a run plan, relative to kPlanOffset.
+enum PlanField {
+    kPTable = 0,                               // 256 little-endian 16-bit entries: bit i of entry c says
+                                               // that plan position i accepts byte c (entry 0 is empty)
+    kPAlts = 512,                              // per alternative: run length, then first bit | anchors
+    kPTests = kPAlts + 2 * QUARN_MAX_BRANCHES, // kTests tests of kTestBytes
+    kPEnd = kPTests + kTests * kTestBytes,
+};
+static_assert(kPlanOffset + kPEnd <= kHintOffset, "plan must end before the summary");
+
+// The second byte of an alternative's kPAlts entry.
+constexpr unsigned char kRunStartAnchor = 0x40, kRunEndAnchor = 0x80, kRunFirstBit = 0x1f;
+
+// Byte layout of one test of a run position.
+enum TestField {
+    kTOffset = 0,  // run position 0..15
+    kTKind = 1,    // 0: no test, 1: up to four targets, 2: a range
+    kTCount = 2,   // 1..4 targets
+    kTFolded = 3,  // the first kTFolded targets are compared after OR-ing 0x20
+    kTVectors = 4, // 4 x 16 bytes: the targets broadcast (a lone target: then
+                   // its OR mask); a range: lo, then hi - lo
+};
 
 // Size in bytes of the single-position element at `op` (opcode included);
 // only valid for the operands a repeater accepts.

@@ -8,6 +8,7 @@
 // (or the chain ends), then folds the stack from the right.  So the order in
 // which patterns are matched, and which ones are skipped, is that of a
 // right-recursive evaluation, without recursion.
+#include <atomic>
 #include <new>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "quarn_private.h"
 
 namespace quarn {
-int32_t gErrorWord = 0;
+// Atomic so that threads setting, resetting or reading it at once each see
+// a whole value and a first error is still never overwritten.
+std::atomic<int32_t> gErrorWord{0};
 
 namespace {
 
@@ -29,8 +32,8 @@ constexpr long kMaxChainPatterns = 1000000;
 
 int32_t Malformed()
 {
-    if (gErrorWord == 0)
-        gErrorWord = 1;
+    int32_t clear = 0;
+    gErrorWord.compare_exchange_strong(clear, 1);
     return -1;
 }
 
@@ -159,22 +162,21 @@ extern "C" {
 
 int32_t QUARN_API QuarnGetError(void)
 {
-    return gErrorWord;
+    return gErrorWord.load();
 }
 
 int32_t QUARN_API QuarnSetError(int32_t code)
 {
-    if (gErrorWord != 0)
-        return gErrorWord;
-    gErrorWord = code;
-    return 0;
+    // Stores only over 0; otherwise `present` receives the value kept.
+    int32_t present = 0;
+    if (gErrorWord.compare_exchange_strong(present, code))
+        return 0;
+    return present;
 }
 
 int32_t QUARN_API QuarnResetError(int32_t code)
 {
-    int32_t previous = gErrorWord;
-    gErrorWord = code;
-    return previous;
+    return gErrorWord.exchange(code);
 }
 
 int32_t QUARN_API PushQuarnInfo(QuarnPattern *p)
@@ -200,7 +202,7 @@ int32_t QUARN_API Quarn(const char *text)
 {
     gChainText = text;
     gChainCursor = gChainHead;
-    gErrorWord = 0;
+    gErrorWord.store(0);
     if (gChainCursor == nullptr)
         return Malformed();
     return EvalChain();

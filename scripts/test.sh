@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is needed, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test, builds and checks the Debian
-# packages, then runs each libFuzzer
+# UndefinedBehaviorSanitizer, runs every test, runs the thread test under
+# ThreadSanitizer, builds and checks the Debian packages, then runs each
+# libFuzzer
 # target for a few seconds (QUARN_FUZZ_SECONDS, default 8; 0 skips them).
 # Exit status non-zero on any failure, a fuzzer's finding included.
 set -eu
@@ -15,6 +16,11 @@ fi
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan -j "$(nproc)"
 ctest --preset asan-ubsan -j "$(nproc)"
+# Threads compiling and matching at once, under ThreadSanitizer (the library
+# and that test only).
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$(nproc)"
+ctest --preset tsan
 # The Debian packages: built with CPack, extracted and checked, lintian.
 scripts/package.sh
 # QUARN32.dll for Windows: cross-built, export tables checked, x86_64 tests

@@ -22,14 +22,18 @@
 #include <optional>
 #include <string>
 
+#include "catalog_duplicates.h"
 #include "catalog_edits.h"
 #include "catalog_errors.h"
+#include "catalog_export.h"
 #include "catalog_lock.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
+#include "catalog_update.h"
 #include "icon_lookup.h"
+#include "node_values.h"
 #include "tree_scanner.h"
 #include "volumes.h"
 
@@ -48,10 +52,14 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "       tslcat-cli --help | --version\n"
                       "\n"
                       "Commands:\n"
-                      "  search [--files|--folders|--both|--discs] [--case] [--type EXT] EXPR\n"
+                      "  search [--files|--folders|--both|--discs] [--case] [--type EXT]\n"
+                      "         [--larger N[K|M|G]] [--smaller N[K|M|G]] [--newer DATE] [--older DATE]\n"
+                      "         [--long] [--format tsv|csv|json] EXPR\n"
                       "  add [--name NAME] [--archives] FOLDER|IMAGE\n"
+                      "  update [--diff] NAME PATH\n"
                       "  locate NAME\n"
-                      "  list\n"
+                      "  list [--format csv|json]\n"
+                      "  duplicates [--by name|name+size] [--min-size N[K|M|G]]\n"
                       "  stats\n"
                       "  remove NAME\n"
                       "  export --text|--binary FILE\n"
@@ -143,6 +151,45 @@ bool parseCommand(QCommandLineParser &parser, const QString &command, const QStr
     return true;
 }
 
+uint64_t sizeOption(const QCommandLineParser &p, const char *name)
+{
+    uint64_t bytes = 0;
+    if (!ParseSizeText(bytesOf(p.value(name)), bytes))
+        throw UsageError{std::string("--") + name + ": not a size (N, NK, NM or NG): " + bytesOf(p.value(name))};
+    return bytes;
+}
+
+int64_t dateOption(const QCommandLineParser &p, const char *name)
+{
+    int64_t t = 0;
+    if (!ParseDateText(p.value(name), t))
+        throw UsageError{std::string("--") + name + ": not an ISO 8601 date: " + bytesOf(p.value(name))};
+    return t;
+}
+
+TValueFilter valueFilterOf(const QCommandLineParser &p)
+{
+    TValueFilter f;
+    if (p.isSet("larger"))
+        f.largerThan = sizeOption(p, "larger");
+    if (p.isSet("smaller"))
+        f.smallerThan = sizeOption(p, "smaller");
+    if (p.isSet("newer"))
+        f.newerThan = dateOption(p, "newer");
+    if (p.isSet("older"))
+        f.olderThan = dateOption(p, "older");
+    return f;
+}
+
+TExportFormat formatOf(const QCommandLineParser &p, const char *command, bool tsvAllowed)
+{
+    TExportFormat format = TExportFormat::Tsv;
+    if (p.isSet("format") &&
+        (!ParseExportFormat(bytesOf(p.value("format")), format) || (!tsvAllowed && format == TExportFormat::Tsv)))
+        throw UsageError{std::string(command) + ": unknown format " + bytesOf(p.value("format"))};
+    return format;
+}
+
 int commandSearch(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
@@ -152,6 +199,12 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     p.addOption({"discs", "Search disc names."});
     p.addOption({"case", "Match letter case exactly."});
     p.addOption({"type", "Only files with this extension (exact case), e.g. .zip.", "EXT"});
+    p.addOption({"larger", "Only nodes larger than N bytes (K, M, G: 1024^1..3).", "N"});
+    p.addOption({"smaller", "Only nodes smaller than N bytes.", "N"});
+    p.addOption({"newer", "Only nodes modified after DATE (ISO 8601, UTC unless an offset is given).", "DATE"});
+    p.addOption({"older", "Only nodes modified before DATE.", "DATE"});
+    p.addOption({"long", "Add size in bytes and modification time (ISO 8601 UTC) to each row."});
+    p.addOption({"format", "Output format: tsv (default), csv or json.", "FORMAT"});
     p.addPositionalArgument("EXPR", "Regular expression.");
     parseCommand(p, "search", args);
 
@@ -188,21 +241,18 @@ int commandSearch(Catalog &catalog, const QStringList &args)
         throw UsageError{texts::kEnterValidSearchString};
     if (request.expression.size() > kMaxExpressionLength)
         throw UsageError{"search: the expression is longer than 50 bytes"};
+    request.valueFilter = valueFilterOf(p);
+    const TExportFormat format = formatOf(p, "search", true);
 
     catalog.Load(false);
     TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
     if (outcome.compileResult != 0)
         return kExitError; // the library has reported the expression's fault
-    for (const TResultRow &row : outcome.rows) {
-        writeOut(row.discName);
-        if (!row.IsDiscRow()) {
-            writeOut("\t");
-            writeOut(row.nodeName);
-            writeOut("\t");
-            writeOut(row.fullPath);
-        }
-        writeOut("\n");
+    if (outcome.tooComplex) {
+        std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
+        return kExitError;
     }
+    writeOut(ExportRows(outcome.rows, format, p.isSet("long")));
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", FoundText(request.kind, outcome.hitCount).c_str());
     return outcome.noMatches ? kExitNoHits : kExitOk;
@@ -280,15 +330,106 @@ int commandLocate(const QStringList &args)
 int commandList(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
+    p.addOption({"format", "csv or json instead of the indented names.", "FORMAT"});
     parseCommand(p, "list", args);
     if (!p.positionalArguments().isEmpty())
         throw UsageError{"list: takes no arguments"};
+    const bool exported = p.isSet("format");
+    const TExportFormat format = formatOf(p, "list", false);
     catalog.Load(false);
+    if (exported) {
+        writeOut(ExportRows(AllRows(catalog.Tree()), format));
+        return kExitOk;
+    }
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         throw EWriteError();
     catalog.Tree().Items().WriteText(out);
     return kExitOk;
+}
+
+int commandUpdate(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addOption({"diff", "Also list the paths that changed: + added, - removed, ~ changed."});
+    p.addPositionalArgument("NAME", "Name of the disc to rescan.");
+    p.addPositionalArgument("PATH", "Folder or mount point to scan it from.");
+    parseCommand(p, "update", args);
+    if (p.positionalArguments().size() != 2)
+        throw UsageError{"update: expects a disc name and a folder"};
+    const std::string name = bytesOf(p.positionalArguments().at(0));
+    const std::string root = bytesOf(p.positionalArguments().at(1));
+    // The scan first, outside the writer lock; then, under it, the disc's
+    // contents are replaced on the catalog as it is on disk (a destructive
+    // change: the catalog is kept in the backup first).
+    std::string refusal;
+    const std::shared_ptr<TCatalogTree> scanned = ScanDiscForUpdate(root, name, catalog.Icons(), nullptr, refusal);
+    if (!scanned)
+        throw UsageError{"update: " + refusal};
+    TUpdateDiscResult r;
+    const TCommitResult result = catalog.Change(false, true, [&](TCatalogTree &tree) {
+        TCatalogNodes &nodes = tree.Items();
+        TCatalogNode *disc = nullptr;
+        for (int row = 0; row < nodes.TopLevelCount(); ++row) {
+            if (nodes.TopLevel(row)->Text() != name)
+                continue;
+            if (disc) {
+                refusal = "more than one disc is named " + name;
+                return false;
+            }
+            disc = nodes.TopLevel(row);
+        }
+        if (!disc) {
+            refusal = "no disc named " + name;
+            return false;
+        }
+        r = ReplaceDiscContents(tree, disc, *scanned->Items().TopLevel(0), catalog.Icons());
+        refusal = r.message;
+        return r.updated;
+    });
+    if (!result.applied)
+        throw UsageError{"update: " + refusal};
+    const int64_t files = result.fileCount;
+    if (p.isSet("diff"))
+        for (const TDiscChange &c : r.changes)
+            writeOut(std::string(1, c.mark) + " " + c.path + "\n");
+    writeOut(std::to_string(r.added) + " added, " + std::to_string(r.removed) + " removed, " +
+             std::to_string(r.changed) + " changed\n");
+    writeOut(DatabaseLabelText(files) + "\n");
+    return kExitOk;
+}
+
+int commandDuplicates(Catalog &catalog, const QStringList &args)
+{
+    QCommandLineParser p;
+    p.addOption({"by", "name or name+size (default).", "KEY"});
+    p.addOption({"min-size", "Only files of at least N bytes (K, M, G: 1024^1..3).", "N"});
+    parseCommand(p, "duplicates", args);
+    if (!p.positionalArguments().isEmpty())
+        throw UsageError{"duplicates: takes no arguments"};
+    TDuplicateKey key = TDuplicateKey::NameAndSize;
+    if (p.isSet("by")) {
+        const QString by = p.value("by");
+        if (by == "name")
+            key = TDuplicateKey::Name;
+        else if (by != "name+size")
+            throw UsageError{"duplicates: --by takes name or name+size"};
+    }
+    std::optional<uint64_t> minSize;
+    if (p.isSet("min-size"))
+        minSize = sizeOption(p, "min-size");
+    catalog.Load(false);
+    const std::vector<TDuplicateGroup> groups = FindDuplicates(catalog.Tree(), key, minSize);
+    std::string out;
+    for (const TDuplicateGroup &g : groups) {
+        if (!out.empty())
+            out += '\n';
+        out += g.name + "\t" + FormatSizeBytes(g.size) + "\n";
+        for (const TResultRow &copy : g.copies)
+            out += "\t" + copy.discName + "\t" + copy.fullPath + "\n";
+    }
+    writeOut(out);
+    return groups.empty() ? kExitNoHits : kExitOk;
 }
 
 int commandStats(Catalog &catalog, const QStringList &args)
@@ -388,7 +529,8 @@ int Run(const QStringList &arguments)
     parser.addOption(dbOption);
     parser.addOption(helpOption);
     parser.addOption(versionOption);
-    parser.addPositionalArgument("COMMAND", "search, add, locate, list, stats, remove, export, import or restore.");
+    parser.addPositionalArgument(
+        "COMMAND", "search, add, update, locate, list, duplicates, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
         printError(bytesOf(parser.errorText()));
         std::fputs(kUsage, stderr);
@@ -418,6 +560,10 @@ int Run(const QStringList &arguments)
             return commandLocate(rest);
         if (command == "list")
             return commandList(catalog, rest);
+        if (command == "update")
+            return commandUpdate(catalog, rest);
+        if (command == "duplicates")
+            return commandDuplicates(catalog, rest);
         if (command == "stats")
             return commandStats(catalog, rest);
         if (command == "remove")

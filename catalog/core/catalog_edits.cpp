@@ -10,6 +10,8 @@
 #include "catalog_names.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
+#include "catalog_update.h"
+#include "icon_lookup.h"
 
 namespace tslcat {
 
@@ -82,6 +84,8 @@ std::string TCatalogEdit::Describe() const
         return "rename " + name + " to " + quoted(newName);
     case TEditKind::RemoveAll:
         return "remove all discs";
+    case TEditKind::Update:
+        return "update " + name;
     }
     return {};
 }
@@ -118,10 +122,26 @@ TCatalogEdit TCatalogEdit::RemoveAllDiscs()
     return edit;
 }
 
+TCatalogEdit TCatalogEdit::UpdateDisc(const TCatalogNode &disc, std::shared_ptr<const TCatalogTree> scanned)
+{
+    TCatalogEdit edit;
+    edit.kind = TEditKind::Update;
+    edit.path = PathOfNode(disc);
+    edit.discs = std::move(scanned);
+    return edit;
+}
+
 bool ApplyEdit(TCatalogTree &tree, const TCatalogEdit &edit)
 {
     TCatalogNodes &items = tree.Items();
     switch (edit.kind) {
+    case TEditKind::Update: {
+        TCatalogNode *disc = edit.path.size() == 1 ? FindNode(tree, edit.path) : nullptr;
+        if (!disc || !edit.discs || edit.discs->Items().TopLevelCount() == 0)
+            return false;
+        TPlainIconLookup icons;
+        return ReplaceDiscContents(tree, disc, *edit.discs->Items().TopLevel(0), icons).updated;
+    }
     case TEditKind::AddDisc:
         if (edit.discs) {
             // One update for the whole copy: a display resets once instead

@@ -48,6 +48,7 @@ enum class TEditKind {
     Remove,    // remove a node with its subtree ("Remove CD", tslcat-cli remove)
     Rename,    // give a node a new name
     RemoveAll, // remove every disc
+    Update,    // replace a disc's contents by a rescan (the disc keeps its node)
 };
 
 struct TCatalogEdit {
@@ -55,13 +56,17 @@ struct TCatalogEdit {
     TNodePath path;      // Remove, Rename: the node, with the names it had
     std::string newName; // Rename
     // AddDisc: a tree whose discs are appended (a disc scanned into a tree
-    // of its own, outside the lock).  Shared: a kept edit may be applied
+    // of its own, outside the lock).  Update: a tree whose first disc's
+    // contents replace those of the disc at `path`.  Shared: a kept edit may be applied
     // more than once.
     std::shared_ptr<const TCatalogTree> discs;
 
     // Changes that lose catalog content: the catalog is kept in the backup
     // before they are saved.
-    bool Destructive() const { return kind == TEditKind::Remove || kind == TEditKind::RemoveAll; }
+    bool Destructive() const
+    {
+        return kind == TEditKind::Remove || kind == TEditKind::RemoveAll || kind == TEditKind::Update;
+    }
     // For the user: "rename 'old' to 'new'", "remove 'name'", ... (names
     // decoded for display, UTF-8).
     std::string Describe() const;
@@ -70,6 +75,7 @@ struct TCatalogEdit {
     static TCatalogEdit RemoveNode(const TCatalogNode &node);
     static TCatalogEdit RenameNode(const TCatalogNode &node, std::string newName);
     static TCatalogEdit RemoveAllDiscs();
+    static TCatalogEdit UpdateDisc(const TCatalogNode &disc, std::shared_ptr<const TCatalogTree> scanned);
 };
 
 // Makes the change on `tree`.  Returns false, changing nothing, when the

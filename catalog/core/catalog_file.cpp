@@ -13,6 +13,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -57,6 +58,80 @@ enum : int {
     kOffNameLength = 0x57,
     kOffName = 0x58,
 };
+
+// Sizes and dates.  A record whose ParentFont byte is non-zero has no font,
+// and bytes 0x27..0x56 are then written as zeros and ignored by every reader
+// of the format.  We keep a node's kind, size and modification time there,
+// behind a marker and a check word, so zeros (files written before, or by a
+// writer that does not know this) and anything foreign read as "unknown":
+//
+//   0x27  4  marker 54 53 44 01 ("TSD", layout 1)
+//   0x2B  1  kind: 1 file, 2 folder, 3 disc
+//   0x2C  1  flags: bit 0 the size is present, bit 1 the time is present;
+//            other bits 0
+//   0x2D  2  zero
+//   0x2F  8  size in bytes, unsigned little-endian: a file's own, a folder's
+//            or disc's total of the files below it (0 when the flag is clear)
+//   0x37  8  modification time, signed little-endian seconds since
+//            1970-01-01 UTC: a file's own, the newest below a folder or disc
+//   0x3F  4  check word over bytes 0x27..0x3E, little-endian: with a, b, c
+//            the three 64-bit little-endian words there,
+//              h = (a ^ 0x9E3779B97F4A7C15) * 0xBF58476D1CE4E5B9
+//                ^ (b ^ 0x94D049BB133111EB) * 0xD6E8FEB86659FD93
+//                ^ (c ^ 0xC2B2AE3D27D4EB4F) * 0x165667B19E3779F9  (mod 2^64)
+//            and the word is the low 32 bits of h ^ (h >> 32)
+//   0x43 20  zero
+//
+// Readers that stream the file get the totals of folders and discs as
+// written; this reader recomputes them from the files.  A record with the
+// marker but a bad check word, an unknown kind or flag bits is foreign and
+// read as unknown; a size above 2^62 or a time before 1970 or more than a
+// year after the load is read as unknown.  Nodes with their own font
+// (ParentFont 0) cannot carry any of it.  A node with nothing known is
+// written with zeros, so files without these data round-trip unchanged.
+enum : int {
+    kOffInfoMarker = 0x27,
+    kOffInfoKind = 0x2B,
+    kOffInfoFlags = 0x2C,
+    kOffInfoSize = 0x2F,
+    kOffInfoTime = 0x37,
+    kOffInfoCheck = 0x3F,
+    kInfoCheckedBytes = kOffInfoCheck - kOffInfoMarker,
+};
+constexpr unsigned char kInfoMarker[4] = {0x54, 0x53, 0x44, 0x01};
+constexpr unsigned char kInfoHasSize = 1, kInfoHasTime = 2;
+
+uint64_t getUInt64(const unsigned char *p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Three 64-bit words in, 32 bits out: independent multiplications, so the
+// check costs a load of a million records next to nothing.
+static_assert(kInfoCheckedBytes == 24, "the check word covers three 64-bit words");
+
+uint32_t infoCheckWord(const unsigned char *from)
+{
+    uint64_t h = (getUInt64(from) ^ 0x9E3779B97F4A7C15u) * 0xBF58476D1CE4E5B9u;
+    h ^= (getUInt64(from + 8) ^ 0x94D049BB133111EBu) * 0xD6E8FEB86659FD93u;
+    h ^= (getUInt64(from + 16) ^ 0xC2B2AE3D27D4EB4Fu) * 0x165667B19E3779F9u;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+void putUInt64(unsigned char *p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+int64_t currentSecondsSince1970()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 int32_t getInt32(const unsigned char *p)
 {
@@ -265,10 +340,50 @@ public:
             putInt32(r + kOffOverlayIndex, -1);
             putInt32(r + kOffIntegralHeight, 1);
         }
+        if (n.ParentFont())
+            writeInfo(r, n);
         r[kOffNameLength] = static_cast<unsigned char>(nameLength);
         if (nameLength)
             std::memcpy(r + kOffName, n.text_, nameLength);
         out.Commit(4 + static_cast<size_t>(size));
+    }
+
+    // The kind, size and time behind their marker, when there is anything
+    // to say; the bytes stay zero otherwise.  Totals are up to date (the
+    // writers refresh them first).
+    static void writeInfo(unsigned char *r, const TCatalogNode &n)
+    {
+        const bool hasSize = n.size_ != kUnknownSize, hasTime = n.modifiedTime_ != kUnknownTime;
+        if (n.kind_ == uint8_t(TNodeKind::Unknown) && !hasSize && !hasTime)
+            return;
+        const TNodeKind kind = n.kind_ != uint8_t(TNodeKind::Unknown) ? n.Kind() : n.EffectiveKind();
+        std::memcpy(r + kOffInfoMarker, kInfoMarker, sizeof kInfoMarker);
+        r[kOffInfoKind] = static_cast<unsigned char>(kind);
+        r[kOffInfoFlags] = static_cast<unsigned char>((hasSize ? kInfoHasSize : 0) | (hasTime ? kInfoHasTime : 0));
+        putUInt64(r + kOffInfoSize, hasSize ? n.size_ : 0);
+        putUInt64(r + kOffInfoTime, hasTime ? static_cast<uint64_t>(n.modifiedTime_) : 0);
+        putInt32(r + kOffInfoCheck, static_cast<int32_t>(infoCheckWord(r + kOffInfoMarker)));
+    }
+
+    // The reverse of writeInfo; anything that is not exactly ours leaves
+    // the node unknown.  `now` bounds plausible times.
+    static void readInfo(const unsigned char *r, TCatalogNode &n, int64_t now)
+    {
+        n.kind_ = uint8_t(TNodeKind::Unknown);
+        n.size_ = kUnknownSize;
+        n.modifiedTime_ = kUnknownTime;
+        if (r[kOffParentFont] == 0 || std::memcmp(r + kOffInfoMarker, kInfoMarker, sizeof kInfoMarker) != 0)
+            return;
+        const unsigned char kind = r[kOffInfoKind], flags = r[kOffInfoFlags];
+        if (kind < uint8_t(TNodeKind::File) || kind > uint8_t(TNodeKind::Disc) ||
+            (flags & ~(kInfoHasSize | kInfoHasTime)) != 0 ||
+            static_cast<uint32_t>(getInt32(r + kOffInfoCheck)) != infoCheckWord(r + kOffInfoMarker))
+            return;
+        n.kind_ = kind;
+        if (flags & kInfoHasSize)
+            n.size_ = PlausibleSize(getUInt64(r + kOffInfoSize));
+        if (flags & kInfoHasTime)
+            n.modifiedTime_ = PlausibleTime(static_cast<int64_t>(getUInt64(r + kOffInfoTime)), now);
     }
 
     // Pre-order walk writing every block of `first`'s subtree.
@@ -324,9 +439,10 @@ public:
 
     // Every attribute but the name, children and Expanded, in the order the
     // classic reader sets them.
-    static void applyRecord(TCatalogNodes &nodes, TCatalogNode *node, const Record &rec)
+    static void applyRecord(TCatalogNodes &nodes, TCatalogNode *node, const Record &rec, int64_t now)
     {
         const unsigned char *r = rec.bytes;
+        readInfo(r, *node, now);
         node->imageIndex_ = getInt32(r + kOffImageIndex);
         node->selectedIndex_ = getInt32(r + kOffSelectedIndex);
         node->checkType_ = r[kOffCheckType];
@@ -373,7 +489,7 @@ public:
     // added only once its record has been read whole and checked, so a
     // failure leaves no half-read node behind.
     static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count, int parentDepth,
-                           long long countOffset)
+                           long long countOffset, int64_t now)
     {
         // A count the rest of the file cannot hold is remembered, not acted
         // on: the blocks that are there are still read (a truncated file
@@ -399,7 +515,7 @@ public:
         };
         promise(count, countOffset, parent ? "child count" : "disc count");
         try {
-            readBlocksBody(in, nodes, parent, count, parentDepth, promised, promise);
+            readBlocksBody(in, nodes, parent, count, parentDepth, promised, promise, now);
         } catch (const ECatalogFormatError &) {
             throw;
         } catch (const EReadError &) {
@@ -411,7 +527,7 @@ public:
 
     template <class Promise>
     static void readBlocksBody(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count,
-                               int parentDepth, long long &promised, Promise &promise)
+                               int parentDepth, long long &promised, Promise &promise, int64_t now)
     {
         std::vector<PendingParent> stack;
         int32_t left = count;
@@ -439,7 +555,7 @@ public:
             const int depth = parentDepth + 1 + static_cast<int>(stack.size());
             readRecord(in, rec);
             TCatalogNode *node = nodes.AddChild(into, rec.name);
-            applyRecord(nodes, node, rec);
+            applyRecord(nodes, node, rec, now);
             loadTick(nodes);
             if (rec.children > 0) {
                 if (depth >= kMaxNestingDepth)
@@ -488,7 +604,7 @@ public:
         nodes.SetRootCheckType(head[0]);
         const long long countOffset = in.offset();
         in.read(head + 1, 4);
-        readBlocks(in, nodes, nullptr, getInt32(head + 1), 0, countOffset);
+        readBlocks(in, nodes, nullptr, getInt32(head + 1), 0, countOffset, currentSecondsSince1970());
     }
 
     // One block into an existing node: its record replaces the node's
@@ -501,12 +617,14 @@ public:
         Record rec;
         readRecord(in, rec);
         node.SetText(rec.name);
-        applyRecord(nodes, &node, rec);
+        const int64_t now = currentSecondsSince1970();
+        applyRecord(nodes, &node, rec, now);
+        nodes.totalsValid_ = false;
         const int depth = node.Level() + 1;
         if (rec.children > 0 && depth >= kMaxNestingDepth)
             throw ECatalogFormatError("Stream read error: nesting deeper than " + std::to_string(kMaxNestingDepth) +
                                       " levels" + offsetText(rec.offset));
-        readBlocks(in, nodes, &node, rec.children, depth, rec.offset);
+        readBlocks(in, nodes, &node, rec.children, depth, rec.offset, now);
         node.SetExpanded(rec.expanded);
     }
 
@@ -527,6 +645,9 @@ public:
             to.SetFont(*font);
         else
             to.SetParentFont();
+        to.kind_ = from.kind_;
+        to.size_ = from.size_;
+        to.modifiedTime_ = from.modifiedTime_;
     }
 
     static TCatalogNode *copySubtree(const TCatalogNode &source, TCatalogNodes &target, TCatalogNode *parent)
@@ -535,6 +656,7 @@ public:
             const TCatalogNode *from;
             TCatalogNode *into; // parent of the copy
         };
+        source.Owner().UpdateTotals();
         TCatalogNode *top = nullptr;
         std::vector<Pending> stack{{&source, parent}};
         std::vector<std::pair<const TCatalogNode *, TCatalogNode *>> copies;
@@ -557,6 +679,7 @@ public:
 
     static void writeBinary(DeviceWriter &out, const TCatalogNodes &nodes)
     {
+        nodes.UpdateTotals();
         unsigned char head[5];
         head[0] = nodes.RootCheckType();
         putInt32(head + 1, nodes.TopLevelCount());
@@ -678,6 +801,7 @@ TCatalogNode *CopySubtree(const TCatalogNode &source, TCatalogNodes &target, TCa
 
 void TCatalogNode::WriteData(QIODevice &stream) const
 {
+    Owner().UpdateTotals();
     DeviceWriter out(stream);
     CatalogFileAccess::writeSubtree(out, *this);
     out.flush();

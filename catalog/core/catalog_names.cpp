@@ -53,9 +53,7 @@ bool isWellFormedUtf8(std::string_view s)
     return true;
 }
 
-} // namespace
-
-QString DecodeName(std::string_view bytes)
+QString decode(std::string_view bytes, bool undefinedAsReplacement)
 {
     if (isAscii(bytes))
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -65,9 +63,28 @@ QString DecodeName(std::string_view bytes)
         return decoded;
     QString out;
     out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (unsigned char c : bytes)
-        out.append(c >= 0x80 && c < 0xA0 ? QChar(kCp1252High[c - 0x80]) : QChar(c));
+    for (unsigned char c : bytes) {
+        if (c < 0x80 || c >= 0xA0) {
+            out.append(QChar(c));
+            continue;
+        }
+        const char16_t mapped = kCp1252High[c - 0x80];
+        // The undefined bytes are the ones the table maps to themselves.
+        out.append(undefinedAsReplacement && mapped == c ? QChar(QChar::ReplacementCharacter) : QChar(mapped));
+    }
     return out;
+}
+
+} // namespace
+
+QString DecodeName(std::string_view bytes)
+{
+    return decode(bytes, false);
+}
+
+QString DecodeNameForExchange(std::string_view bytes)
+{
+    return decode(bytes, true);
 }
 
 std::string EncodeName(const QString &text)

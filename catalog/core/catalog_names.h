@@ -17,6 +17,10 @@ namespace tslcat {
 // Valid UTF-8 decodes as UTF-8; anything else as Windows-1252 (Latin-1 with
 // the 0x80..0x9F extras), so every byte string shows something readable.
 QString DecodeName(std::string_view bytes);
+// For files other programs read (CSV, JSON): valid UTF-8 as UTF-8, anything
+// else byte by byte as Windows-1252, where the five bytes that code page
+// leaves undefined (81 8D 8F 90 9D) become U+FFFD.
+QString DecodeNameForExchange(std::string_view bytes);
 // A name typed by the user (renames, disc names) as UTF-8 bytes.
 std::string EncodeName(const QString &text);
 

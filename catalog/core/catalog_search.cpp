@@ -100,6 +100,9 @@ TResultRow MakeResultRow(const TCatalogNode &node)
 
     TResultRow row;
     row.discName.assign(n->Text());
+    row.kind = node.EffectiveKind();
+    row.size = node.Size();
+    row.modifiedTime = node.ModifiedTime();
     if (depth == 0)
         return row;
     size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
@@ -140,7 +143,8 @@ int32_t compileInto(void *record, char (&patternBuffer)[51], std::string_view ex
 
 TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expression, bool caseSensitive,
                                std::string_view alternateExpression)
-    : tree_(tree), record_(::operator new(kRecordSize)), alternateRecord_(nullptr)
+    : tree_(tree), record_(::operator new(kRecordSize)), alternateRecord_(nullptr),
+      previousStepLimit_(QuarnSetStepLimit(kSearchStepLimit))
 {
     std::memset(matchBuffer_, 0, sizeof matchBuffer_);
     compileResult_ = compileInto(record_, patternBuffer_, expression, caseSensitive);
@@ -155,6 +159,7 @@ TSearchContext::TSearchContext(const TCatalogTree &tree, std::string_view expres
 
 TSearchContext::~TSearchContext()
 {
+    QuarnSetStepLimit(previousStepLimit_);
     ::operator delete(record_);
     ::operator delete(alternateRecord_);
 }
@@ -171,6 +176,18 @@ void SetTypedFileTypeFilter(TSearchRequest &request, const QString &typed)
     request.alternateFileTypeFilter = EncodeNameWindows1252(typed);
 }
 
+bool TSearchContext::MatchText(const char *text)
+{
+    // -1 from a compiled record: the name ran past the step limit.
+    const int32_t result = RGrep(text, static_cast<QuarnPattern *>(record_));
+    tooComplex = tooComplex || (result < 0 && compileResult_ == 0);
+    if (result >= 1 || !alternateRecord_)
+        return result >= 1;
+    const int32_t alternate = RGrep(text, static_cast<QuarnPattern *>(alternateRecord_));
+    tooComplex = tooComplex || alternate < 0;
+    return alternate >= 1;
+}
+
 bool TSearchContext::Matches(std::string_view name)
 {
     char *buffer = matchBuffer_;
@@ -181,21 +198,20 @@ bool TSearchContext::Matches(std::string_view name)
     if (!name.empty()) // an empty name may have no storage at all
         std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
-    return RGrep(buffer, static_cast<QuarnPattern *>(record_)) >= 1 ||
-        (alternateRecord_ && RGrep(buffer, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
+    return MatchText(buffer);
 }
 
 bool TSearchContext::Matches(const TCatalogNode &node)
 {
-    const char *name = node.TextCString();
-    return RGrep(name, static_cast<QuarnPattern *>(record_)) >= 1 ||
-        (alternateRecord_ && RGrep(name, static_cast<QuarnPattern *>(alternateRecord_)) >= 1);
+    return MatchText(node.TextCString());
 }
 
 void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
 {
     const TCatalogNodes &nodes = ctx.tree_.Items();
     const std::string filter = kind == TSearchKind::Files ? ctx.fileTypeFilter : std::string();
+    const bool valueFilter = ctx.valueFilter.Active();
+    nodes.UpdateTotals(); // rows carry folder totals
     const std::string alternateFilter = filter.empty() ? std::string() : ctx.alternateFileTypeFilter;
     ctx.hitCount = 0;
     const int count = nodes.Count();
@@ -221,8 +237,13 @@ void RunSearchWalk(TSearchContext &ctx, TSearchKind kind)
             if (extension != filter && (alternateFilter.empty() || extension != alternateFilter))
                 continue;
         }
-        if (!ctx.Matches(node))
+        if (valueFilter && !ctx.valueFilter.Passes(node))
             continue;
+        if (!ctx.Matches(node)) {
+            if (ctx.tooComplex)
+                break;
+            continue;
+        }
         ctx.noMatches = false;
         ctx.rows.push_back(MakeResultRow(node));
         ++ctx.hitCount;
@@ -295,15 +316,20 @@ TSearchOutcome RunSearch(const TCatalogTree &tree, const TSearchRequest &request
             progress->SetGaugeMaximum(tree.Items().Count() - 1);
         progress->SetBusy(true);
     }
+    // Folder totals are brought up to date here, once, before any walk reads
+    // them (a walk may be spread over threads).
+    tree.Items().UpdateTotals();
     TSearchContext ctx(tree, request.expression, request.caseSensitive, request.alternateExpression);
     ctx.progress = progress;
     ctx.observer = observer;
     ctx.fileTypeFilter = request.fileTypeFilter;
     ctx.alternateFileTypeFilter = request.alternateFileTypeFilter;
+    ctx.valueFilter = request.valueFilter;
     RunSearchRoutine(ctx, request.kind);
     outcome.compileResult = ctx.CompileResult();
     outcome.hitCount = ctx.hitCount;
     outcome.noMatches = ctx.noMatches;
+    outcome.tooComplex = ctx.tooComplex;
     if (ctx.hitCount > 0)
         outcome.foundText = FoundText(request.kind, ctx.hitCount);
     outcome.rows = std::move(ctx.rows);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "node_values.h"
 class QString;
 
 namespace tslcat {
@@ -49,6 +50,11 @@ struct TResultRow {
     // For a member of an archive whose members are catalogued: the index in
     // `components` of the archive holding it; -1 for anything on the disc.
     int archiveComponent = -1;
+    // The node's kind, size and modification time (totals for folders and
+    // discs; kUnknownSize / kUnknownTime when not known).
+    TNodeKind kind = TNodeKind::File;
+    uint64_t size = kUnknownSize;
+    int64_t modifiedTime = kUnknownTime;
 
     bool IsDiscRow() const { return components.empty(); }
     bool IsArchiveMember() const { return archiveComponent >= 0; }
@@ -70,6 +76,13 @@ public:
 
 // The state of one search: the compiled record, the pattern and match
 // buffers, the rows and the hit counter.  SearchFiles & co. run on it.
+// The matcher's trials allowed per name (QuarnSetStepLimit) while a search
+// runs: an expression with back references can otherwise backtrack for
+// minutes on one name.  About 1 ms of matching a 255-byte name; an
+// expression of the box's 50 bytes without back references and without
+// tags after a repeater needs at most (repeaters + alternatives) x 256.
+constexpr int32_t kSearchStepLimit = 20000;
+
 class TSearchContext {
 public:
     // Compiles `expression` (at most its first 50 bytes, as the window's
@@ -94,6 +107,8 @@ public:
     // The text of the file-type box; read only by SearchFiles.  Compared with
     // each name's extension exactly (letter case counts); empty = no filter.
     std::string fileTypeFilter;
+    // Size and date tests, for every kind of search; none by default.
+    TValueFilter valueFilter = {};
     // The typed filter in the other stored encoding, "" for none: an
     // extension equal to either passes.
     std::string alternateFileTypeFilter;
@@ -101,6 +116,9 @@ public:
     std::vector<TResultRow> rows;
     int64_t hitCount = 0;
     bool noMatches = true;
+    // Set when a name ran past the matcher's step limit (kSearchStepLimit):
+    // the walk then stops, and texts::kExpressionTooComplex is shown.
+    bool tooComplex = false;
 
     // Tests one name (raw bytes, any length) with RGrep: true on a hit.
     bool Matches(std::string_view name);
@@ -111,6 +129,8 @@ public:
 
 private:
     friend void RunSearchWalk(TSearchContext &, TSearchKind);
+    // RGrep with the record, then the alternate one; notes tooComplex.
+    bool MatchText(const char *text);
     const TCatalogTree &tree_;
     void *record_;              // the 1964-byte compiled pattern
     void *alternateRecord_;     // the alternate expression's, or nullptr
@@ -118,6 +138,7 @@ private:
     char matchBuffer_[201];
     char patternBuffer_[51];
     int32_t compileResult_;
+    int32_t previousStepLimit_;
 };
 
 // The four search routines (rows appended to ctx.rows in tree order).
@@ -135,10 +156,12 @@ struct TSearchRequest {
     bool caseSensitive = false;
     TSearchKind kind = TSearchKind::FilesAndFolders;
     std::string fileTypeFilter;
+    TValueFilter valueFilter = {};
     // The same texts in the other encoding catalogs store names in, "" for
-    // none (see SetTypedExpression).
-    std::string alternateExpression;
-    std::string alternateFileTypeFilter;
+    // none (see SetTypedExpression).  Initialised here so that the short
+    // brace forms {expression, case, kind, filter} stay warning-free.
+    std::string alternateExpression = {};
+    std::string alternateFileTypeFilter = {};
 };
 
 // Text the user typed, for a search of names stored in either encoding:
@@ -159,6 +182,8 @@ struct TSearchOutcome {
     std::string foundText; // "Found: N ..." after the last hit; "" without hits
     // True when nothing matched: show texts::kNoMatches (else beep).
     bool noMatches = true;
+    // The expression ran past the step limit: show texts::kExpressionTooComplex.
+    bool tooComplex = false;
 };
 
 // Validates, compiles once, runs the routine of the request's kind, frees the

@@ -17,6 +17,8 @@ inline constexpr const char kDatabaseLabelInitial[] = "Database:";
 inline constexpr const char kSearchTextInitial[] = "Search Text goes here !";
 inline constexpr const char kEnterValidSearchString[] = "Enter valid Search String !";
 inline constexpr const char kNoMatches[] = "No matches !";
+// A search stopped because the expression backtracks without end on a name.
+inline constexpr const char kExpressionTooComplex[] = "Expression too complex !";
 
 inline constexpr const char kCDNameInitial[] = "CD Name";
 // "No CD present", CR, ten spaces and "or", CR, "No Volume label !".

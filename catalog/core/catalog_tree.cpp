@@ -7,6 +7,7 @@
 #include "catalog_tree.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -27,8 +28,8 @@ public:
 
 // --- TCatalogNode ---------------------------------------------------------
 
-static_assert(sizeof(void *) != 8 || sizeof(TCatalogNode) == 56,
-              "a node's size is what a loaded catalog costs per node: keep it at 56 bytes");
+static_assert(sizeof(void *) != 8 || sizeof(TCatalogNode) == 72,
+              "a node's size is what a loaded catalog costs per node: keep it at 72 bytes");
 
 // Children are freed by TCatalogNodes::freeSubtree, never from here, so a
 // deep tree does not recurse through destructors.  The node only owns its
@@ -195,6 +196,39 @@ void TCatalogNode::SetExpanded(bool expanded)
         o->NodeExpandedChanged(this, expanded);
 }
 
+uint64_t TCatalogNode::Size() const
+{
+    if (childCount_ != 0 || kind_ == uint8_t(TNodeKind::Folder) || kind_ == uint8_t(TNodeKind::Disc))
+        Owner().UpdateTotals();
+    return size_;
+}
+
+int64_t TCatalogNode::ModifiedTime() const
+{
+    if (childCount_ != 0 || kind_ == uint8_t(TNodeKind::Folder) || kind_ == uint8_t(TNodeKind::Disc))
+        Owner().UpdateTotals();
+    return modifiedTime_;
+}
+
+TNodeKind TCatalogNode::EffectiveKind() const
+{
+    if (parent_ && (parent_->flags_ & kRoot))
+        return TNodeKind::Disc;
+    if (childCount_ != 0 || kind_ == uint8_t(TNodeKind::Folder) || kind_ == uint8_t(TNodeKind::Disc))
+        return TNodeKind::Folder;
+    return TNodeKind::File;
+}
+
+void TCatalogNode::SetFileInfo(TNodeKind kind, uint64_t size, int64_t modifiedTime)
+{
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    kind_ = static_cast<uint8_t>(kind);
+    size_ = PlausibleSize(size);
+    modifiedTime_ = modifiedTime == kUnknownTime ? kUnknownTime : PlausibleTime(modifiedTime, now);
+    Owner().totalsValid_ = false;
+}
+
 TCatalogNode *TCatalogNode::Parent() const
 {
     return (parent_ && !(parent_->flags_ & kRoot)) ? parent_ : nullptr;
@@ -344,6 +378,44 @@ void TCatalogNodes::buildFlatIndex() const
     flatValid_ = true;
 }
 
+// Children come after their parent in the flat order, so walking it
+// backwards finishes every folder's children before the folder itself.
+void TCatalogNodes::UpdateTotals() const
+{
+    if (totalsValid_)
+        return;
+    if (!flatValid_)
+        buildFlatIndex();
+    for (size_t i = flat_.size(); i-- > 0;) {
+        TCatalogNode *n = flat_[i];
+        const bool scannedFolder = n->kind_ == uint8_t(TNodeKind::Folder) || n->kind_ == uint8_t(TNodeKind::Disc);
+        if (n->childCount_ == 0) {
+            if (scannedFolder) {
+                n->size_ = 0; // an empty folder holds nothing, and has no file time
+                n->modifiedTime_ = kUnknownTime;
+            }
+            continue;
+        }
+        uint64_t size = 0;
+        bool sizeKnown = false;
+        int64_t newest = kUnknownTime;
+        for (uint32_t c = 0; c < n->childCount_; ++c) {
+            const TCatalogNode *child = n->children_[c];
+            if (child->size_ != kUnknownSize) {
+                // Each value is at most 2^62 and a catalog has fewer than
+                // 2^31 nodes, but sums of many large values are capped
+                // rather than wrapped.
+                size = std::min(size + child->size_, kMaxPlausibleSize);
+                sizeKnown = true;
+            }
+            newest = std::max(newest, child->modifiedTime_);
+        }
+        n->size_ = sizeKnown || scannedFolder ? size : kUnknownSize;
+        n->modifiedTime_ = newest;
+    }
+    totalsValid_ = true;
+}
+
 TCatalogNode *TCatalogNodes::Item(int i) const
 {
     if (i < 0 || i >= count_)
@@ -401,6 +473,7 @@ TCatalogNode *TCatalogNodes::AddChild(TCatalogNode *parent, std::string_view tex
         o->NodeAboutToBeInserted(parent, row);
     p->pushChild(node);
     ++count_;
+    totalsValid_ = false;
     noteAppended(node);
     if (auto *o = observer())
         o->NodeInserted(node);
@@ -458,6 +531,13 @@ void TCatalogNodes::Delete(TCatalogNode *node)
     for (uint32_t i = static_cast<uint32_t>(row); i < p->childCount_; ++i)
         p->children_[i]->index_ = i;
     dropFlatIndex();
+    totalsValid_ = false;
+    // A folder left empty keeps no stale totals (a scanned one holds 0 bytes
+    // again at the next refresh).
+    if (p->childCount_ == 0 && p->kind_ != uint8_t(TNodeKind::File)) {
+        p->size_ = kUnknownSize;
+        p->modifiedTime_ = kUnknownTime;
+    }
     if (count_ == 0)
         releaseStorage();
     else if (names_.WorthCompacting())
@@ -486,6 +566,7 @@ void TCatalogNodes::Clear()
     flat_.shrink_to_fit();
     releaseStorage();
     flatValid_ = true; // the empty tree's index; appends extend it
+    totalsValid_ = true;
     if (auto *o = observer())
         o->Cleared();
 }

@@ -91,6 +91,29 @@ struct TNodeExtras {
     }
 };
 
+// What a node stands for, as the scan that made it knew it.  Catalogs
+// written without sizes and dates do not say: their nodes are Unknown, and
+// Level()/HasChildren() tell discs, folders and files apart as always (an
+// empty folder then looks like a file).  EffectiveKind() combines both.
+enum class TNodeKind : uint8_t { Unknown = 0, File = 1, Folder = 2, Disc = 3 };
+
+// A size or time the catalog does not know: no scan recorded it, the file
+// predates sizes and dates, or the stored value was absurd.
+inline constexpr uint64_t kUnknownSize = UINT64_MAX;
+inline constexpr int64_t kUnknownTime = INT64_MIN;
+// Values beyond these are not believed, from a file or from a scan: a size
+// above 2^62 bytes, a time before 1970 or more than a year after `now`.
+inline constexpr uint64_t kMaxPlausibleSize = uint64_t{1} << 62;
+inline constexpr int64_t kFutureTimeSlack = int64_t{366} * 24 * 3600;
+inline uint64_t PlausibleSize(uint64_t size)
+{
+    return size > kMaxPlausibleSize ? kUnknownSize : size;
+}
+inline int64_t PlausibleTime(int64_t secondsSince1970, int64_t now)
+{
+    return (secondsSince1970 < 0 || secondsSince1970 > now + kFutureTimeSlack) ? kUnknownTime : secondsSince1970;
+}
+
 // Notifications for a display.  All methods have empty defaults.
 //
 // `parent` is nullptr for the top level (disc nodes); rows are positions in
@@ -184,6 +207,24 @@ public:
     // Drops the own font and sets ParentFont.
     void SetParentFont();
 
+    // --- size and modification time ---
+    // A file's own size in bytes and modification time (seconds since 1970,
+    // UTC); for a node with children (or a scanned empty folder or disc) the
+    // total size of the files below and the newest of their times.  Totals
+    // are recomputed from the files whenever the tree has changed; a total
+    // is known when at least one file below it is (an empty scanned folder
+    // holds 0 bytes).  kUnknownSize / kUnknownTime when not known.
+    uint64_t Size() const;
+    int64_t ModifiedTime() const;
+    TNodeKind Kind() const { return static_cast<TNodeKind>(kind_); }
+    // Disc at Level 0, folder when it has children or was scanned as one,
+    // else file.
+    TNodeKind EffectiveKind() const;
+    // Records what a scan found.  Implausible values are stored as unknown
+    // (see PlausibleSize/PlausibleTime, measured against the clock now).
+    // For a folder or disc only the kind matters: its values are totals.
+    void SetFileInfo(TNodeKind kind, uint64_t size = kUnknownSize, int64_t modifiedTime = kUnknownTime);
+
     // --- expanding and collapsing ---
     bool Expanded() const { return flags_ & kExpanded; }
     // Does nothing for a node without children or when the state is already
@@ -246,7 +287,7 @@ private:
     void pushChild(TCatalogNode *child);
     void reserveChildren(uint32_t n);
 
-    // 56 bytes on 64-bit systems: loaded catalogs hold millions of nodes.
+    // 72 bytes on 64-bit systems: loaded catalogs hold millions of nodes.
     TCatalogNode *parent_;              // non-owning; the root for disc nodes
     TCatalogNode **children_ = nullptr; // malloc'd array; the nodes belong to the collection
     char *text_ = nullptr;              // in the collection's name store, zero-terminated; may be nullptr when empty
@@ -260,6 +301,11 @@ private:
     uint8_t checkState_ = 0;
     uint8_t checkType_ = 0;
     uint8_t flags_ = kEnabled | kParentColor | kParentFont;
+    uint8_t kind_ = 0; // TNodeKind
+    // A file's own values; for a node with children the totals, which the
+    // collection refreshes lazily (hence mutable).
+    mutable uint64_t size_ = kUnknownSize;
+    mutable int64_t modifiedTime_ = kUnknownTime;
 };
 
 // The node collection: every node of one tree, an invisible root above the
@@ -316,6 +362,12 @@ public:
     void Select(TCatalogNode *node);
     void Deselect(TCatalogNode *node);
 
+    // Brings the folder and disc totals (TCatalogNode::Size) up to date
+    // after changes; O(Count) when something changed, else nothing.  Reads
+    // of a folder's Size() do it themselves; a caller that reads sizes from
+    // several threads calls it first.
+    void UpdateTotals() const;
+
     // File forms without the signature (see TCatalogTree).
     void WriteBinary(QIODevice &stream) const;
     void ReadBinary(QIODevice &stream);
@@ -351,6 +403,7 @@ private:
     std::vector<TCatalogNode *> selection_;
     mutable std::vector<TCatalogNode *> flat_;
     mutable bool flatValid_ = true; // an empty tree's index is complete
+    mutable bool totalsValid_ = true;
 };
 
 // The tree: the collection, the current node, the events and the file

@@ -208,9 +208,11 @@ public:
         ++depth_;
         if (depth_ == 1) {
             current_ = nodes_.AddChild(nullptr, discName_);
+            current_->SetFileInfo(TNodeKind::Disc);
             disc_ = current_;
         } else {
             current_ = nodes_.AddChild(current_, folder.name);
+            current_->SetFileInfo(TNodeKind::Folder);
         }
         current_->SetIcons(FolderIcon(icons_, path, false), FolderIcon(icons_, path, true));
         processEvents();
@@ -220,6 +222,8 @@ public:
     {
         TCatalogNode *node = nodes_.AddChild(current_, file.name);
         node->SetIcons(FileIcon(icons_, path, false), FileIcon(icons_, path, true));
+        // Folders and discs get totals from the files below them.
+        node->SetFileInfo(TNodeKind::File, file.size, file.modified);
         if (openArchives_ && !insideArchive_ && file.kind == TEntryKind::File && IsArchiveName(file.name))
             openArchive(node, path);
         processEvents();
@@ -253,6 +257,9 @@ private:
         if (members.Size() == 0)
             return;
         node->SetData(kArchiveNodeData);
+        // With its members below it the archive is a folder for the catalog,
+        // and its total is theirs.
+        node->SetFileInfo(TNodeKind::Folder);
         TCatalogNode *const outer = current_;
         const int outerDepth = depth_;
         current_ = node;

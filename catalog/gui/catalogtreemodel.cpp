@@ -1,6 +1,9 @@
 #include "catalogtreemodel.h"
 
+#include <QLocale>
+
 #include "catalog_names.h"
+#include "node_values.h"
 #include "systemiconlist.h"
 
 namespace tslcat {
@@ -104,6 +107,18 @@ QVariant TCatalogTreeModel::data(const QModelIndex &index, int role) const
         return m_icons.Icon(node->ImageIndex());
     case kSelectedIconRole:
         return m_icons.Icon(node->SelectedIndex());
+    case Qt::ToolTipRole: {
+        if (node->Parent())
+            return QVariant();
+        // A disc's summary: its total size and how many files it holds.
+        const uint64_t size = node->Size();
+        const QString total = size == kUnknownSize
+            ? QStringLiteral("unknown")
+            : QStringLiteral("%1 (%2 bytes)")
+                  .arg(QLocale().formattedDataSize(qint64(size)), QLocale().toString(qulonglong(size)));
+        return QStringLiteral("Total size: %1\nFiles: %2")
+            .arg(total, QLocale().toString(qlonglong(CountFilesBelow(*node))));
+    }
     default:
         return QVariant();
     }

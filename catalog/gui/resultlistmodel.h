@@ -1,4 +1,5 @@
-// TResultListModel: the rows of ListView1 ("On CD", the name, "FullPath").
+// TResultListModel: the rows of ListView1 ("On CD", the name, "FullPath",
+// "Size", "Modified").
 // A search hands over its finished rows in one piece, so a search with a
 // million hits costs one model reset, not a million insertions.
 #pragma once
@@ -23,6 +24,13 @@ public:
     void Clear();
     const TResultRow *Row(int row) const; // nullptr outside the list
     int Count() const { return int(m_rows.size()); }
+    // The rows in their current order (tree order until sorted).
+    const std::vector<TResultRow> &Rows() const { return m_rows; }
+
+    enum Column { kDiscColumn, kNameColumn, kPathColumn, kSizeColumn, kModifiedColumn, kColumnCount };
+    // Sorts the rows by a column, stably; unknown sizes and times count as
+    // the smallest values, names compare as bytes.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Column 1's caption changes with each search's kind.
     void SetNameColumnCaption(const QString &caption);

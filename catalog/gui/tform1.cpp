@@ -8,8 +8,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QSaveFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -28,9 +30,11 @@
 #include "anchors.h"
 #include "busyindicator.h"
 #include "catalog_errors.h"
+#include "catalog_export.h"
 #include "catalog_lock.h"
 #include "catalog_names.h"
 #include "catalog_texts.h"
+#include "catalog_update.h"
 #include "catalogtreemodel.h"
 #include "catalogtreeview.h"
 #include "desktopservices.h"
@@ -340,6 +344,12 @@ void TForm1::BuildControls()
     ListView1->setColumnWidth(0, 230);
     ListView1->setColumnWidth(1, 220);
     ListView1->setColumnWidth(2, 500);
+    ListView1->setColumnWidth(TResultListModel::kSizeColumn, 80);
+    ListView1->setColumnWidth(TResultListModel::kModifiedColumn, 130);
+    // Rows come in tree order; a click on a header sorts by that column.
+    ListView1->horizontalHeader()->setSectionsClickable(true);
+    ListView1->horizontalHeader()->setSortIndicatorShown(true);
+    ListView1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     form->Place(ListView1, QRect(328, 16, 457, 382), akLeft | akTop | akRight | akBottom);
 
     // "Add New CD"
@@ -456,6 +466,8 @@ void TForm1::BuildControls()
     DeleteTree->setObjectName(QStringLiteral("DeleteTree"));
     RemoveAll = TreePopupMenu->addAction(QStringLiteral("Remove All"));
     RemoveAll->setObjectName(QStringLiteral("RemoveAll"));
+    UpdateCD = TreePopupMenu->addAction(QStringLiteral("Update CD"));
+    UpdateCD->setObjectName(QStringLiteral("UpdateCD"));
 
     ListViewPopupMenu = new QMenu(this);
     ListViewPopupMenu->setObjectName(QStringLiteral("ListViewPopupMenu"));
@@ -465,6 +477,9 @@ void TForm1::BuildControls()
     OpenNotePad->setObjectName(QStringLiteral("OpenNotePad"));
     BrowseFolderPop = ListViewPopupMenu->addAction(QStringLiteral("Browse Containing Folder"));
     BrowseFolderPop->setObjectName(QStringLiteral("BrowseFolderPop"));
+    ListViewPopupMenu->addSeparator();
+    ExportResults = ListViewPopupMenu->addAction(QStringLiteral("Export Results\u2026"));
+    ExportResults->setObjectName(QStringLiteral("ExportResults"));
 
     // The drive box offers the volumes; its text is set at show.
     FillDriveBox(m_services.volumes->Volumes());
@@ -485,6 +500,13 @@ void TForm1::ConnectHandlers()
     connect(RunPop, &QAction::triggered, this, &TForm1::RunPopClick);
     connect(OpenNotePad, &QAction::triggered, this, &TForm1::OpenNotePadClick);
     connect(BrowseFolderPop, &QAction::triggered, this, &TForm1::BrowseFolderPopClick);
+    connect(UpdateCD, &QAction::triggered, this, &TForm1::UpdateCDClick);
+    connect(ExportResults, &QAction::triggered, this, &TForm1::ExportResultsClick);
+    connect(ListView1->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) {
+                if (column >= 0)
+                    m_resultModel->sort(column, order);
+            });
 
     SearchStringEdit->installEventFilter(this);
     connect(SearchStringEdit, &QLineEdit::textChanged, this, &TForm1::LimitSearchText);
@@ -1023,6 +1045,7 @@ void TForm1::SearchButtonClick()
     std::vector<TResultRow> rows;
     int64_t hits = 0;
     bool noMatches = true;
+    bool tooComplex = false;
     try {
         TBusyScope busy(*m_tree);
         struct ProgressScope {
@@ -1052,15 +1075,23 @@ void TForm1::SearchButtonClick()
         rows = std::move(search.rows);
         hits = search.hitCount;
         noMatches = search.noMatches;
+        tooComplex = search.tooComplex;
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
         return;
     }
+    {
+        // New rows come in tree order: no column is sorted.
+        const QSignalBlocker quiet(ListView1->horizontalHeader());
+        ListView1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    }
     m_resultModel->SetRows(std::move(rows));
     FoundLabel->setText(hits > 0 ? QString::fromStdString(FoundText(request.kind, hits)) : QString());
     LoadGauge->hide();
-    if (noMatches)
+    if (tooComplex)
+        m_services.messages->ShowText(Text(texts::kExpressionTooComplex));
+    else if (noMatches)
         m_services.messages->ShowText(Text(texts::kNoMatches));
     else
         m_services.messages->Beep();
@@ -1226,6 +1257,67 @@ void TForm1::RemoveAllClick()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     CommitEdit(TCatalogEdit::RemoveAllDiscs());
     QApplication::restoreOverrideCursor();
+}
+
+void TForm1::UpdateCDClick()
+{
+    if (Working() || m_tree->IsBusy())
+        return;
+    TCatalogNode *disc = m_tree->Selected();
+    while (disc && disc->Parent())
+        disc = disc->Parent();
+    if (!disc)
+        return;
+    const std::string root = PathBytes(CDDriveComboBox->currentText());
+    std::string label;
+    if (!m_driveQuery->QueryVolume(root, label)) {
+        m_services.messages->ShowText(QStringLiteral("Nothing readable at %1").arg(CDDriveComboBox->currentText()));
+        return;
+    }
+    if (label != disc->Text() &&
+        !m_services.messages->Confirm(
+            QStringLiteral("The volume in %1 is labelled \"%2\", not \"%3\".\rUpdate the CD \"%3\" from it anyway?")
+                .arg(CDDriveComboBox->currentText(), DecodeName(label), DecodeName(disc->Text()))))
+        return;
+    // Scanned into a tree of its own, outside the writer lock; the commit
+    // then replaces the disc's contents in the catalog as it is on disk.
+    WorkScope work(*this);
+    m_progress->animate = true;
+    std::shared_ptr<TCatalogTree> scanned;
+    std::string refusal;
+    try {
+        TBusyScope busy(*m_tree);
+        scanned = ScanDiscForUpdate(root, disc->Text(), *m_icons, m_progress.get(), refusal);
+    } catch (const std::exception &e) {
+        m_progress->Reset();
+        m_services.messages->Error(Text(e.what()));
+        return;
+    }
+    m_progress->SetBusy(false);
+    if (!scanned) {
+        m_services.messages->ShowText(DecodeName(refusal));
+        return;
+    }
+    CommitEdit(TCatalogEdit::UpdateDisc(*disc, scanned));
+    TFileTypeList types;
+    const int64_t files = RefreshDiscIconsAndCount(*m_tree, *m_icons, types, nullptr, false);
+    ShowFileTypes(types);
+    DBLabel->setText(QString::fromStdString(DatabaseLabelText(files)));
+}
+
+void TForm1::ExportResultsClick()
+{
+    const QString fileName = m_services.chooseExportFile
+        ? m_services.chooseExportFile()
+        : QFileDialog::getSaveFileName(this, QStringLiteral("Export Results"), QStringLiteral("results.csv"),
+                                       QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (fileName.isEmpty())
+        return;
+    const std::string csv = ExportRows(m_resultModel->Rows(), TExportFormat::Csv);
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) ||
+        !file.commit())
+        m_services.messages->Error(QStringLiteral("Cannot create file %1").arg(fileName));
 }
 
 // --- result list --------------------------------------------------------------------

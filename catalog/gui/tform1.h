@@ -64,6 +64,9 @@ struct TFormServices {
     ILauncher *launcher = nullptr;
     IVolumeList *volumes = nullptr; // the drive box, drive readiness and the disc lookup
     IFileProbe *files = nullptr;
+    // The file "Export Results..." writes; "" when the user cancels.  Null:
+    // a save dialog.
+    std::function<QString()> chooseExportFile;
     int discWaitMilliseconds = 10000; // looking for a disc after the insert prompt
 };
 
@@ -114,10 +117,12 @@ public:
     QMenu *TreePopupMenu;
     QAction *DeleteTree;
     QAction *RemoveAll;
+    QAction *UpdateCD;
     QMenu *ListViewPopupMenu;
     QAction *RunPop;
     QAction *OpenNotePad;
     QAction *BrowseFolderPop;
+    QAction *ExportResults;
 
     // --- handlers ---
     void FormCreate();
@@ -139,6 +144,8 @@ public:
     void CatalogTree1Change(TCatalogNode *node);
     void DeleteTreeClick();
     void RemoveAllClick();
+    void UpdateCDClick();
+    void ExportResultsClick();
     void RunPopClick();
     void OpenNotePadClick();
     void BrowseFolderPopClick();

@@ -255,3 +255,27 @@ TEST(CatalogSearch, NamesTestedInPlaceAnswerAsACopyWould)
                   std::string(300, 'q') + ".zip|[ ]:\\" + std::string(300, 'q') + ".zip\n");
     EXPECT_EQ(RunSearch(tree, {"old", false, TSearchKind::Files, ""}).hitCount, 0);
 }
+
+// Back references can backtrack for minutes on one long name; the search
+// runs under a step limit and reports the expression as too complex, then
+// leaves the library's limit as it found it.
+TEST(CatalogSearch, RunawayExpressionIsReportedTooComplex)
+{
+    QuietLibrary quiet;
+    TCatalogTree tree;
+    TCatalogNode *d = tree.Items().AddChild(nullptr, "Disc");
+    tree.Items().AddChild(d, "ab");
+    tree.Items().AddChild(d, std::string(255, 'a'));
+    tree.Items().AddChild(d, "aab");
+
+    const int32_t before = QuarnSetStepLimit(0);
+    TSearchOutcome out = RunSearch(tree, {"\\(a\\)a*a*a*a*a*a*\\1b", false, TSearchKind::Files, ""});
+    EXPECT_TRUE(out.tooComplex);
+    EXPECT_EQ(out.compileResult, 0);
+    EXPECT_TRUE(out.rows.empty()); // "ab" has no second a; the walk stopped at the long name
+    EXPECT_EQ(QuarnSetStepLimit(before), 0);
+
+    out = RunSearch(tree, {"\\(a\\)\\1b", false, TSearchKind::Files, ""});
+    EXPECT_FALSE(out.tooComplex);
+    EXPECT_EQ(Rows(out.rows), "Disc|aab|[ ]:\\aab\n");
+}

@@ -16,8 +16,23 @@
  *     -1 for a record that holds an error;
  *   - failures are also reported through the message reporter while bit 3
  *     of the options word is set (see QuarnSetMessageSink);
- *   - the library keeps process-wide state without locks: call it from one
- *     thread at a time.
+ *   - see "Threads" below for what may run at the same time.
+ *
+ * Threads: any number of threads may compile and match at the same time,
+ * each with its own records: CompileRGrep/RGrep, CompileAGrep/AGrep (with
+ * AGrepInit/AGrepEmpty), CompileSGrep/SGrep and the substitution calls on
+ * a record keep all their scratch in that record or in the call itself.
+ * A record is used by one thread at a time.  The error word is atomic.
+ * The rest is process-wide without locks and stays single-threaded: change
+ * it only while no other call runs, and use it from one thread at a time:
+ *   - the options word (QuarnOptions, QuarnMessages) and the message sink,
+ *     which every match and report reads;
+ *   - the word table (InitWordCharTable, AddWordChar, RemoveWordChar),
+ *     which RGrep reads;
+ *   - the chain (PushQuarnInfo, Quarn) and the step limit (QuarnSetStepLimit);
+ *   - the library-held records of the S* calls (SCompileRGrep, SRGrep,
+ *     SAGrepInit, ...);
+ *   - the open search file (SFileSetFlags, SFileOpen, SFile*, SFileClose).
  *
  * Error codes (the same numbers in errorCode, compile results and, for 1,
  * the library-wide error word):
@@ -213,6 +228,20 @@ int32_t QUARN_API CompileRGrep(const char *pattern, int32_t caseFlag, QuarnPatte
  * writes nothing.  A back reference to a tag that was not both started and
  * ended during the current call matches as the empty string. */
 int32_t QUARN_API RGrep(const char *text, QuarnPattern *p);
+
+/* Extension: limits the work of one RGrep call.  The backtracking matcher
+ * counts its steps (an alternative tried at a text position, a character
+ * of a repeated run, the rest of a repeater tried after a run); a call that
+ * takes more than `steps` of them
+ * gives up and returns -1, leaving matchStart[0]/matchEnd[0] NULL and
+ * nothing else changed.  0, the initial value, means no limit (negative
+ * values count as 0).  Returns the limit set before.  Patterns whose
+ * repeaters are followed by no tag and no back reference never need it:
+ * their work is at most program length x (text length + 1) steps; a limit
+ * matters for back references, and for tags after a repeater.  Literal
+ * patterns and fixed-length alternatives are searched without trials and
+ * never reach it.  Process-wide, like the options word. */
+int32_t QUARN_API QuarnSetStepLimit(int32_t steps);
 
 /* Word characters for \< and \>: InitWordCharTable restores the default set
  * (0-9, A-Z, _, a-z); AddWordChar/RemoveWordChar set/clear every byte of

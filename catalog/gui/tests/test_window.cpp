@@ -6,6 +6,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -87,6 +88,12 @@ QStringList SavedNames(const QString &file = QStringLiteral("mdb.dat"))
     return Names(saved);
 }
 
+std::string ReadFileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
 QStringList ComboItems(const QComboBox *box)
 {
     QStringList items;
@@ -103,6 +110,7 @@ struct Window {
     FakeLauncher launcher;
     FakeVolumes volumes;
     FakeFiles files;
+    QString exportFile;           // what the save dialog of "Export Results..." answers
     int discWaitMilliseconds = 0; // after the insert prompt: one look, no waiting
     std::unique_ptr<TForm1> form;
 
@@ -131,6 +139,7 @@ struct Window {
         services.launcher = &launcher;
         services.volumes = &volumes;
         services.files = &files;
+        services.chooseExportFile = [this] { return exportFile; };
         services.discWaitMilliseconds = discWaitMilliseconds;
         form = std::make_unique<TForm1>(services);
         form->show();
@@ -207,6 +216,11 @@ private slots:
     void actionsDuringLongWorkAreRefused();
     void helpOpensThePageFromTheWorkingDirectory();
     void treeModelPassesTheModelTester();
+
+    void sizeAndModifiedColumnsSortByHeader();
+    void discTooltipHasTotalSizeAndFileCount();
+    void exportResultsWritesTheRowsAsCsv();
+    void updateCDAsksWhenTheLabelDiffersAndSaves();
 };
 
 void TestWindow::controlsHaveTheirNamesCaptionsAndInitialState()
@@ -287,13 +301,14 @@ void TestWindow::controlsHaveTheirNamesCaptionsAndInitialState()
     QStringList menu;
     for (QAction *a : f.TreePopupMenu->actions())
         menu << a->objectName() + QLatin1Char('=') + a->text();
-    QCOMPARE(menu, (QStringList{"DeleteTree=Remove CD", "RemoveAll=Remove All"}));
+    QCOMPARE(menu, (QStringList{"DeleteTree=Remove CD", "RemoveAll=Remove All", "UpdateCD=Update CD"}));
     menu.clear();
     for (QAction *a : f.ListViewPopupMenu->actions())
         menu << a->objectName() + QLatin1Char('=') + a->text();
     QCOMPARE(menu,
              (QStringList{"RunPop=Run Selected File", "OpenNotePad=Open with Notepad",
-                          "BrowseFolderPop=Browse Containing Folder"}));
+                          "BrowseFolderPop=Browse Containing Folder", "=",
+                          QString::fromUtf8("ExportResults=Export Results\u2026")}));
 }
 
 void TestWindow::resizingFollowsTheAnchors()
@@ -1025,6 +1040,157 @@ void TestWindow::treeModelPassesTheModelTester()
     QCOMPARE(model.rowCount(), 0);
     BuildSample(tree);
     QCOMPARE(model.rowCount(), 3);
+}
+
+// Disc "Sized": big.iso (3 MiB, 2021-03-04 05:06:07 UTC), note.txt (12
+// bytes, 2020), old.txt (nothing known), folder sub holding tiny (1 byte).
+void BuildSized()
+{
+    TCatalogTree tree;
+    TCatalogNodes &items = tree.Items();
+    TCatalogNode *disc = items.AddChild(nullptr, "Sized");
+    disc->SetFileInfo(TNodeKind::Disc);
+    items.AddChild(disc, "big.iso")->SetFileInfo(TNodeKind::File, 3 << 20, 1614834367);
+    items.AddChild(disc, "note.txt")->SetFileInfo(TNodeKind::File, 12, 1577836800);
+    items.AddChild(disc, "old.txt");
+    TCatalogNode *sub = items.AddChild(disc, "sub");
+    sub->SetFileInfo(TNodeKind::Folder);
+    items.AddChild(sub, "tiny")->SetFileInfo(TNodeKind::File, 1, 1577836800);
+    tree.SaveToFile(QStringLiteral("mdb.dat"));
+}
+
+void TestWindow::sizeAndModifiedColumnsSortByHeader()
+{
+    Window w(false);
+    BuildSized();
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    TResultListModel &model = f.ResultModel();
+    QCOMPARE(model.columnCount(), 5);
+    QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Size"));
+    QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Modified"));
+
+    w.Search(QStringLiteral("."), 0);
+    auto column = [&](int c) {
+        QStringList cells;
+        for (int r = 0; r < model.rowCount(); ++r)
+            cells << model.index(r, c).data().toString();
+        return cells;
+    };
+    const QLocale locale;
+    QCOMPARE(column(1), (QStringList{"big.iso", "note.txt", "old.txt", "tiny"}));
+    QCOMPARE(column(3),
+             (QStringList{locale.formattedDataSize(3 << 20), locale.formattedDataSize(12), QString(),
+                          locale.formattedDataSize(1)}));
+    QCOMPARE(model.index(0, 3).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("%1 bytes").arg(locale.toString(3 << 20)));
+    QVERIFY(!model.index(2, 3).data(Qt::ToolTipRole).isValid());
+    QCOMPARE(model.index(0, 4).data().toString(),
+             locale.toString(QDateTime::fromSecsSinceEpoch(1614834367).toLocalTime(), QLocale::ShortFormat));
+    QVERIFY(model.index(2, 4).data().toString().isEmpty());
+
+    // A click on the header sorts; a second click turns the order round.
+    QHeaderView *header = f.ListView1->horizontalHeader();
+    f.ListView1->selectRow(1); // note.txt stays selected while rows move
+    auto clickHeader = [&](int section) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
+    };
+    f.ListView1->scrollTo(model.index(0, 3));
+    clickHeader(3);
+    QCOMPARE(column(1), (QStringList{"old.txt", "tiny", "note.txt", "big.iso"}));
+    clickHeader(3);
+    QCOMPARE(column(1), (QStringList{"big.iso", "note.txt", "tiny", "old.txt"}));
+    QCOMPARE(f.ListView1->selectionModel()->selectedRows(0).value(0).row(), 1);
+    QCOMPARE(model.Row(1)->nodeName, std::string("note.txt"));
+    header->setSortIndicator(4, Qt::DescendingOrder);
+    QCOMPARE(column(1), (QStringList{"big.iso", "note.txt", "tiny", "old.txt"}));
+
+    // A new search shows tree order again.
+    w.Search(QStringLiteral("."), 0);
+    QCOMPARE(column(1), (QStringList{"big.iso", "note.txt", "old.txt", "tiny"}));
+    QCOMPARE(header->sortIndicatorSection(), -1);
+}
+
+void TestWindow::discTooltipHasTotalSizeAndFileCount()
+{
+    Window w(false);
+    BuildSized();
+    QVERIFY(w.Start());
+    const QLocale locale;
+    const qint64 total = (3 << 20) + 12 + 1;
+    QCOMPARE(w.Index(0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Total size: %1 (%2 bytes)\nFiles: 4")
+                 .arg(locale.formattedDataSize(total), locale.toString(total)));
+    QVERIFY(!w.Index(1).data(Qt::ToolTipRole).isValid());
+}
+
+void TestWindow::exportResultsWritesTheRowsAsCsv()
+{
+    Window w(false);
+    BuildSized();
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    auto *action = f.findChild<QAction *>(QStringLiteral("ExportResults"));
+    QVERIFY(action);
+    QCOMPARE(action->text(), QString::fromUtf8("Export Results\u2026"));
+    w.Search(QStringLiteral("t"), 0);
+    w.exportFile = w.dir.filePath(QStringLiteral("out.csv"));
+    action->trigger();
+    QCOMPARE(QString::fromStdString(ReadFileBytes(w.exportFile)),
+             QStringLiteral("disc,name,path,kind,size,modified\r\n"
+                            "Sized,note.txt,[ ]:\\note.txt,file,12,2020-01-01T00:00:00Z\r\n"
+                            "Sized,old.txt,[ ]:\\old.txt,file,,\r\n"
+                            "Sized,tiny,[ ]:\\sub\\tiny,file,1,2020-01-01T00:00:00Z\r\n"));
+    // Cancelling the dialog writes nothing.
+    QVERIFY(QFile::remove(w.exportFile));
+    w.exportFile.clear();
+    action->trigger();
+    QVERIFY(w.messages.errors.isEmpty());
+}
+
+void TestWindow::updateCDAsksWhenTheLabelDiffersAndSaves()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    auto *update = f.findChild<QAction *>(QStringLiteral("UpdateCD"));
+    QVERIFY(update);
+    QCOMPARE(update->text(), QStringLiteral("Update CD"));
+
+    QTemporaryDir disc;
+    for (const char *file : {"new.txt", "setup/tool.exe"}) {
+        const QString path = disc.filePath(QLatin1String(file));
+        QDir().mkpath(QFileInfo(path).path());
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("abc");
+    }
+    f.CDDriveComboBox->setEditText(disc.path() + QLatin1Char('/'));
+    f.CatalogTree().SetSelected(w.Node(3)); // tool.exe on "Tools 1998"
+    const QStringList before = SavedNames();
+
+    // The folder has no label, unlike "Tools 1998": the user is asked.
+    w.messages.confirmAnswer = false;
+    update->trigger();
+    QCOMPARE(w.messages.questions.size(), 1);
+    QVERIFY(w.messages.questions[0].contains(QStringLiteral("Tools 1998")));
+    QCOMPARE(SavedNames(), before);
+
+    w.messages.confirmAnswer = true;
+    update->trigger();
+    QCOMPARE(SavedNames(),
+             (QStringList{"Tools 1998", " new.txt", " setup", "  tool.exe", "Photos", " img.jpg", "Blank"}));
+    QCOMPARE(w.Node(1)->Size(), 3u);
+    QCOMPARE(f.DBLabel->text(), QStringLiteral("Database: 4 files"));
+
+    // Nothing readable: a message and no change.
+    f.CDDriveComboBox->setEditText(QStringLiteral("/no/such/folder/"));
+    f.CatalogTree().SetSelected(w.Node(0));
+    update->trigger();
+    QVERIFY(!w.messages.texts.isEmpty());
+    QCOMPARE(w.messages.texts.last(), QStringLiteral("Nothing readable at /no/such/folder/"));
+    QCOMPARE(SavedNames().size(), 7);
 }
 
 QTEST_MAIN(TestWindow)
