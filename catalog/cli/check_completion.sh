@@ -41,7 +41,7 @@ complete_line()
 PATH="$(dirname "$cli"):$PATH"
 complete_line "tslcat-cli se" search
 complete_line "tslcat-cli --v" --version
-complete_line "tslcat-cli search --f" --files --folders
+complete_line "tslcat-cli search --f" --files --folders --format
 complete_line "tslcat-cli export --" --text --binary
 complete_line "tslcat-cli --db $work/cat.dat remove " "Backup" "Tools 1998"
 complete_line "tslcat-cli --db $work/cat.dat remove T" "Tools 1998"
