@@ -29,10 +29,10 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
 build/bench/bench/regex_bench "$data/names.txt" "$text" "$runs"
 build/bench/bench/approx_bench "$data/names.txt" "$text" "$runs"
-build/bench/bench/worst_bench "$runs"
 if [ -x build/bench/bench/image_bench ]; then
     build/bench/bench/image_bench "$data/tree.iso" "$data/tree" "$runs"
 fi
+build/bench/bench/worst_bench "$runs"
 if [ -x build/bench/bench/catalog_bench ]; then
     build/bench/bench/catalog_bench "$data/names.txt" 1000000 "$runs" --scan "$data/tree"
 fi

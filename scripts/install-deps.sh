@@ -10,6 +10,8 @@ for option in "$@"; do
     --gui) packages="$packages xvfb xauth xdotool fonts-dejavu-core adwaita-icon-theme" ;;
     --bench) packages="$packages python3 libpcre2-dev libre2-dev libtre-dev plocate libarchive-tools" ;;
     --fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    # Debian packages (CPack + dpkg-shlibdeps) and their checks.
+    --package) packages="$packages dpkg-dev file lintian appstream desktop-file-utils bash-completion" ;;
     # Cross-building QUARN32.dll (i686, x86_64) and running its tests under Wine.
     --windows)
         packages="$packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"

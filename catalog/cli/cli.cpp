@@ -49,6 +49,7 @@ constexpr size_t kMaxExpressionLength = 50;
 const char kProgram[] = "tslcat-cli";
 
 const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
+                      "       tslcat-cli --help | --version\n"
                       "\n"
                       "Commands:\n"
                       "  search [--files|--folders|--both|--discs] [--case] [--type EXT]\n"
@@ -529,8 +530,10 @@ int Run(const QStringList &arguments)
     const QCommandLineOption dbOption("db", "Catalog file (default: mdb.dat in the working directory).", "FILE",
                                       texts::kDatabaseFileName);
     const QCommandLineOption helpOption({"h", "help"}, "Show this help.");
+    const QCommandLineOption versionOption("version", "Show the version.");
     parser.addOption(dbOption);
     parser.addOption(helpOption);
+    parser.addOption(versionOption);
     parser.addPositionalArgument(
         "COMMAND", "search, add, update, locate, list, duplicates, stats, remove, export, import or restore.");
     if (!parser.parse(arguments)) {
@@ -540,6 +543,10 @@ int Run(const QStringList &arguments)
     }
     if (parser.isSet(helpOption)) {
         std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("tslcat-cli %s\n", TSLCAT_VERSION);
         return kExitOk;
     }
     QStringList rest = parser.positionalArguments();

@@ -5,6 +5,9 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <cstdio>
+#include <cstring>
+
 #include "systemiconlist.h"
 #include "tform1.h"
 
@@ -52,6 +55,13 @@ QIcon ApplicationIcon()
 
 int main(int argc, char **argv)
 {
+    // Answered before QApplication exists, so it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("tslcat %s\n", TSLCAT_VERSION);
+            return 0;
+        }
+    }
     // The window was laid out for the classic Windows controls, whose group
     // boxes draw their caption on the frame line; the Windows style gives
     // the same room on every desktop.
