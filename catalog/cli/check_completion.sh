@@ -48,6 +48,7 @@ complete_line "tslcat-cli --db $work/cat.dat remove T" "Tools 1998"
 complete_line "tslcat-cli --db $work/cat.dat locate B" "Backup"
 complete_line "tslcat-cli add --a" --archives
 complete_line "tslcat-cli search --format " tsv csv json
+complete_line "tslcat-cli search --mode s" soundex
 complete_line "tslcat-cli duplicates --by " name name+size
 complete_line "tslcat-cli --db $work/cat.dat update T" "Tools 1998"
 [[ $failures -eq 0 ]] && echo "completion offers commands, options and disc names"
