@@ -67,7 +67,7 @@ const std::string kSignature = Hex("0D 54 4E 54 0D");
 
 std::string BackupExampleFile()
 {
-    // The record of a.txt exactly as the format's worked example spells it.
+    // The record of a.txt byte for byte, as the small reference catalog holds it.
     const std::string aTxt = Hex("0A 00 00 00 | 0A 00 00 00 | 00 00 00 00 | FF FF FF FF | 01 00 00 00 | 00 | 00 | "
                                  "01 | 00 | 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 01 | 01") +
         std::string(48, '\0') + Hex("05 | 61 2E 74 78 74");

@@ -19,7 +19,7 @@ std::string Hex(const std::string &text);
 // Bytes -> "0D 54 4E" for readable failure output.
 std::string ToHex(const std::string &bytes);
 
-// The catalog of the format's worked example: disc Backup (icons 3/4) with
+// The small reference catalog: disc Backup (icons 3/4) with
 // folder Docs (3/4) holding a.txt and b.doc (10/10).
 void BuildBackupExample(tslcat::TCatalogTree &tree);
 

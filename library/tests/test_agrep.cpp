@@ -1,4 +1,4 @@
-// Approximate search: the documented examples, limits and lifecycle, the
+// Approximate search: the header's examples, limits and lifecycle, the
 // vector layout of a compiled record, and a property test against a naive
 // Hamming-distance model in all three search modes and both case modes.
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ TEST(AGrep, DocumentedExamples)
         {"aaa", 0, 0, "AaAa", 2, {{0, 3}, {1, 4}}},
         {"aaa", 0, 1, "AaAa", 0, {}},
         {"ab", 1, 1, "b", 0, {}},           // the alignment would begin before the line
-        {"ab", 1, 1, "xb", 1, {{0, 2}}},    // the worked example
+        {"ab", 1, 1, "xb", 1, {{0, 2}}},    // the smallest case: one wrong character
         {"abcd", 3, 1, "xxd", 1, {{0, 3}}}, // match counting: begins one byte early
         {"abc", 1, 1, "", 0, {}},
         {"abc", 3, 1, "xy", 2, {{0, 1}, {0, 2}}}, // errors = length: every byte ends a match

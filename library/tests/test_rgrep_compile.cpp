@@ -1,5 +1,5 @@
 // Regular-expression compiler: program bytes for each construct (as a
-// readable dump and, for the documented examples, raw bytes), every error
+// readable dump and, for the header's examples, raw bytes), every error
 // code with its message and caption, and hostile patterns.
 #include <gtest/gtest.h>
 
