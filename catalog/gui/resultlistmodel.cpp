@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <memory>
@@ -28,17 +27,11 @@ void TResultListModel::SetNodes(std::vector<const TCatalogNode *> nodes)
 
 void TResultListModel::SetList(TResultList list)
 {
+    // Either form of the list frees in a few large blocks (the copies share
+    // one name store), so a million old rows go at once.
     beginResetModel();
-    TResultList old(std::move(m_list));
     m_list = std::move(list);
     endResetModel();
-    // Freeing a million detached rows takes longer than a search's time
-    // slice; they are plain copies, so a pool thread can free them while the
-    // window goes on.  Light hits are one pointer each and go at once.
-    if (old.Size() >= kFreeInBackground && !old.RefersToNodes()) {
-        auto garbage = std::make_shared<TResultList>(std::move(old));
-        QThreadPool::globalInstance()->start([garbage]() mutable { garbage.reset(); });
-    }
 }
 
 void TResultListModel::Clear()

@@ -20,13 +20,11 @@ class TResultListModel final : public QAbstractTableModel {
 public:
     explicit TResultListModel(QObject *parent = nullptr);
 
-    // Replaces the rows.  The old ones are freed on a pool thread when there
-    // are many of them.
+    // Replaces the rows.
     void SetRows(const std::vector<TResultRow> &rows);
     // Replaces the rows with light hits of the window's tree.
     void SetNodes(std::vector<const TCatalogNode *> nodes);
     void SetList(TResultList list);
-    static constexpr size_t kFreeInBackground = 10000;
     void Clear();
     // Copies the hits out of the tree: call before the tree changes.
     void Detach() { m_list.Detach(); }
