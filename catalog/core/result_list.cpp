@@ -190,12 +190,17 @@ void TResultList::Detach()
     // One slot per node of the tree, by flat index: a folder shared by many
     // hits is found copied already without a search.
     std::vector<uint32_t> copiedAt(static_cast<size_t>(nodes_.front()->Owner().Count()), kNone);
-    hits_.reserve(hits_.size() + nodes_.size());
+    // Room for the hits and a share of folders above them, so the copies
+    // are not moved while they grow (a million hits make 60 MB).
+    size_t nameBytes = 0;
+    for (const TCatalogNode *node : nodes_)
+        nameBytes += node->Text().size();
+    frozen_.reserve(nodes_.size() + nodes_.size() / 8 + 64);
+    names_.reserve(nameBytes + nameBytes / 8 + 4096);
+    hits_.reserve(nodes_.size());
     for (const TCatalogNode *node : nodes_)
         hits_.push_back(Freeze(*node, copiedAt));
     std::vector<const TCatalogNode *>().swap(nodes_);
-    frozen_.shrink_to_fit();
-    names_.shrink_to_fit();
 }
 
 std::vector<size_t> TResultList::Sort(TResultField field, bool ascending)

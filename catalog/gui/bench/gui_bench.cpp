@@ -23,6 +23,7 @@
 #include "catalogtreeview.h"
 #include "desktopservices.h"
 #include "icon_lookup.h"
+#include "resultlistmodel.h"
 #include "systemiconlist.h"
 #include "tform1.h"
 
