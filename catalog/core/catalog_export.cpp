@@ -45,7 +45,7 @@ template <typename F> void forEachRow(const std::vector<TResultRow> &rows, F f)
 template <typename F> void forEachRow(const TResultList &rows, F f)
 {
     for (size_t i = 0; i < rows.Size(); ++i)
-        f(*rows.Row(i));
+        f(rows.BuildRow(i));
 }
 
 // A disc row names the disc itself.

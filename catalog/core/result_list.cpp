@@ -127,11 +127,15 @@ std::shared_ptr<const TResultRow> TResultList::Row(size_t index) const
     // push each other out.
     CacheSlot &slot = cache_[index % kCacheSize];
     if (slot.index != index || !slot.row) {
-        slot.row = std::make_shared<const TResultRow>(nodes_.empty() ? BuildFrozenRow(hits_[index])
-                                                                     : MakeResultRow(*nodes_[index]));
+        slot.row = std::make_shared<const TResultRow>(BuildRow(index));
         slot.index = index;
     }
     return slot.row;
+}
+
+TResultRow TResultList::BuildRow(size_t index) const
+{
+    return nodes_.empty() ? BuildFrozenRow(hits_[index]) : MakeResultRow(*nodes_[index]);
 }
 
 void TResultList::DropCache() const

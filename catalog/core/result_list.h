@@ -51,6 +51,9 @@ public:
     // row stays valid for as long as the caller holds it, whatever happens
     // to the list or the tree afterwards.
     std::shared_ptr<const TResultRow> Row(size_t index) const;
+    // The same row built afresh and not cached, for a pass over every row
+    // (an export).  `index` must be below Size().
+    TResultRow BuildRow(size_t index) const;
 
     // Copies every node still referred to (and its folders and disc), so the
     // tree may change afterwards.  Call while the tree is as it was when the
