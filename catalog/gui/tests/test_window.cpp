@@ -689,6 +689,8 @@ void TestWindow::shownRowsOutliveChangesOfTheTree()
     QVERIFY(w.Start());
     TForm1 &f = *w.form;
     TResultListModel &model = f.ResultModel();
+    // The list keeps the model contract through searches, sorting and copies.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     const QStringList all{"Tools 1998|readme.txt|[ ]:\\readme.txt",
                           "Tools 1998|setup|[ ]:\\setup",
                           "Tools 1998|tool.exe|[ ]:\\setup\\tool.exe",
