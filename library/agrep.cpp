@@ -378,8 +378,8 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
 }
 
 // The bytes a line must hold for a match, for the block walk: in exact
-// mode the pattern's first two bytes (every byte that upper-cases to them
-// when case is ignored); counting mismatches, the first two bytes of a
+// mode the pattern's first three bytes (every byte that upper-cases to them
+// when case is ignored); counting mismatches, the first three bytes of a
 // piece (see PreparePieces).
 bool DescribeBytes(QuarnPattern *p, block::Filter *filter)
 {
@@ -391,9 +391,9 @@ bool DescribeBytes(QuarnPattern *p, block::Filter *filter)
         if (length == 0 || length == QUARN_PATTERN_TEXT_SIZE)
             return false;
         block::PairAlternative &pair = pairs.alt[0];
-        for (size_t j = 0; j < 2 && j < length; ++j) {
-            unsigned char *list = j == 0 ? pair.first : pair.second;
-            int &count = j == 0 ? pair.firstCount : pair.secondCount;
+        for (size_t j = 0; j < 3 && j < length; ++j) {
+            unsigned char *list = j == 0 ? pair.first : j == 1 ? pair.second : pair.third;
+            int &count = j == 0 ? pair.firstCount : j == 1 ? pair.secondCount : pair.thirdCount;
             for (unsigned b = 1; b < 256; ++b) {
                 const unsigned char c = static_cast<unsigned char>(b);
                 if ((p->option != 0 ? c : AnsiUpper(c)) != text[j])
@@ -419,10 +419,12 @@ bool DescribeBytes(QuarnPattern *p, block::Filter *filter)
         const unsigned char *forms = f + kPieceForms + 2 * (q * length);
         block::PairAlternative &pair = pairs.alt[q];
         for (int form = 0; form < 2; ++form) {
-            if (forms[form] == 0 || forms[2 + form] == 0)
+            if (forms[form] == 0 || forms[2 + form] == 0 || (length > 2 && forms[4 + form] == 0))
                 return false;
             block::AddToList(pair.first, &pair.firstCount, forms[form]);
             block::AddToList(pair.second, &pair.secondCount, forms[2 + form]);
+            if (length > 2)
+                block::AddToList(pair.third, &pair.thirdCount, forms[4 + form]);
         }
     }
     return true;

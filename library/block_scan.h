@@ -21,14 +21,20 @@
 namespace quarn::block {
 
 // Positions that may lie inside a match: the byte at the position is one of
-// `first` and the byte after it one of `second` (no `second`: any byte), for
-// at least one of up to four alternatives.  NUL is never listed, so a pair
-// never straddles two names.
+// `first`, the byte `secondAt` bytes later one of `second` and the byte
+// `thirdAt` bytes later one of `third` (an empty list: any byte), for at
+// least one of up to four alternatives.  The tested bytes lie in one name
+// whenever a match holds them; NUL is never listed, so a candidate never
+// straddles two names.
 struct PairAlternative {
     int firstCount = 0;  // 1..8
     int secondCount = 0; // 0..8
+    int thirdCount = 0;  // 0..8, only with a second
+    int secondAt = 1;    // 1..16
+    int thirdAt = 2;     // 1..16
     unsigned char first[8] = {};
     unsigned char second[8] = {};
+    unsigned char third[8] = {};
 };
 
 struct PairTest {
@@ -127,11 +133,21 @@ public:
     // passed, not a NUL); returns where the walk goes on, or null to stop.
     const unsigned char *JudgeNameAt(const unsigned char *at)
     {
+        return JudgeNameAt(at, [](const unsigned char *, const unsigned char *) { return true; });
+    }
+
+    // The same, for a name that `passes(name, nul)`; other names are passed.
+    template <class Passes> const unsigned char *JudgeNameAt(const unsigned char *at, Passes passes)
+    {
         const unsigned char *start = at;
         while (start > cursor_ && start[-1] != '\0')
             --start;
         const unsigned char *nul =
             static_cast<const unsigned char *>(std::memchr(at, '\0', static_cast<size_t>(namesEnd_ - at)));
+        if (!passes(start, nul)) {
+            Pass(nul);
+            return nul + 1;
+        }
         return Judge(start, nul) ? nul + 1 : nullptr;
     }
 
@@ -222,19 +238,22 @@ inline __m128i Load(const unsigned char *at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
-// Judges the names that hold a candidate pair.
+// Judges the names that hold a candidate run of bytes.
 inline void RunPairs(Walk &walk, const PairTest &test)
 {
-    __m128i first[4][8], second[4][8];
-    int n0[4], n1[4];
+    __m128i first[4][8], second[4][8], third[4][8];
+    int n0[4], n1[4], n2[4];
     const int alts = test.count;
     for (int a = 0; a < alts; ++a) {
         n0[a] = test.alt[a].firstCount;
         n1[a] = test.alt[a].secondCount;
+        n2[a] = n1[a] > 0 ? test.alt[a].thirdCount : 0;
         for (int i = 0; i < n0[a]; ++i)
             first[a][i] = _mm_set1_epi8(static_cast<char>(test.alt[a].first[i]));
         for (int i = 0; i < n1[a]; ++i)
             second[a][i] = _mm_set1_epi8(static_cast<char>(test.alt[a].second[i]));
+        for (int i = 0; i < n2[a]; ++i)
+            third[a][i] = _mm_set1_epi8(static_cast<char>(test.alt[a].third[i]));
     }
     auto anyOf = [](__m128i v, const __m128i *list, int n) {
         __m128i any = _mm_cmpeq_epi8(v, list[0]);
@@ -243,12 +262,14 @@ inline void RunPairs(Walk &walk, const PairTest &test)
         return any;
     };
     auto hits = [&](const unsigned char *view) {
-        const __m128i v = Load(view), w = Load(view + 1);
+        const __m128i v = Load(view);
         __m128i all = _mm_setzero_si128();
         for (int a = 0; a < alts; ++a) {
             __m128i m = anyOf(v, first[a], n0[a]);
             if (n1[a] > 0)
-                m = _mm_and_si128(m, anyOf(w, second[a], n1[a]));
+                m = _mm_and_si128(m, anyOf(Load(view + test.alt[a].secondAt), second[a], n1[a]));
+            if (n2[a] > 0)
+                m = _mm_and_si128(m, anyOf(Load(view + test.alt[a].thirdAt), third[a], n2[a]));
             all = _mm_or_si128(all, m);
         }
         return static_cast<unsigned>(_mm_movemask_epi8(all));
@@ -275,36 +296,117 @@ inline bool PassesEnds(const EndTest &t, const unsigned char *name, size_t lengt
     return true;
 }
 
-// Judges the names whose ends pass one of the tests: a walk from NUL to NUL.
-inline void RunEnds(Walk &walk, const EndTest *tests, int count)
+// Judges the names whose ends pass one of the tests.  Each test is looked
+// for at one end of a name, with the bytes of that end that a short list
+// holds: its last bytes just before a NUL, or its first bytes just after
+// one (a candidate is then that NUL; the block's first name, which follows
+// no NUL, is looked at alone).  A candidate's name then passes the whole
+// test before it is judged.  False, before anything is judged, when some
+// test has no listed byte to look for.
+inline bool RunEnds(Walk &walk, const EndTest *tests, int count)
 {
-    const __m128i zero = _mm_setzero_si128();
-    auto nuls = [zero](const unsigned char *view) {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(view), zero)));
+    struct Look {
+        bool suffix;
+        int n;
+        int at[kEndBytes]; // offset from the candidate
+        int listed[kEndBytes];
+        __m128i bytes[kEndBytes][8];
+        int nulAt; // offset of the NUL from the candidate
     };
-    ScanBytes(walk.Begin(), walk.NamesEnd(), nuls, [&](const unsigned char *nul) -> const unsigned char * {
-        const unsigned char *name = walk.Cursor();
-        const size_t length = static_cast<size_t>(nul - name);
+    Look looks[QUARN_MAX_BRANCHES];
+    if (count < 1 || count > QUARN_MAX_BRANCHES)
+        return false;
+    for (int t = 0; t < count; ++t) {
+        Look &look = looks[t];
+        look.n = 0;
+        unsigned char list[8];
+        int listed = 0;
+        for (int side = 0; side < 2 && look.n == 0; ++side) {
+            look.suffix = side == 0;
+            const int positions = look.suffix ? tests[t].suffix : tests[t].prefix;
+            for (int i = 0; i < positions; ++i) {
+                if (!ListSet(look.suffix ? tests[t].suf[i] : tests[t].pre[i], list, &listed))
+                    continue;
+                look.at[look.n] = look.suffix ? i : i + 1;
+                look.listed[look.n] = listed;
+                for (int k = 0; k < listed; ++k)
+                    look.bytes[look.n][k] = _mm_set1_epi8(static_cast<char>(list[k]));
+                ++look.n;
+            }
+            look.nulAt = look.suffix ? positions : 0;
+        }
+        if (look.n == 0)
+            return false;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    auto hits = [&](const unsigned char *view) {
+        __m128i all = _mm_setzero_si128();
+        for (int t = 0; t < count; ++t) {
+            const Look &look = looks[t];
+            __m128i m = _mm_cmpeq_epi8(Load(view + look.nulAt), zero);
+            for (int i = 0; i < look.n; ++i) {
+                const __m128i v = Load(view + look.at[i]);
+                __m128i any = _mm_cmpeq_epi8(v, look.bytes[i][0]);
+                for (int k = 1; k < look.listed[i]; ++k)
+                    any = _mm_or_si128(any, _mm_cmpeq_epi8(v, look.bytes[i][k]));
+                m = _mm_and_si128(m, any);
+            }
+            all = _mm_or_si128(all, m);
+        }
+        return static_cast<unsigned>(_mm_movemask_epi8(all));
+    };
+    auto passes = [&](const unsigned char *name, const unsigned char *nul) {
         for (int t = 0; t < count; ++t)
-            if (PassesEnds(tests[t], name, length))
-                return walk.Judge(name, nul) ? nul + 1 : nullptr;
+            if (PassesEnds(tests[t], name, static_cast<size_t>(nul - name)))
+                return true;
+        return false;
+    };
+    // Judges or passes the name at `name`; returns its NUL, which may be the
+    // candidate of the next name's first bytes, or null to stop.
+    auto consider = [&](const unsigned char *name) -> const unsigned char * {
+        const unsigned char *end = walk.NamesEnd();
+        const unsigned char *nul =
+            static_cast<const unsigned char *>(std::memchr(name, '\0', static_cast<size_t>(end - name)));
+        if (passes(name, nul))
+            return walk.Judge(name, nul) ? nul : nullptr;
         walk.Pass(nul);
-        return nul + 1;
+        return nul;
+    };
+    const unsigned char *begin = walk.Begin();
+    if (begin == walk.NamesEnd())
+        return true;
+    if (consider(begin) == nullptr)
+        return true;
+    // From the first name's NUL: the candidate of the second name's first bytes.
+    ScanBytes(walk.Cursor() - 1, walk.NamesEnd(), hits, [&](const unsigned char *at) -> const unsigned char * {
+        if (*at != '\0') {
+            const unsigned char *next = walk.JudgeNameAt(at, passes);
+            return next != nullptr ? next - 1 : nullptr;
+        }
+        if (at + 1 == walk.NamesEnd())
+            return at + 1;
+        walk.Pass(at);
+        return consider(at + 1);
     });
+    return true;
 }
 
 // Runs the block call with the kind's filter; false when the filter offers
 // nothing and the caller must walk name by name.
 inline bool RunFiltered(Walk &walk, const Filter &filter)
 {
-    if (filter.kind == Filter::kPairs && filter.pairs.count >= 1 && filter.pairs.count <= 4) {
+    bool listed = filter.pairs.count >= 1 && filter.pairs.count <= 4;
+    for (int a = 0; listed && a < filter.pairs.count; ++a) {
+        const PairAlternative &alt = filter.pairs.alt[a];
+        listed = alt.firstCount >= 1 && alt.firstCount <= 8 && alt.secondCount >= 0 && alt.secondCount <= 8 &&
+            alt.thirdCount >= 0 && alt.thirdCount <= 8;
+    }
+    if (filter.kind == Filter::kPairs && listed) {
         RunPairs(walk, filter.pairs);
         return true;
     }
-    if (filter.kind == Filter::kEnds && filter.endCount >= 1) {
-        RunEnds(walk, filter.ends, filter.endCount);
-        return true;
-    }
+    if (filter.kind == Filter::kEnds)
+        return RunEnds(walk, filter.ends, filter.endCount);
     return false;
 }
 

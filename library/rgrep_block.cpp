@@ -139,26 +139,60 @@ bool ReadAlternative(const unsigned char *pc, const unsigned char *limit, Altern
     return true;
 }
 
-// The best pair of neighbouring positions to look for (fewest listed
-// bytes); a lone position when no pair can be listed.  Score: how many
-// byte combinations the test accepts.
-bool ChoosePair(const Alternative &alt, PairAlternative *out, int *score)
+// The best two or three positions of one segment, at most 16 bytes apart,
+// to look for: fewest byte combinations accepted, counting an untested
+// position as 256.  A lone position is no use: most single bytes are found
+// in most names.
+bool ChoosePair(const Alternative &alt, PairAlternative *out, long *score)
 {
-    int best = -1;
+    struct Listed {
+        unsigned char bytes[8];
+        int count = 0;
+    };
+    static_assert(kMaxPositions <= 64, "positions fit the listed table");
+    Listed listed[kMaxPositions];
+    for (int i = 0; i < alt.count; ++i)
+        if (!block::ListSet(alt.position[i].bits, listed[i].bytes, &listed[i].count))
+            listed[i].count = 0;
+    long best = -1;
     for (int i = 0; i < alt.count; ++i) {
-        PairAlternative candidate;
-        if (!block::ListSet(alt.position[i].bits, candidate.first, &candidate.firstCount))
+        if (listed[i].count == 0)
             continue;
-        int s = candidate.firstCount * 64;
-        if (i + 1 < alt.count && alt.segment[i + 1] == alt.segment[i] &&
-            block::ListSet(alt.position[i + 1].bits, candidate.second, &candidate.secondCount))
-            s = candidate.firstCount * candidate.secondCount;
-        else
-            candidate.secondCount = 0;
-        if (best < 0 || s < best) {
-            best = s;
-            *out = candidate;
+        // The two rarest later positions within reach.
+        int second = -1, third = -1;
+        for (int j = i + 1; j < alt.count && j - i <= 16 && alt.segment[j] == alt.segment[i]; ++j) {
+            if (listed[j].count == 0)
+                continue;
+            if (second < 0 || listed[j].count < listed[second].count) {
+                third = second;
+                second = j;
+            } else if (third < 0 || listed[j].count < listed[third].count) {
+                third = j;
+            }
         }
+        if (second < 0)
+            continue;
+        if (third >= 0 && third < second) {
+            const int t = second;
+            second = third;
+            third = t;
+        }
+        long s = long{listed[i].count} * listed[second].count * (third >= 0 ? listed[third].count : 256);
+        if (best >= 0 && s >= best)
+            continue;
+        best = s;
+        PairAlternative candidate;
+        candidate.firstCount = listed[i].count;
+        std::memcpy(candidate.first, listed[i].bytes, sizeof candidate.first);
+        candidate.secondCount = listed[second].count;
+        candidate.secondAt = second - i;
+        std::memcpy(candidate.second, listed[second].bytes, sizeof candidate.second);
+        if (third >= 0) {
+            candidate.thirdCount = listed[third].count;
+            candidate.thirdAt = third - i;
+            std::memcpy(candidate.third, listed[third].bytes, sizeof candidate.third);
+        }
+        *out = candidate;
     }
     *score = best;
     return best >= 0;
@@ -188,11 +222,13 @@ bool ChooseEnds(const Alternative &alt, EndTest *out)
 }
 
 // A literal program: its byte pair, as RGrep's own literal search chooses it.
-void DescribeLiteral(const QuarnRegexBody &rx, Filter *filter)
+bool DescribeLiteral(const QuarnRegexBody &rx, Filter *filter)
 {
     unsigned char local[kLiteralVectorBytes];
     const LiteralSearch search = ReadLiteral(rx, local);
     const unsigned char *lit = rx.program + 1;
+    if (search.pair >= std::strlen(reinterpret_cast<const char *>(lit)))
+        return false;
     const bool fold = rx.program[0] == LITERAL_ANYCASE;
     PairAlternative &pair = filter->pairs.alt[0];
     auto forms = [fold](unsigned char c, unsigned char *list, int *count) {
@@ -201,11 +237,19 @@ void DescribeLiteral(const QuarnRegexBody &rx, Filter *filter)
             if (fold ? kFold.entry[b] == kFold.entry[c] : b == c)
                 block::AddToList(list, count, static_cast<unsigned char>(b));
     };
-    forms(lit[search.pair], pair.first, &pair.firstCount);
-    if (lit[search.pair + 1] != '\0')
-        forms(lit[search.pair + 1], pair.second, &pair.secondCount);
+    // The pair and the byte after it (or before it, at the literal's end).
+    size_t at = search.pair;
+    if (lit[at + 1] != '\0' && lit[at + 2] == '\0' && at > 0)
+        --at;
+    forms(lit[at], pair.first, &pair.firstCount);
+    if (lit[at + 1] != '\0') {
+        forms(lit[at + 1], pair.second, &pair.secondCount);
+        if (lit[at + 2] != '\0')
+            forms(lit[at + 2], pair.third, &pair.thirdCount);
+    }
     filter->pairs.count = 1;
     filter->kind = Filter::kPairs;
+    return true;
 }
 
 } // namespace
@@ -222,8 +266,7 @@ bool DescribeNames(QuarnPattern *p, int32_t options, block::Filter *filter)
         if (strnlen(reinterpret_cast<const char *>(program + 1), QUARN_PROGRAM_SIZE - 1) >= QUARN_PROGRAM_SIZE - 2 ||
             program[1] == '\0')
             return false;
-        DescribeLiteral(rx, filter);
-        return true;
+        return DescribeLiteral(rx, filter);
     }
     // A name passed over unseen must be one RGrep would not have given up
     // on; only the backtracking matcher gives up.
@@ -241,7 +284,7 @@ bool DescribeNames(QuarnPattern *p, int32_t options, block::Filter *filter)
         return false;
 
     bool allEnds = true, allPairs = branches <= 4;
-    int worstPair = 0;
+    long worstPair = 0;
     static_assert(QUARN_MAX_BRANCHES <= sizeof filter->ends / sizeof filter->ends[0], "one end test per branch");
     for (int b = 0; b < branches; ++b) {
         const unsigned char *start = starts[b];
@@ -252,14 +295,14 @@ bool DescribeNames(QuarnPattern *p, int32_t options, block::Filter *filter)
             return false;
         allEnds = allEnds && ChooseEnds(alt, &filter->ends[b]);
         if (allPairs) {
-            int score = 0;
+            long score = 0;
             allPairs = ChoosePair(alt, &filter->pairs.alt[b], &score);
             worstPair = score > worstPair ? score : worstPair;
         }
     }
-    // A pair of literal-like bytes is rarer than most names' ends; a set of
-    // many bytes is not.
-    if (allPairs && (worstPair <= 4 || !allEnds)) {
+    // Two or three literal-like bytes are rarer than most names' ends; sets
+    // of many bytes are not.
+    if (allPairs && (worstPair <= 4 * 256 || !allEnds)) {
         filter->kind = Filter::kPairs;
         filter->pairs.count = branches;
     } else if (allEnds) {
