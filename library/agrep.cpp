@@ -610,6 +610,54 @@ int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int3
 
 } // extern "C"
 
+// Without a piece filter: the per-name counters of CountBitParallel run over
+// the whole block, starting afresh after each NUL, and a name in which some
+// byte ends a match goes to AGrep, which records it.  Patterns of up to 32
+// counter bits only (the others stay name by name).
+bool quarn::block::ScanApproxBits(Walk &walk, QuarnPattern *p)
+{
+    if (p->errorCode != kOk)
+        return false;
+    QuarnApproxBody &a = p->body.approx;
+    const bool mismatches = a.searchMode == kMismatchCounting;
+    if ((!mismatches && a.searchMode != kMatchCounting) || !BitParallelReady(a) || a.counterState.wordCount != 1)
+        return false;
+    const int32_t w = a.fieldWidth;
+    const uint32_t value = a.valueMask.words[0], top = a.overflowMask.words[0], threshold = a.threshold.words[0];
+    uint32_t masks[256];
+    for (int c = 0; c < 256; ++c)
+        masks[c] = a.charMask[c].words[0];
+    const uint32_t c0 = mismatches ? value & ~top : 0, o0 = mismatches ? top : 0;
+    uint32_t c = c0, o = o0;
+    const unsigned char *end = walk.NamesEnd();
+    const unsigned char *name = walk.Begin();
+    for (const unsigned char *s = name; s < end; ++s) {
+        if (*s == '\0') {
+            walk.Pass(s);
+            name = s + 1;
+            c = c0;
+            o = o0;
+            continue;
+        }
+        c = ((c << w) + masks[*s]) & value;
+        const uint32_t x = c & top;
+        o = ((o << w) | x) & value;
+        c &= ~top;
+        const uint32_t state = c | o;
+        if (mismatches ? state < threshold : state >= threshold) {
+            const unsigned char *nul =
+                static_cast<const unsigned char *>(std::memchr(s, '\0', static_cast<size_t>(end - s)));
+            if (!walk.Judge(name, nul))
+                return true;
+            s = nul;
+            name = nul + 1;
+            c = c0;
+            o = o0;
+        }
+    }
+    return true;
+}
+
 bool quarn::block::DescribeApproxNames(QuarnPattern *p, Filter *filter)
 {
     *filter = Filter{};

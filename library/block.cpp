@@ -54,21 +54,28 @@ int32_t MatchEachName(LineMatcher match, const char *block, int32_t length, int3
     return found;
 }
 
-template <class Describe>
-int32_t MatchBlock(LineMatcher match, Describe describe, const char *block, int32_t length, int32_t *hits,
+// `describe` tells which bytes a name that may match holds; `scan`, when
+// that is not known, may walk the block in a pass of the kind's own.
+template <class Describe, class Scan>
+int32_t MatchBlock(LineMatcher match, Describe describe, Scan scan, const char *block, int32_t length, int32_t *hits,
                    int32_t capacity, int32_t *stop, QuarnPattern *p)
 {
     if (stop != nullptr)
         *stop = 0;
     if (Refused(block, length, hits, capacity, p))
         return -1;
-    quarn::block::Filter filter;
-    if (capacity > 0 && describe(p, &filter)) {
+    if (capacity > 0) {
         quarn::block::Walk walk(match, block, length, hits, capacity, p);
-        if (quarn::block::RunFiltered(walk, filter))
+        quarn::block::Filter filter;
+        if ((describe(p, &filter) && quarn::block::RunFiltered(walk, filter)) || scan(walk, p))
             return walk.Finish(stop);
     }
     return MatchEachName(match, block, length, hits, capacity, stop, p);
+}
+
+bool NoScan(quarn::block::Walk &, QuarnPattern *)
+{
+    return false;
 }
 
 } // namespace
@@ -81,20 +88,21 @@ int32_t QUARN_API QuarnRGrepBlock(const char *block, int32_t length, int32_t *hi
     auto describe = [](QuarnPattern *q, quarn::block::Filter *f) {
         return quarn::rgrep::DescribeNames(q, quarn::gOptions, f);
     };
-    return MatchBlock(RGrep, describe, block, length, hits, capacity, stop, p);
+    return MatchBlock(RGrep, describe, NoScan, block, length, hits, capacity, stop, p);
 }
 
 int32_t QUARN_API QuarnAGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
                                   QuarnPattern *p)
 {
-    return MatchBlock(AGrep, quarn::block::DescribeApproxNames, block, length, hits, capacity, stop, p);
+    return MatchBlock(AGrep, quarn::block::DescribeApproxNames, quarn::block::ScanApproxBits, block, length, hits,
+                      capacity, stop, p);
 }
 
 int32_t QUARN_API QuarnSGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
                                   QuarnPattern *p)
 {
     auto none = [](QuarnPattern *, quarn::block::Filter *) { return false; };
-    return MatchBlock(SGrep, none, block, length, hits, capacity, stop, p);
+    return MatchBlock(SGrep, none, NoScan, block, length, hits, capacity, stop, p);
 }
 
 } // extern "C"

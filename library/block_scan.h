@@ -423,4 +423,8 @@ inline bool RunFiltered(Walk &, const Filter &)
 // (agrep.cpp); false when every name must be judged.
 bool DescribeApproxNames(QuarnPattern *p, Filter *filter);
 
+// The approximate kind's counters run over the whole block (agrep.cpp);
+// false, before anything is judged, when the record does not allow it.
+bool ScanApproxBits(Walk &walk, QuarnPattern *p);
+
 } // namespace quarn::block
