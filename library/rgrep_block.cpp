@@ -97,6 +97,8 @@ bool ReadAlternative(const unsigned char *pc, const unsigned char *limit, Altern
             break;
         if (op > LITERAL || op == LITERAL || op == LITERAL_ANYCASE)
             return false;
+        if ((op == STAR || op == OPTIONAL) && pc + 1 >= limit)
+            return false; // the repeater's operand, which gives its size, is cut off
         if (pc + ElementSize(pc) > limit)
             return false;
         Set set;
