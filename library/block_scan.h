@@ -78,12 +78,12 @@ inline bool ListSet(const unsigned char *set, unsigned char *list, int *count)
     *count = 0;
     if (set[0] & 1)
         return false;
-    for (int c = 1; c < 256; ++c) {
-        if (!((set[c >> 3] >> (c & 7)) & 1))
-            continue;
-        if (*count == 8)
-            return false;
-        list[(*count)++] = static_cast<unsigned char>(c);
+    for (int i = 0; i < 32; ++i) {
+        for (unsigned bits = set[i]; bits != 0; bits &= bits - 1) {
+            if (*count == 8)
+                return false;
+            list[(*count)++] = static_cast<unsigned char>(8 * i + __builtin_ctz(bits));
+        }
     }
     return *count > 0;
 }

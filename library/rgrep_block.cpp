@@ -49,10 +49,11 @@ bool PositionSet(const unsigned char *pc, Set *set)
     case CHAR:
         AddMember(set->bits, pc[1]);
         break;
-    case CHAR_ANYCASE:
-        for (unsigned c = 1; c < 256; ++c)
-            if (kFold.entry[c] == kFold.entry[pc[1]])
-                AddMember(set->bits, c);
+    case CHAR_ANYCASE: // only ASCII letters have a second form
+        AddMember(set->bits, pc[1]);
+        AddMember(set->bits, kFold.entry[pc[1]]);
+        if (pc[1] >= 'a' && pc[1] <= 'z')
+            AddMember(set->bits, pc[1] - 32u);
         break;
     case ANY:
         std::memset(set->bits, 0xff, sizeof set->bits);
