@@ -298,7 +298,7 @@ int main(int argc, char **argv)
     }
     const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
     const Lines names = Load(argv[1]);
-    std::printf("\n== approximate and Soundex over %zu names; ns/line (median of %d); ratio = ours / peer\n",
+    std::printf("\n== approximate and Soundex over %zu names; ns/line (median of %d); ratio = block / peer\n",
                 names.lines.size(), runs);
     ApproxCases(names, runs);
     SoundexCases(names, runs);
