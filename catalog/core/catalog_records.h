@@ -170,13 +170,30 @@ inline TRecordInfo DecodeInfo(const unsigned char *r, int64_t now)
     return info;
 }
 
+// The failures of the checks below, kept out of the readers' loops.
+[[noreturn, gnu::cold, gnu::noinline]] inline void ThrowRecordSize(int32_t size, long long offset)
+{
+    throw ECatalogFormatError("Stream read error: invalid record size " + std::to_string(size) + OffsetText(offset));
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] inline void ThrowNameLength(int nameLength, int32_t size, long long offset)
+{
+    throw ECatalogFormatError("Stream read error: name length " + std::to_string(nameLength) +
+                              " does not fit the record of " + std::to_string(size) + " bytes" + OffsetText(offset));
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] inline void ThrowTooDeep(long long offset)
+{
+    throw ECatalogFormatError("Stream read error: nesting deeper than " + std::to_string(kMaxNestingDepth) + " levels" +
+                              OffsetText(offset));
+}
+
 // The size field of the block at `offset`: a record shorter than its fixed
 // part or longer than the longest name allows has no meaning.
 inline void CheckRecordSize(int32_t size, long long offset)
 {
     if (size < kRecordFixedSize || size > kMaxRecordSize)
-        throw ECatalogFormatError("Stream read error: invalid record size " + std::to_string(size) +
-                                  OffsetText(offset));
+        ThrowRecordSize(size, offset);
 }
 
 // The name length of a record of `size` bytes (already checked); bytes of a
@@ -185,9 +202,7 @@ inline int CheckedNameLength(const unsigned char *record, int32_t size, long lon
 {
     const int nameLength = record[kOffNameLength];
     if (kRecordFixedSize + nameLength > size)
-        throw ECatalogFormatError("Stream read error: name length " + std::to_string(nameLength) +
-                                  " does not fit the record of " + std::to_string(size) + " bytes" +
-                                  OffsetText(offset));
+        ThrowNameLength(nameLength, size, offset);
     return nameLength;
 }
 
@@ -196,8 +211,7 @@ inline int CheckedNameLength(const unsigned char *record, int32_t size, long lon
 inline void CheckNestingDepth(int depth, long long offset)
 {
     if (depth >= kMaxNestingDepth)
-        throw ECatalogFormatError("Stream read error: nesting deeper than " + std::to_string(kMaxNestingDepth) +
-                                  " levels" + OffsetText(offset));
+        ThrowTooDeep(offset);
 }
 
 // The counts read so far and the bytes they promise.  A count the rest of

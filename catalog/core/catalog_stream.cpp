@@ -139,6 +139,8 @@ public:
     struct Entry {
         const unsigned char *record;
         int32_t parent; // entry index, -1 for a disc
+    };
+    struct Values {
         uint64_t size = kUnknownSize;
         int64_t modifiedTime = kUnknownTime;
     };
@@ -148,7 +150,15 @@ public:
         int32_t self;   // own entry, -1 for a node without one
     };
 
-    explicit THitCollector(bool withValues) : withValues_(withValues), now_(CurrentSecondsSince1970()) {}
+    // `bytes` bounds the number of entries: room for all is reserved at
+    // once (address space only until used), so they are never moved.
+    THitCollector(std::string_view bytes, bool withValues) : withValues_(withValues), now_(CurrentSecondsSince1970())
+    {
+        const size_t most = bytes.size() / kMinBlockSize + 1;
+        entries_.reserve(most);
+        if (withValues_)
+            values_.reserve(most);
+    }
 
     // The node `r` enters the path; returns the entry it got (-1: none).
     int32_t Enter(const TRecordView &r)
@@ -158,6 +168,8 @@ public:
         if (r.level == 0 || r.children > 0) {
             self = static_cast<int32_t>(entries_.size());
             entries_.push_back({r.record, parent});
+            if (withValues_)
+                values_.emplace_back();
         }
         lastParent_ = parent;
         if (r.children > 0) {
@@ -177,8 +189,7 @@ public:
                 time = kUnknownTime;
             }
             if (self >= 0) {
-                entries_[static_cast<size_t>(self)].size = size;
-                entries_[static_cast<size_t>(self)].modifiedTime = time;
+                values_[static_cast<size_t>(self)] = {size, time};
             }
             addToParent(size, time);
         }
@@ -193,9 +204,7 @@ public:
         if (!withValues_)
             return;
         const uint64_t size = f.sizeKnown || f.scannedFolder ? f.size : kUnknownSize;
-        Entry &e = entries_[static_cast<size_t>(f.entry)];
-        e.size = size;
-        e.modifiedTime = f.newest;
+        values_[static_cast<size_t>(f.entry)] = {size, f.newest};
         addToParent(size, f.newest);
     }
 
@@ -262,8 +271,8 @@ private:
             row.kind = TNodeKind::File;
         if (withValues_) {
             if (h.self >= 0) {
-                row.size = entries_[static_cast<size_t>(h.self)].size;
-                row.modifiedTime = entries_[static_cast<size_t>(h.self)].modifiedTime;
+                row.size = values_[static_cast<size_t>(h.self)].size;
+                row.modifiedTime = values_[static_cast<size_t>(h.self)].modifiedTime;
             } else {
                 const TRecordInfo info = DecodeInfo(r, now_);
                 row.size = IsScannedFolder(info.kind) ? 0 : info.size;
@@ -297,6 +306,7 @@ private:
     bool withValues_;
     int64_t now_;
     std::vector<Entry> entries_;
+    std::vector<Values> values_; // with values only: per entry
     std::vector<Frame> path_;
     int32_t lastParent_ = -1;
 };
@@ -342,18 +352,18 @@ public:
             if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
                 return;
         }
-        // The library reads a name as a C string: up to its first 0 byte.
-        std::string_view name = r.name;
-        if (const void *nul = std::memchr(name.data(), '\0', name.size()))
-            name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
         Pending p{{r.record, collector_.LastParent(), self}, -1, 0};
-        if (name.empty()) {
+        if (r.name.empty() || r.name[0] == '\0') {
+            // Read as a C string, the name is empty.
             if (emptyAnswer_ == -2)
                 emptyAnswer_ = matcher_.Match("");
             p.answer = emptyAnswer_;
         } else {
+            // A 0 byte inside a name ends it as a C string, which is how the
+            // library reads it; in the block the rest reads as one more
+            // name, whose answers Flush passes over.
             p.offset = static_cast<int32_t>(block_.size());
-            block_.append(name);
+            block_.append(r.name);
             block_.push_back('\0');
         }
         pending_.push_back(p);
@@ -367,16 +377,44 @@ public:
     {
         if (pending_.empty())
             return;
+        if (!judgeBlock())
+            judgeBlock(true);
+        block_.clear();
+        pending_.clear();
+    }
+
+private:
+    // One library call for the block.  False when the matcher gave up on
+    // the rest of a name after its 0 byte, which no search asks: the block
+    // is then judged again with such names cut (`cut`).
+    bool judgeBlock(bool cut = false)
+    {
+        if (cut) {
+            block_.clear();
+            for (Pending &p : pending_) {
+                if (p.offset < 0)
+                    continue;
+                std::string_view name = nameOf(p.hit.record);
+                if (const void *nul = std::memchr(name.data(), '\0', name.size()))
+                    name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
+                p.offset = static_cast<int32_t>(block_.size());
+                block_.append(name);
+                block_.push_back('\0');
+            }
+        }
         int32_t n = 0;
         int32_t stop = 0;
         const auto length = static_cast<int32_t>(block_.size());
         if (length > 0) {
+            // Every name takes at least one byte.
+            if (offsets_.size() < block_.size())
+                offsets_.resize(block_.size());
             n = matcher_.MatchBlock(block_.data(), length, offsets_.data(), static_cast<int32_t>(offsets_.size()),
                                     &stop);
-            if (stop < length)
-                tooComplex = true;
         }
+        const size_t hitsBefore = collector_.hits.size();
         int32_t next = 0;
+        bool stoppedOnCandidate = false;
         for (const Pending &p : pending_) {
             bool hit;
             if (p.offset < 0) {
@@ -384,18 +422,28 @@ public:
                     tooComplex = true;
                 hit = p.answer > 0;
             } else {
+                stoppedOnCandidate = stoppedOnCandidate || p.offset == stop;
+                while (next < n && offsets_[static_cast<size_t>(next)] < p.offset)
+                    ++next; // the rest of a name after a 0 byte
                 hit = next < n && offsets_[static_cast<size_t>(next)] == p.offset;
-                if (hit)
-                    ++next;
             }
             if (hit)
                 collector_.hits.push_back(p.hit);
         }
-        block_.clear();
-        pending_.clear();
+        if (stop < length && !stoppedOnCandidate) {
+            collector_.hits.resize(hitsBefore);
+            return false;
+        }
+        if (stop < length)
+            tooComplex = true;
+        return true;
     }
 
-private:
+    static std::string_view nameOf(const unsigned char *record)
+    {
+        return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
+    }
+
     struct Pending {
         THitCollector::Hit hit;
         int32_t offset; // in the block; -1 for a name judged alone
@@ -466,7 +514,7 @@ TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &r
         compile(); // the file is sound: now the library says what is wrong
         return result;
     }
-    THitCollector collector(withValues);
+    THitCollector collector(bytes, withValues);
     TSearchVisitor visitor(request, *matcher, collector);
     WalkRecords(bytes, visitor);
     visitor.Flush();
@@ -480,7 +528,7 @@ TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &r
 
 std::vector<TResultRow> StreamAllRows(std::string_view bytes)
 {
-    THitCollector collector(true);
+    THitCollector collector(bytes, true);
     TAllVisitor visitor{collector};
     WalkRecords(bytes, visitor);
     return collector.Rows();

@@ -202,6 +202,17 @@ TEST(StreamReader, StepLimitAndFaultyExpressions)
     // The disc name is no candidate of a file search, nor the long file of a
     // disc search: neither is ever asked.
     EXPECT_FALSE(StreamSearch(bytes, Request("\\(a\\)a*a*a*a*a*\\1b", TSearchKind::Discs), false).tooComplex);
+    // After a 0 byte a name is never read: the matcher must not give up there.
+    TCatalogTree cut;
+    TCatalogNode *d = cut.Items().AddChild(nullptr, "D");
+    cut.Items().AddChild(d, "aab");
+    cut.Items().AddChild(d, std::string("x\0", 2) + std::string(200, 'a') + "c");
+    cut.Items().AddChild(d, "zaab");
+    const TStreamSearchResult cutResult =
+        StreamSearch(SaveToBytes(cut), Request("\\(a\\)a*a*a*a*a*\\1b", TSearchKind::Files), false);
+    EXPECT_FALSE(cutResult.tooComplex);
+    ASSERT_EQ(cutResult.rows.size(), 2u);
+    EXPECT_EQ(cutResult.rows[1].nodeName, "zaab");
     const TStreamSearchResult faulty = StreamSearch(bytes, Request("a\\(", TSearchKind::Files), false);
     EXPECT_NE(faulty.compileResult, 0);
     EXPECT_TRUE(faulty.rows.empty());
