@@ -3,8 +3,14 @@
 #include "catalog_stream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "quarn32.h"
 
@@ -109,6 +115,10 @@ template <class Visitor> void WalkRecords(std::string_view bytes, Visitor &v)
         }
     }
 }
+
+// Below this size (about 40,000 nodes) a search is over before a thread
+// would have started.
+constexpr size_t kThreadedBytes = size_t{4} << 20;
 
 bool IsCandidate(const TRecordView &r, TSearchKind kind)
 {
@@ -322,104 +332,163 @@ struct TAllVisitor {
     void Leave() { collector.Leave(); }
 };
 
-// Judges the candidates' names in blocks of NUL-terminated names, one
-// library call per block, in file order.
-class TSearchVisitor {
+// A stretch of candidates in file order: their names side by side, each
+// ended by a 0 byte, and what their rows need.
+struct TBlock {
+    struct Pending {
+        THitCollector::Hit hit;
+        int32_t offset; // in `names`; -1 for a name judged alone
+        int answer;     // for a name judged alone: Match's answer
+    };
+    std::string names;
+    std::vector<Pending> pending;
+};
+
+// Judges blocks in the order they are given, one library call per block:
+// on a thread of its own while the walk gathers the next block, or at once.
+// Either way the hits come out in file order.
+class TBlockJudge {
 public:
-    static constexpr size_t kNamesPerBlock = 4096;
+    static constexpr int kBlocks = 3; // one filling, one judged, one spare
 
-    TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector)
-        : kind_(request.kind), matcher_(matcher), collector_(collector)
+    TBlockJudge(TNameMatcher &matcher, bool threaded) : matcher_(matcher)
     {
-        if (kind_ == TSearchKind::Files && !request.fileTypeFilter.empty()) {
-            filter_ = request.fileTypeFilter;
-            alternateFilter_ = request.alternateFileTypeFilter;
+        for (auto &block : blocks_) {
+            block.names.reserve(size_t{1} << 17);
+            free_.push_back(&block);
         }
-        block_.reserve(kNamesPerBlock * 32);
-        pending_.reserve(kNamesPerBlock);
-        offsets_.resize(kNamesPerBlock);
+        if (threaded)
+            worker_ = std::thread([this] { work(); });
+    }
+    ~TBlockJudge()
+    {
+        if (worker_.joinable()) { // the walk failed: the rest is not wanted
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                abandoned_ = true;
+            }
+            changed_.notify_all();
+            worker_.join();
+        }
+    }
+    TBlockJudge(const TBlockJudge &) = delete;
+    TBlockJudge &operator=(const TBlockJudge &) = delete;
+
+    // An empty block to fill.
+    TBlock *Take()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !free_.empty(); });
+        TBlock *block = free_.back();
+        free_.pop_back();
+        return block;
     }
 
-    bool tooComplex = false;
-
-    void Enter(const TRecordView &r)
+    // A filled block, judged after those given before it.
+    void Give(TBlock *block)
     {
-        const int32_t self = collector_.Enter(r);
-        if (tooComplex || !IsCandidate(r, kind_))
+        if (!worker_.joinable()) {
+            judge(*block);
+            free_.push_back(block);
             return;
-        if (!filter_.empty()) {
-            const std::string_view extension = ExtensionOf(r.name);
-            if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
-                return;
         }
-        Pending p{{r.record, collector_.LastParent(), self}, -1, 0};
-        if (r.name.empty() || r.name[0] == '\0') {
-            // Read as a C string, the name is empty.
-            if (emptyAnswer_ == -2)
-                emptyAnswer_ = matcher_.Match("");
-            p.answer = emptyAnswer_;
-        } else {
-            // A 0 byte inside a name ends it as a C string, which is how the
-            // library reads it; in the block the rest reads as one more
-            // name, whose answers Flush passes over.
-            p.offset = static_cast<int32_t>(block_.size());
-            block_.append(r.name);
-            block_.push_back('\0');
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            filled_.push_back(block);
         }
-        pending_.push_back(p);
-        if (pending_.size() == kNamesPerBlock || block_.size() > (size_t{1} << 20))
-            Flush();
+        changed_.notify_all();
     }
-    void Leave() { collector_.Leave(); }
 
-    // Judges the names gathered so far.
-    void Flush()
+    // Waits until every block given has been judged.
+    void Finish()
     {
-        if (pending_.empty())
-            return;
-        if (!judgeBlock())
-            judgeBlock(true);
-        block_.clear();
-        pending_.clear();
+        if (worker_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finishing_ = true;
+            }
+            changed_.notify_all();
+            worker_.join();
+        }
+        if (failure_)
+            std::rethrow_exception(failure_);
     }
+
+    // True once a candidate made the matcher give up: nothing after it is
+    // judged, and the walk need not gather more.
+    bool GaveUp() const { return tooComplex_.load(std::memory_order_relaxed); }
+    std::vector<THitCollector::Hit> hits;
 
 private:
+    void work()
+    {
+        for (;;) {
+            TBlock *block;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return abandoned_ || finishing_ || !filled_.empty(); });
+                if (abandoned_ || filled_.empty())
+                    return;
+                block = filled_.front();
+                filled_.pop_front();
+            }
+            try {
+                if (!failure_)
+                    judge(*block);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                free_.push_back(block);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    void judge(TBlock &block)
+    {
+        if (!GaveUp() && !judgeOnce(block))
+            judgeOnce(block, true);
+        block.names.clear();
+        block.pending.clear();
+    }
+
     // One library call for the block.  False when the matcher gave up on
     // the rest of a name after its 0 byte, which no search asks: the block
     // is then judged again with such names cut (`cut`).
-    bool judgeBlock(bool cut = false)
+    bool judgeOnce(TBlock &block, bool cut = false)
     {
         if (cut) {
-            block_.clear();
-            for (Pending &p : pending_) {
+            block.names.clear();
+            for (TBlock::Pending &p : block.pending) {
                 if (p.offset < 0)
                     continue;
                 std::string_view name = nameOf(p.hit.record);
                 if (const void *nul = std::memchr(name.data(), '\0', name.size()))
                     name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
-                p.offset = static_cast<int32_t>(block_.size());
-                block_.append(name);
-                block_.push_back('\0');
+                p.offset = static_cast<int32_t>(block.names.size());
+                block.names.append(name);
+                block.names.push_back('\0');
             }
         }
         int32_t n = 0;
         int32_t stop = 0;
-        const auto length = static_cast<int32_t>(block_.size());
+        const auto length = static_cast<int32_t>(block.names.size());
         if (length > 0) {
             // Every name takes at least one byte.
-            if (offsets_.size() < block_.size())
-                offsets_.resize(block_.size());
-            n = matcher_.MatchBlock(block_.data(), length, offsets_.data(), static_cast<int32_t>(offsets_.size()),
+            if (offsets_.size() < block.names.size())
+                offsets_.resize(block.names.size());
+            n = matcher_.MatchBlock(block.names.data(), length, offsets_.data(), static_cast<int32_t>(offsets_.size()),
                                     &stop);
         }
-        const size_t hitsBefore = collector_.hits.size();
+        const size_t hitsBefore = hits.size();
         int32_t next = 0;
-        bool stoppedOnCandidate = false;
-        for (const Pending &p : pending_) {
+        bool stoppedOnCandidate = false, gaveUp = false;
+        for (const TBlock::Pending &p : block.pending) {
             bool hit;
             if (p.offset < 0) {
-                if (p.answer < 0)
-                    tooComplex = true;
+                gaveUp = gaveUp || p.answer < 0;
                 hit = p.answer > 0;
             } else {
                 stoppedOnCandidate = stoppedOnCandidate || p.offset == stop;
@@ -428,14 +497,14 @@ private:
                 hit = next < n && offsets_[static_cast<size_t>(next)] == p.offset;
             }
             if (hit)
-                collector_.hits.push_back(p.hit);
+                hits.push_back(p.hit);
         }
         if (stop < length && !stoppedOnCandidate) {
-            collector_.hits.resize(hitsBefore);
+            hits.resize(hitsBefore);
             return false;
         }
-        if (stop < length)
-            tooComplex = true;
+        if (gaveUp || stop < length)
+            tooComplex_.store(true, std::memory_order_relaxed);
         return true;
     }
 
@@ -444,21 +513,94 @@ private:
         return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
     }
 
-    struct Pending {
-        THitCollector::Hit hit;
-        int32_t offset; // in the block; -1 for a name judged alone
-        int answer;     // for a name judged alone: Match's answer
-    };
+    TNameMatcher &matcher_;
+    std::vector<int32_t> offsets_;
+    TBlock blocks_[kBlocks];
+    std::vector<TBlock *> free_;
+    std::deque<TBlock *> filled_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool finishing_ = false, abandoned_ = false;
+    std::atomic<bool> tooComplex_{false};
+    std::exception_ptr failure_; // written by the worker, read after joining it
+    std::thread worker_;
+};
+
+// Gathers the candidates of a search into blocks for the judge, in file
+// order.
+class TSearchVisitor {
+public:
+    static constexpr size_t kNamesPerBlock = 4096;
+
+    TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector, bool threaded)
+        : kind_(request.kind), collector_(collector),
+          // Asked here, before the judge may use the matcher on its thread.
+          emptyAnswer_(matcher.Match("")), judge_(matcher, threaded)
+    {
+        if (kind_ == TSearchKind::Files && !request.fileTypeFilter.empty()) {
+            filter_ = request.fileTypeFilter;
+            alternateFilter_ = request.alternateFileTypeFilter;
+        }
+        block_ = judge_.Take();
+    }
+
+    void Enter(const TRecordView &r)
+    {
+        const int32_t self = collector_.Enter(r);
+        if (!IsCandidate(r, kind_))
+            return;
+        if (!filter_.empty()) {
+            const std::string_view extension = ExtensionOf(r.name);
+            if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
+                return;
+        }
+        TBlock::Pending p{{r.record, collector_.LastParent(), self}, -1, 0};
+        if (r.name.empty() || r.name[0] == '\0') {
+            p.answer = emptyAnswer_; // read as a C string, the name is empty
+        } else {
+            // A 0 byte inside a name ends it as a C string, which is how the
+            // library reads it; in the block the rest reads as one more
+            // name, whose answers the judge passes over.
+            p.offset = static_cast<int32_t>(block_->names.size());
+            block_->names.append(r.name);
+            block_->names.push_back('\0');
+        }
+        block_->pending.push_back(p);
+        if (block_->pending.size() == kNamesPerBlock || block_->names.size() > (size_t{1} << 20))
+            pass();
+    }
+    void Leave() { collector_.Leave(); }
+
+    // Judges what is left; true when a candidate made the matcher give up.
+    bool Finish(std::vector<THitCollector::Hit> &hits)
+    {
+        pass();
+        judge_.Finish();
+        hits = std::move(judge_.hits);
+        return judge_.GaveUp();
+    }
+
+private:
+    void pass()
+    {
+        if (block_->pending.empty())
+            return;
+        if (judge_.GaveUp()) { // nothing after it is asked
+            block_->names.clear();
+            block_->pending.clear();
+            return;
+        }
+        judge_.Give(block_);
+        block_ = judge_.Take();
+    }
 
     TSearchKind kind_;
-    TNameMatcher &matcher_;
     THitCollector &collector_;
     std::string filter_;
     std::string alternateFilter_;
-    std::string block_;
-    std::vector<Pending> pending_;
-    std::vector<int32_t> offsets_;
-    int emptyAnswer_ = -2; // not asked yet
+    int emptyAnswer_;
+    TBlockJudge judge_;
+    TBlock *block_ = nullptr;
 };
 
 // Only checks the records.
@@ -515,12 +657,14 @@ TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &r
         return result;
     }
     THitCollector collector(bytes, withValues);
-    TSearchVisitor visitor(request, *matcher, collector);
+    // A second core judges the names while the walk gathers the next ones,
+    // when the catalog is large enough to repay the thread.
+    const bool threaded = bytes.size() >= kThreadedBytes && std::thread::hardware_concurrency() > 1;
+    TSearchVisitor visitor(request, *matcher, collector, threaded);
     WalkRecords(bytes, visitor);
-    visitor.Flush();
+    result.tooComplex = visitor.Finish(collector.hits);
     if (reported)
         compile(); // the alternate form did not compile: reported as the tree search does
-    result.tooComplex = visitor.tooComplex;
     if (!result.tooComplex)
         result.rows = collector.Rows();
     return result;

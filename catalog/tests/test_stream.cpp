@@ -173,6 +173,38 @@ TEST(StreamReader, SameRowsAsTheTreeSearchOnRandomCatalogs)
     }
 }
 
+// Large enough for the names to be judged on a second thread while the walk
+// goes on.
+TEST(StreamReader, LargeCatalogJudgedAlongsideTheWalk)
+{
+    Quiet quiet;
+    std::mt19937 rng(4096);
+    const std::string bytes = RandomCatalog(rng, 3, 20000);
+    ASSERT_GT(bytes.size(), size_t{5} << 20);
+    TCatalogTree tree;
+    LoadFromBytes(tree, bytes);
+    for (const TSearchRequest &r :
+         {Request("readme", TSearchKind::FilesAndFolders), Request(".", TSearchKind::Files, true, ".zip"),
+          Request("^[a-r].*[0-9]", TSearchKind::Folders), Request(".", TSearchKind::FilesAndFolders),
+          Request("readme", TSearchKind::Files, false, {}, {TMatchMode::Approx, 2})}) {
+        SCOPED_TRACE(r.expression);
+        const TSearchOutcome want = RunSearch(tree, r);
+        const TStreamSearchResult got = StreamSearch(bytes, r, true);
+        EXPECT_FALSE(got.tooComplex);
+        EXPECT_EQ(RowsText(got.rows), RowsText(want.rows));
+    }
+    // A name deep in the file that makes the matcher give up.
+    TCatalogNode *disc = tree.Items().TopLevel(2);
+    tree.Items().AddChild(disc, std::string(200, 'a') + "c");
+    const std::string withLongName = SaveToBytes(tree);
+    EXPECT_TRUE(StreamSearch(withLongName, Request("\\(a\\)a*a*a*a*a*\\1b", TSearchKind::Files), false).tooComplex);
+    EXPECT_EQ(Outcome([&] {
+                  StreamSearch(withLongName.substr(0, withLongName.size() - 1), Request("readme", TSearchKind::Files),
+                               false);
+              }),
+              Outcome([&] { LoadFromBytes(tree, withLongName.substr(0, withLongName.size() - 1)); }));
+}
+
 TEST(StreamReader, CountsAndFileTypesAsTheLoad)
 {
     std::mt19937 rng(77);
