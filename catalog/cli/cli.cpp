@@ -2,7 +2,9 @@
 //
 // Every command loads the catalog first; a catalog that fails to load is
 // reported and never written back, so a damaged "mdb.dat" survives any
-// command.  Errors are one line "tslcat-cli: <message>" on standard error.
+// command.  search, list and stats, which only read, answer from the
+// binary file in place instead (catalog_stream.h), with the same output and
+// the same messages; the text form still loads.  Errors are one line "tslcat-cli: <message>" on standard error.
 //
 // Commands that change the catalog (add, remove, import, restore) load it
 // and save it under the catalog's writer lock (catalog_lock.h), so several
