@@ -8,6 +8,7 @@
 
 #include "catalog_names.h"
 #include "catalog_tree.h"
+#include "result_list.h"
 
 namespace tslcat {
 
@@ -33,16 +34,30 @@ void appendCsvField(std::string &out, const std::string &field)
     out += '"';
 }
 
+// Rows one at a time, from built rows or from a result list (built on the
+// way, so an export of a million hits never holds them all).
+template <typename F> void forEachRow(const std::vector<TResultRow> &rows, F f)
+{
+    for (const TResultRow &row : rows)
+        f(row);
+}
+
+template <typename F> void forEachRow(const TResultList &rows, F f)
+{
+    for (size_t i = 0; i < rows.Size(); ++i)
+        f(rows.BuildRow(i));
+}
+
 // A disc row names the disc itself.
 std::string_view rowName(const TResultRow &row)
 {
     return row.IsDiscRow() ? std::string_view(row.discName) : std::string_view(row.nodeName);
 }
 
-std::string exportTsv(const std::vector<TResultRow> &rows, bool longFields)
+template <typename Rows> std::string exportTsv(const Rows &rows, bool longFields)
 {
     std::string out;
-    for (const TResultRow &row : rows) {
+    forEachRow(rows, [&](const TResultRow &row) {
         out += row.discName;
         if (!row.IsDiscRow()) {
             out += '\t';
@@ -59,14 +74,14 @@ std::string exportTsv(const std::vector<TResultRow> &rows, bool longFields)
             out += FormatTimeIso(row.modifiedTime);
         }
         out += '\n';
-    }
+    });
     return out;
 }
 
-std::string exportCsv(const std::vector<TResultRow> &rows)
+template <typename Rows> std::string exportCsv(const Rows &rows)
 {
     std::string out = "disc,name,path,kind,size,modified\r\n";
-    for (const TResultRow &row : rows) {
+    forEachRow(rows, [&](const TResultRow &row) {
         appendCsvField(out, exchangeText(row.discName));
         out += ',';
         appendCsvField(out, exchangeText(rowName(row)));
@@ -81,14 +96,14 @@ std::string exportCsv(const std::vector<TResultRow> &rows)
         if (row.modifiedTime != kUnknownTime)
             out += FormatTimeIso(row.modifiedTime);
         out += "\r\n";
-    }
+    });
     return out;
 }
 
-std::string exportJson(const std::vector<TResultRow> &rows)
+template <typename Rows> std::string exportJson(const Rows &rows)
 {
     QJsonArray array;
-    for (const TResultRow &row : rows) {
+    forEachRow(rows, [&](const TResultRow &row) {
         QJsonObject o;
         o.insert(QStringLiteral("disc"), DecodeNameForExchange(row.discName));
         o.insert(QStringLiteral("name"), DecodeNameForExchange(rowName(row)));
@@ -101,7 +116,7 @@ std::string exportJson(const std::vector<TResultRow> &rows)
                      ? QJsonValue(QJsonValue::Null)
                      : QJsonValue(QString::fromStdString(FormatTimeIso(row.modifiedTime))));
         array.append(o);
-    }
+    });
     return QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
 }
 
@@ -135,6 +150,19 @@ const char *KindName(TNodeKind kind)
 }
 
 std::string ExportRows(const std::vector<TResultRow> &rows, TExportFormat format, bool longFields)
+{
+    switch (format) {
+    case TExportFormat::Csv:
+        return exportCsv(rows);
+    case TExportFormat::Json:
+        return exportJson(rows);
+    case TExportFormat::Tsv:
+        break;
+    }
+    return exportTsv(rows, longFields);
+}
+
+std::string ExportRows(const TResultList &rows, TExportFormat format, bool longFields)
 {
     switch (format) {
     case TExportFormat::Csv:

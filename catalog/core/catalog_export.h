@@ -19,6 +19,8 @@
 
 namespace tslcat {
 
+class TResultList;
+
 enum class TExportFormat { Tsv, Csv, Json };
 
 // "tsv", "csv" or "json"; false for anything else.
@@ -32,6 +34,8 @@ const char *KindName(TNodeKind kind);
 // unknown), for disc rows after two empty fields.  CSV and JSON always hold
 // every field; a disc row's name is the disc's name and its path is empty.
 std::string ExportRows(const std::vector<TResultRow> &rows, TExportFormat format, bool longFields = false);
+// The same for the rows of a result list, built one at a time.
+std::string ExportRows(const TResultList &rows, TExportFormat format, bool longFields = false);
 
 // One row per node of the catalog, in flat (depth-first) order.
 std::vector<TResultRow> AllRows(const TCatalogTree &tree);

@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <memory>
@@ -16,32 +15,35 @@ TResultListModel::TResultListModel(QObject *parent)
 {
 }
 
-void TResultListModel::SetRows(std::vector<TResultRow> rows)
+void TResultListModel::SetRows(const std::vector<TResultRow> &rows)
 {
+    SetList(TResultList(rows));
+}
+
+void TResultListModel::SetNodes(std::vector<const TCatalogNode *> nodes)
+{
+    SetList(TResultList(std::move(nodes)));
+}
+
+void TResultListModel::SetList(TResultList list)
+{
+    // Either form of the list frees in a few large blocks (the copies share
+    // one name store), so a million old rows go at once.
     beginResetModel();
-    std::vector<TResultRow> old;
-    old.swap(m_rows);
-    m_rows = std::move(rows);
+    m_list = std::move(list);
     endResetModel();
-    // Freeing a million rows takes longer than a search's time slice; the
-    // rows are plain strings, so a pool thread can free them while the
-    // window goes on.
-    if (old.size() >= kFreeInBackground) {
-        auto garbage = std::make_shared<std::vector<TResultRow>>(std::move(old));
-        QThreadPool::globalInstance()->start([garbage] { std::vector<TResultRow>().swap(*garbage); });
-    }
 }
 
 void TResultListModel::Clear()
 {
-    SetRows({});
+    SetList(TResultList());
 }
 
-const TResultRow *TResultListModel::Row(int row) const
+std::shared_ptr<const TResultRow> TResultListModel::Row(int row) const
 {
-    if (row < 0 || row >= Count())
+    if (row < 0)
         return nullptr;
-    return &m_rows[size_t(row)];
+    return m_list.Row(size_t(row));
 }
 
 void TResultListModel::SetNameColumnCaption(const QString &caption)
@@ -62,15 +64,21 @@ int TResultListModel::columnCount(const QModelIndex &parent) const
 
 QVariant TResultListModel::data(const QModelIndex &index, int role) const
 {
-    const TResultRow *row = index.isValid() ? Row(index.row()) : nullptr;
+    if (!index.isValid() || index.row() >= Count())
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return index.column() == kSizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    // Rows are built on demand: none for the roles without a value.
+    const bool sizeTip = role == Qt::ToolTipRole && index.column() == kSizeColumn;
+    if (role != Qt::DisplayRole && !sizeTip)
+        return QVariant();
+    const std::shared_ptr<const TResultRow> row = Row(index.row());
     if (!row)
         return QVariant();
-    if (role == Qt::ToolTipRole && index.column() == kSizeColumn && row->size != kUnknownSize)
-        return QStringLiteral("%1 bytes").arg(QLocale().toString(static_cast<qulonglong>(row->size)));
-    if (role == Qt::TextAlignmentRole && index.column() == kSizeColumn)
-        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole)
-        return QVariant();
+    if (sizeTip)
+        return row->size == kUnknownSize
+            ? QVariant()
+            : QVariant(QStringLiteral("%1 bytes").arg(QLocale().toString(static_cast<qulonglong>(row->size))));
     switch (index.column()) {
     case 0:
         return DecodeName(row->discName);
@@ -92,46 +100,17 @@ QVariant TResultListModel::data(const QModelIndex &index, int role) const
 
 void TResultListModel::sort(int column, Qt::SortOrder order)
 {
-    auto less = [column](const TResultRow &a, const TResultRow &b) {
-        switch (column) {
-        case kDiscColumn:
-            return a.discName < b.discName;
-        case kNameColumn:
-            return a.nodeName < b.nodeName;
-        case kPathColumn:
-            return a.fullPath < b.fullPath;
-        case kSizeColumn:
-            // kUnknownSize is the largest value: make it the smallest.
-            return a.size + 1 < b.size + 1;
-        case kModifiedColumn:
-            return a.modifiedTime < b.modifiedTime; // kUnknownTime is the smallest already
-        default:
-            return false;
-        }
-    };
+    static const TResultField kFields[kColumnCount] = {TResultField::Disc, TResultField::Name, TResultField::Path,
+                                                       TResultField::Size, TResultField::Modified};
     if (column < 0 || column >= kColumnCount)
         return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> order_(m_rows.size());
-    for (size_t i = 0; i < order_.size(); ++i)
-        order_[i] = int(i);
-    std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
-        return order == Qt::AscendingOrder ? less(m_rows[size_t(a)], m_rows[size_t(b)])
-                                           : less(m_rows[size_t(b)], m_rows[size_t(a)]);
-    });
-    std::vector<TResultRow> sorted;
-    sorted.reserve(m_rows.size());
-    std::vector<int> newRowOf(m_rows.size());
-    for (size_t i = 0; i < order_.size(); ++i) {
-        sorted.push_back(std::move(m_rows[size_t(order_[i])]));
-        newRowOf[size_t(order_[i])] = int(i);
-    }
-    m_rows = std::move(sorted);
+    const std::vector<size_t> newRowOf = m_list.Sort(kFields[column], order == Qt::AscendingOrder);
     // Selections and the current row follow their rows.
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     for (const QModelIndex &index : before)
-        after.append(this->index(newRowOf[size_t(index.row())], index.column()));
+        after.append(this->index(int(newRowOf[size_t(index.row())]), index.column()));
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

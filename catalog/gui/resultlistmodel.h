@@ -1,7 +1,9 @@
 // TResultListModel: the rows of ListView1 ("On CD", the name, "FullPath",
 // "Size", "Modified").
-// A search hands over its finished rows in one piece, so a search with a
-// million hits costs one model reset, not a million insertions.
+// A search hands over its hits in one piece, so a search with a million hits
+// costs one model reset, not a million insertions.  Hits are node references
+// (TResultList): a row's texts are built when the view asks for them, and
+// the window calls Detach() before anything changes the tree.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "catalog_search.h"
+#include "result_list.h"
 
 namespace tslcat {
 
@@ -17,15 +20,20 @@ class TResultListModel final : public QAbstractTableModel {
 public:
     explicit TResultListModel(QObject *parent = nullptr);
 
-    // Replaces the rows.  The old ones are freed on a pool thread when there
-    // are many of them.
-    void SetRows(std::vector<TResultRow> rows);
-    static constexpr size_t kFreeInBackground = 10000;
+    // Replaces the rows.
+    void SetRows(const std::vector<TResultRow> &rows);
+    // Replaces the rows with light hits of the window's tree.
+    void SetNodes(std::vector<const TCatalogNode *> nodes);
+    void SetList(TResultList list);
     void Clear();
-    const TResultRow *Row(int row) const; // nullptr outside the list
-    int Count() const { return int(m_rows.size()); }
+    // Copies the hits out of the tree: call before the tree changes.
+    void Detach() { m_list.Detach(); }
+    // The row, built on demand; nullptr outside the list.  Held, it stays
+    // valid whatever happens to the list afterwards.
+    std::shared_ptr<const TResultRow> Row(int row) const;
+    int Count() const { return int(m_list.Size()); }
     // The rows in their current order (tree order until sorted).
-    const std::vector<TResultRow> &Rows() const { return m_rows; }
+    const TResultList &List() const { return m_list; }
 
     enum Column { kDiscColumn, kNameColumn, kPathColumn, kSizeColumn, kModifiedColumn, kColumnCount };
     // Sorts the rows by a column, stably; unknown sizes and times count as
@@ -42,7 +50,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
-    std::vector<TResultRow> m_rows;
+    TResultList m_list;
     QString m_nameCaption;
 };
 

@@ -293,6 +293,9 @@ TForm1::~TForm1()
     // The model observes the tree: detach it before the tree goes.
     delete m_treeModel;
     m_treeModel = nullptr;
+    // The result rows are not shown any more: their node references go
+    // before the tree does, rather than be copied for nobody.
+    m_resultModel->Clear();
 }
 
 QString TForm1::DatabaseFileName()
@@ -716,9 +719,10 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::ProcessEventsSlice(bool force)
 {
-    // Reading the clock costs more than a node of a search, so it is read
-    // only every 64th call.
-    if (!force && (++m_sliceCalls & 63) != 0)
+    // Reading the clock costs more than a node of a walk that calls for
+    // every node, so it is read only every 64th call; the search driver
+    // calls every few milliseconds, and each of its calls counts.
+    if (!force && !m_sliceEveryCall && (++m_sliceCalls & 63) != 0)
         return;
     if (!m_sliceClock.isValid()) {
         m_sliceClock.start();
@@ -743,9 +747,15 @@ void TForm1::ProcessEventsSlice(bool force)
 
 // --- load and save -------------------------------------------------------------
 
+void TForm1::DetachResults()
+{
+    m_resultModel->Detach();
+}
+
 void TForm1::LoadCatalog()
 {
     WorkScope work(*this);
+    DetachResults();
     ++m_loadCount;
     m_progress->animate = true;
     // From now on, others' changes to the file are shown; whatever happens
@@ -853,6 +863,9 @@ bool TForm1::CommitEdit(const TCatalogEdit &edit)
         // What is on disk is now kept; the tree is what gets saved.
         m_committer->NoteLoaded();
     }
+    // The commit may reload the file and then changes the tree: the rows
+    // shown keep their texts.
+    DetachResults();
     const bool animate = m_progress->animate;
     m_progress->animate = false;
     bool saved = false;
@@ -884,6 +897,7 @@ void TForm1::ReloadTreeFromDisk()
     TNodePath selected;
     if (TCatalogNode *node = m_tree->Selected())
         selected = PathOfNode(*node);
+    DetachResults();
     try {
         if (QFile::exists(DatabaseFileName())) {
             const TLoadResult result = tslcat::LoadCatalog(*m_tree, DatabaseFileName(), *m_icons, m_progress.get());
@@ -1152,18 +1166,22 @@ void TForm1::RunWindowSearch(bool typed)
         struct RunningScope {
             TSearchControl *&running;
             QString *&report;
+            bool &everyCall;
             ~RunningScope()
             {
                 running = nullptr;
                 report = nullptr;
+                everyCall = false;
             }
-        } scope{m_searchControl, g_typedSearchReport};
+        } scope{m_searchControl, g_typedSearchReport, m_sliceEveryCall};
         m_searchKind = request.kind;
         m_shownHits = 0;
         m_searchControl = &control;
+        m_sliceEveryCall = true;
         if (typed)
             g_typedSearchReport = &typedReport;
-        outcome = RunSearch(*m_tree, request, m_progress.get(), nullptr, &control);
+        // Light hits: rows are built when the list shows them.
+        outcome = RunSearch(*m_tree, request, m_progress.get(), nullptr, &control, false);
     } catch (const std::exception &e) {
         m_progress->Reset();
         m_services.messages->Error(Text(e.what()));
@@ -1181,7 +1199,7 @@ void TForm1::RunWindowSearch(bool typed)
         const QSignalBlocker quiet(ListView1->horizontalHeader());
         ListView1->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     }
-    m_resultModel->SetRows(std::move(outcome.rows));
+    m_resultModel->SetNodes(std::move(outcome.nodes));
     FoundLabel->setText(outcome.hitCount > 0 ? QString::fromStdString(FoundText(request.kind, outcome.hitCount))
                                              : QString());
     LoadGauge->hide();
@@ -1417,7 +1435,7 @@ void TForm1::ExportResultsClick()
                                        QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (fileName.isEmpty())
         return;
-    const std::string csv = ExportRows(m_resultModel->Rows(), TExportFormat::Csv);
+    const std::string csv = ExportRows(m_resultModel->List(), TExportFormat::Csv);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) ||
         !file.commit())
@@ -1426,7 +1444,7 @@ void TForm1::ExportResultsClick()
 
 // --- result list --------------------------------------------------------------------
 
-const TResultRow *TForm1::FirstSelectedRow() const
+std::shared_ptr<const TResultRow> TForm1::FirstSelectedRow() const
 {
     int first = -1;
     for (const QModelIndex &index : ListView1->selectionModel()->selectedRows(0))
@@ -1446,7 +1464,9 @@ void TForm1::RunResultAction(TResultAction action)
     env.volumeList = m_services.volumes;
     env.waiter = m_discWaiter.get();
     env.discWaitMilliseconds = m_services.discWaitMilliseconds;
-    tslcat::RunResultAction(action, FirstSelectedRow(), PathBytes(CDDriveComboBox->currentText()), env);
+    // Held for the whole action: waiting for the disc lets the list repaint.
+    const std::shared_ptr<const TResultRow> row = FirstSelectedRow();
+    tslcat::RunResultAction(action, row.get(), PathBytes(CDDriveComboBox->currentText()), env);
 }
 
 void TForm1::RunPopClick()
@@ -1468,7 +1488,7 @@ void TForm1::ListView1DblClick()
 
 void TForm1::ListView1SelectItem(int row, bool)
 {
-    const TResultRow *result = m_resultModel->Row(row);
+    const std::shared_ptr<const TResultRow> result = m_resultModel->Row(row);
     if (result && !result->IsDiscRow())
         ListView1->setToolTip(DecodeName(result->fullPath));
 }

@@ -208,7 +208,10 @@ private:
     void BuildControls();
     void ConnectHandlers();
     void RunResultAction(TResultAction action);
-    const TResultRow *FirstSelectedRow() const;
+    std::shared_ptr<const TResultRow> FirstSelectedRow() const;
+    // Turns the result rows that still refer to nodes into copies: called
+    // before anything changes the tree.
+    void DetachResults();
     void SyncViewWithTree();
     void ProcessEventsSlice(bool force);
     void ShowFileTypes(const TFileTypeList &types);
@@ -263,6 +266,7 @@ private:
     int64_t m_shownHits = 0;    // the count FoundLabel shows
     TSearchKind m_searchKind = TSearchKind::FilesAndFolders;
     unsigned m_sliceCalls = 0;
+    bool m_sliceEveryCall = false; // while a search runs: its driver calls seldom
     QElapsedTimer m_sliceClock;
     TEventSliceStats m_sliceStats;
 };

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +28,7 @@
 #include <memory>
 
 #include "busyindicator.h"
+#include "catalog_match.h"
 #include "catalog_names.h"
 #include "catalog_tree.h"
 #include "catalogtreemodel.h"
@@ -199,6 +201,10 @@ private slots:
     void searchFromButtonAndEnter();
     void searchMatchModes();
     void searchAsYouType();
+    void typedSearchGivesTheLibrarysHits_data();
+    void typedSearchGivesTheLibrarysHits();
+    void newerTextCancelsTheSearchInFlight();
+    void shownRowsOutliveChangesOfTheTree();
     void searchRefusesEmptyAndInitialText();
     void faultyExpressionWarnsOnceThenNoMatches();
     void searchKindsFilterAndCase();
@@ -555,6 +561,202 @@ void TestWindow::searchAsYouType()
     f.SearchStringEdit->clear();
     QTest::keyClicks(f.SearchStringEdit, QStringLiteral("Tul"));
     QTRY_COMPARE(w.ResultRows(), QStringList{"Tools 1998|tool.exe|[ ]:\\setup\\tool.exe"});
+}
+
+void TestWindow::typedSearchGivesTheLibrarysHits_data()
+{
+    QTest::addColumn<int>("match");  // MatchComboBox index
+    QTest::addColumn<int>("errors"); // MatchErrorsBox index (approximate only)
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<bool>("found"); // whether the library finds anything at all
+    QTest::newRow("about right 1") << 1 << 0 << "manxal" << 2 << false << true;
+    QTest::newRow("about right 1, short word") << 1 << 0 << "zip" << 2 << false << true;
+    QTest::newRow("about right 2") << 1 << 1 << "MANXAX" << 2 << false << true;
+    QTest::newRow("about right 2, case") << 1 << 1 << "MANXAX" << 2 << true << false;
+    QTest::newRow("about right 3, files") << 1 << 2 << "taal.axe" << 0 << false << true;
+    QTest::newRow("about right 3, folders") << 1 << 2 << "setap" << 1 << false << true;
+    QTest::newRow("sounds like") << 2 << 0 << "Manuel" << 2 << false << true;
+    QTest::newRow("sounds like, discs") << 2 << 0 << "Tulz" << 3 << false << true;
+    QTest::newRow("sounds like, nothing") << 2 << 0 << "Quux" << 2 << false << false;
+}
+
+void TestWindow::typedSearchGivesTheLibrarysHits()
+{
+    QFETCH(int, match);
+    QFETCH(int, errors);
+    QFETCH(QString, typed);
+    QFETCH(int, kind);
+    QFETCH(bool, matchCase);
+    QFETCH(bool, found);
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    f.MatchComboBox->setCurrentIndex(match);
+    f.MatchErrorsBox->setCurrentIndex(errors);
+    f.TypeRadioButtons->button(kind)->click();
+    f.cboxMatchCase->setChecked(matchCase);
+    f.SearchStringEdit->clear();
+
+    // What the library's own call says of each candidate, in tree order.
+    TNameMatcher matcher(f.CurrentMatchSpec(), EncodeName(typed), matchCase);
+    QCOMPARE(matcher.CompileResult(), 0);
+    QStringList expected;
+    const TCatalogNodes &items = f.CatalogTree().Items();
+    for (int i = 0; i < items.Count(); ++i) {
+        const TCatalogNode &node = *items.Item(i);
+        if (IsSearchCandidate(node, static_cast<TSearchKind>(kind)) && matcher.Match(node.TextCString()) == 1) {
+            const TResultRow row = MakeResultRow(node);
+            expected << (row.IsDiscRow()
+                             ? DecodeName(row.discName) + QStringLiteral("||")
+                             : QStringList{DecodeName(row.discName), DecodeName(row.nodeName), DecodeName(row.fullPath)}
+                                   .join(QLatin1Char('|')));
+        }
+    }
+
+    QCOMPARE(!expected.isEmpty(), found);
+
+    QSignalSpy resets(&f.ResultModel(), &QAbstractItemModel::modelReset);
+    QTest::keyClicks(f.SearchStringEdit, typed);
+    // The search runs once the typing pauses: the list is emptied, then filled.
+    QTRY_COMPARE(resets.count(), 2);
+    QCOMPARE(w.ResultRows(), expected);
+    QCOMPARE(f.FoundLabel->text(),
+             expected.isEmpty() ? QString()
+                                : QString::fromStdString(FoundText(static_cast<TSearchKind>(kind), expected.size())));
+    // Typing reports nothing in boxes, found or not.
+    QVERIFY(w.messages.texts.isEmpty());
+    QCOMPARE(w.messages.beeps, 0);
+}
+
+namespace {
+
+// A catalog whose approximate search takes a while even on a fast machine:
+// long names, many of them.
+void BuildSlowToSearch(int discs, int files)
+{
+    TCatalogTree tree;
+    TCatalogNodes &items = tree.Items();
+    const std::string filler(200, 'q');
+    for (int d = 0; d < discs; ++d) {
+        TCatalogNode *disc = items.AddChild(nullptr, "Disc " + std::to_string(d));
+        for (int i = 0; i < files; ++i)
+            items.AddChild(disc, filler + std::to_string(i) + ".txt");
+    }
+    items.AddChild(items.TopLevel(0), "readme.txt");
+    tree.SaveToFile(QStringLiteral("mdb.dat"));
+}
+
+} // namespace
+
+void TestWindow::newerTextCancelsTheSearchInFlight()
+{
+    Window w(false);
+    BuildSlowToSearch(4, 25000);
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    f.MatchComboBox->setCurrentIndex(1);
+    f.MatchErrorsBox->setCurrentIndex(2);
+    QSignalSpy resets(&f.ResultModel(), &QAbstractItemModel::modelReset);
+
+    // The first events the running search lets through: a newer text whose
+    // pause has ended.  The search in flight stops and shows nothing; the
+    // newer one follows.
+    bool cancelledWhileRunning = false;
+    QTimer::singleShot(0, &f, [&] {
+        cancelledWhileRunning = f.Working();
+        f.SearchStringEdit->setText(QStringLiteral("readme"));
+        f.TypeAheadTimeout();
+    });
+    f.SearchStringEdit->setText(QStringLiteral("qqqqq"));
+    f.TypeAheadTimeout();
+    QVERIFY(cancelledWhileRunning);
+    QCOMPARE(resets.count(), 1); // emptied, never filled
+    QVERIFY(w.ResultRows().isEmpty());
+    QCOMPARE(f.FoundLabel->text(), QString());
+    QCOMPARE(f.LastSearchMilliseconds(f.CurrentMatchSpec()), qint64(-1)); // a cancelled search is not timed
+
+    QTRY_COMPARE(resets.count(), 3);
+    QCOMPARE(w.ResultRows(), QStringList{"Disc 0|readme.txt|[ ]:\\readme.txt"});
+    QCOMPARE(f.FoundLabel->text(), QStringLiteral("Found: 1 file(s)/folder(s)"));
+    QVERIFY(w.messages.texts.isEmpty());
+}
+
+void TestWindow::shownRowsOutliveChangesOfTheTree()
+{
+    Window w;
+    QVERIFY(w.Start());
+    TForm1 &f = *w.form;
+    TResultListModel &model = f.ResultModel();
+    // The list keeps the model contract through searches, sorting and copies.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QStringList all{"Tools 1998|readme.txt|[ ]:\\readme.txt",
+                          "Tools 1998|setup|[ ]:\\setup",
+                          "Tools 1998|tool.exe|[ ]:\\setup\\tool.exe",
+                          "Tools 1998|empty|[ ]:\\setup\\empty",
+                          "Tools 1998|docs|[ ]:\\setup\\docs",
+                          "Tools 1998|manual.txt|[ ]:\\setup\\docs\\manual.txt",
+                          "Tools 1998|a.zip|[ ]:\\setup\\docs\\a.zip",
+                          "Tools 1998|x.ZIP|[ ]:\\setup\\docs\\x.ZIP",
+                          "Photos|img.jpg|[ ]:\\img.jpg"};
+    w.Search(QStringLiteral("."));
+    QCOMPARE(w.ResultRows(), all);
+    QVERIFY(model.List().RefersToNodes()); // light until something changes
+
+    // A rename below the disc, then of the disc: the rows keep the names found.
+    f.CatalogTree1Edited(w.Node(2), "setup-2");
+    QCOMPARE(DecodeName(w.Node(2)->Text()), QStringLiteral("setup-2"));
+    QVERIFY(!model.List().RefersToNodes());
+    QCOMPARE(w.ResultRows(), all);
+    f.CatalogTree1Edited(w.Node(9), "Pictures");
+    QCOMPARE(w.ResultRows(), all);
+
+    // Sorting and the result actions work on the copies.
+    f.ListView1->horizontalHeader()->setSortIndicator(1, Qt::AscendingOrder);
+    QCOMPARE(w.ResultRows().value(0), QStringLiteral("Tools 1998|a.zip|[ ]:\\setup\\docs\\a.zip"));
+    w.SelectResultRows({0});
+    w.files.existing.insert("/media/cd/setup/docs/a.zip");
+    f.CDDriveComboBox->setEditText(QStringLiteral("/media/cd/"));
+    f.RunPop->trigger();
+    QVERIFY(w.launcher.opened == std::vector<std::string>{"/media/cd/setup/docs/a.zip"});
+
+    // Removing a disc, then all of them.
+    w.Search(QStringLiteral("a"));
+    const QStringList withA = w.ResultRows();
+    QVERIFY(withA.size() >= 3);
+    f.CatalogTree1->setCurrentIndex(w.Index(0));
+    f.DeleteTree->trigger();
+    QCOMPARE(w.ResultRows(), withA);
+    f.RemoveAll->trigger();
+    QCOMPARE(f.CatalogTree().Items().Count(), 0);
+    QCOMPARE(w.ResultRows(), withA);
+    QCOMPARE(f.FoundLabel->text(), QString::fromStdString(FoundText(TSearchKind::FilesAndFolders, withA.size())));
+
+    // Another program's change, read from disk while idle.
+    {
+        TCatalogTree other;
+        BuildSample(other);
+        other.SaveToFile(QStringLiteral("mdb.dat"));
+    }
+    const QStringList zips{"Tools 1998|a.zip|[ ]:\\setup\\docs\\a.zip", "Tools 1998|x.ZIP|[ ]:\\setup\\docs\\x.ZIP"};
+    QTRY_COMPARE_WITH_TIMEOUT(f.CatalogTree().Items().Count(), 12, 5000);
+    w.Search(QStringLiteral("zip"));
+    QCOMPARE(w.ResultRows(), zips);
+    {
+        TCatalogTree other;
+        other.Items().AddChild(nullptr, "Only disc");
+        other.SaveToFile(QStringLiteral("mdb.dat"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.CatalogTree().Items().Count(), 1, 5000);
+    QCOMPARE(w.ResultRows(), zips);
+    // Exported as shown.
+    w.exportFile = QStringLiteral("out.csv");
+    f.ExportResultsClick();
+    QCOMPARE(QString::fromStdString(ReadFileBytes(QStringLiteral("out.csv"))),
+             QStringLiteral("disc,name,path,kind,size,modified\r\n"
+                            "Tools 1998,a.zip,[ ]:\\setup\\docs\\a.zip,file,,\r\n"
+                            "Tools 1998,x.ZIP,[ ]:\\setup\\docs\\x.ZIP,file,,\r\n"));
 }
 
 void TestWindow::searchRefusesEmptyAndInitialText()
