@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <exception>
 #include <thread>
 
 #include "quarn32.h"
 
+#include "catalog_name_runs.h"
 #include "catalog_names.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
@@ -190,6 +190,7 @@ namespace {
 
 struct TWalkShared {
     const TCatalogNodes &nodes;
+    const TNameRuns &runs; // empty for a disc search, which visits the discs only
     TSearchKind kind;
     std::string filter;
     std::string alternateFilter;
@@ -212,11 +213,6 @@ bool Wanted(const TWalkShared &w, const TCatalogNode &node)
         (!w.valueFilterActive || w.valueFilter.Passes(node));
 }
 
-bool HasInnerNul(std::string_view text)
-{
-    return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
-}
-
 struct TStretchResult {
     std::vector<const TCatalogNode *> hits;
     bool tooComplex = false;
@@ -224,116 +220,150 @@ struct TStretchResult {
     std::exception_ptr failure; // thrown in the worker, rethrown by the caller
 };
 
-// Judges the nodes [begin, end) of the flat order.  Names that lie side by
-// side in the name store (as a load leaves them) go to the library as one
-// block; empty names are judged once.
-void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int begin, int end, TStretchResult &out)
-{
-    std::vector<int32_t> offsets(kNamesBetweenCancelChecks);
+// One worker's state: its matcher, its hits and the answer for the empty
+// name, which every empty name shares.
+struct TWalker {
+    const TWalkShared &w;
+    TNameMatcher &matcher;
+    TStretchResult &out;
+    std::vector<int32_t> offsets;
     int emptyAnswer = -2; // not asked yet
-    const bool discsOnly = w.kind == TSearchKind::Discs;
-    int i = begin;
-    while (i < end) {
+
+    // A candidate judged on its own (a disc, an empty name, a name with a
+    // 0 byte inside, read up to that byte as a C string interface reads
+    // it).  False when the matcher gave up on it: the walk ends there.
+    bool JudgeAlone(const TCatalogNode &node)
+    {
+        if (!Wanted(w, node))
+            return true;
+        int answer;
+        if (node.Text().empty()) {
+            if (emptyAnswer == -2)
+                emptyAnswer = matcher.Match("");
+            answer = emptyAnswer;
+        } else {
+            answer = matcher.Match(node.TextCString());
+        }
+        if (answer < 0) {
+            out.tooComplex = true;
+            return false;
+        }
+        if (answer > 0)
+            out.hits.push_back(&node);
+        return true;
+    }
+
+    // Names [from, to) of `run` (numbers within the run) in one block call;
+    // only the hits' nodes are read.  Returns the number of the name after
+    // the last one judged: `to`, or the name after a non-candidate the
+    // matcher gave up on (the caller goes on from there); -1 when it gave up
+    // on a candidate.
+    int64_t JudgeBlock(const TNameRun &run, uint32_t from, uint32_t to)
+    {
+        const TNameRuns &runs = w.runs;
+        const uint32_t begin = runs.OffsetOf(run, from);
+        const uint32_t end = runs.OffsetOf(run, to);
+        const int32_t capacity = static_cast<int32_t>(to - from);
+        if (offsets.size() < static_cast<size_t>(capacity))
+            offsets.resize(static_cast<size_t>(capacity));
+        int32_t stop = 0;
+        const int32_t n =
+            matcher.MatchBlock(run.start + begin, static_cast<int32_t>(end - begin), offsets.data(), capacity, &stop);
+        TNameRuns::Cursor cursor{from, begin};
+        for (int32_t h = 0; h < n; ++h) {
+            const uint32_t k = runs.NameAt(run, begin + static_cast<uint32_t>(offsets[static_cast<size_t>(h)]), cursor);
+            const TCatalogNode &node = *w.nodes.Item(static_cast<int>(run.first + k));
+            if (Wanted(w, node))
+                out.hits.push_back(&node);
+        }
+        if (stop >= static_cast<int32_t>(end - begin))
+            return to;
+        // The matcher gave up on the name at `stop`; a name that is no
+        // candidate would never have been asked.
+        const uint32_t k = runs.NameAt(run, begin + static_cast<uint32_t>(stop), cursor);
+        if (Wanted(w, *w.nodes.Item(static_cast<int>(run.first + k)))) {
+            out.tooComplex = true;
+            return -1;
+        }
+        return k + 1;
+    }
+
+    // The names [from, to) of the flat order.  False when the walk ends.
+    bool JudgeNames(uint32_t from, uint32_t to)
+    {
+        const std::vector<TNameRun> &runs = w.runs.Runs();
+        size_t r = w.runs.RunOf(from);
+        uint32_t at = from;
+        while (at < to) {
+            const TNameRun &run = runs[r];
+            if (!run.IsBlock()) {
+                if (!JudgeAlone(*w.nodes.Item(static_cast<int>(at))))
+                    return false;
+                ++at;
+                ++r;
+                continue;
+            }
+            const uint32_t last = std::min(to, run.first + run.count);
+            const int64_t next = JudgeBlock(run, at - run.first, last - run.first);
+            if (next < 0)
+                return false;
+            at = run.first + static_cast<uint32_t>(next);
+            if (at == run.first + run.count)
+                ++r;
+        }
+        return true;
+    }
+};
+
+void ChunkDone(TSearchControl &control, int worker, int names, int64_t hits)
+{
+    control.found.fetch_add(hits, std::memory_order_relaxed);
+    control.scanned.fetch_add(names, std::memory_order_relaxed);
+    if (control.chunkDone)
+        control.chunkDone(worker, names);
+}
+
+// Judges the nodes [begin, end) of the flat order, a chunk of at most
+// kNamesBetweenCancelChecks names at a time.  Names that lie side by side
+// in the name store (as a load leaves them) go to the library as blocks.
+void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int worker, int begin, int end, TStretchResult &out)
+{
+    TWalker walker{w, matcher, out, {}};
+    for (int at = begin; at < end;) {
         if (w.control.cancel.load(std::memory_order_relaxed)) {
             out.cancelled = true;
             return;
         }
-        const int blockStart = i;
-        const int blockEnd = std::min(end, i + kNamesBetweenCancelChecks);
-        const int startCount = static_cast<int>(out.hits.size());
-        if (discsOnly) {
-            // Few candidates: judge each disc name alone.
-            for (; i < blockEnd; ++i) {
-                const TCatalogNode &node = *w.nodes.Item(i);
-                if (!Wanted(w, node))
-                    continue;
-                const int r = matcher.Match(node.TextCString());
-                if (r < 0) {
-                    out.tooComplex = true;
-                    return;
-                }
-                if (r > 0)
-                    out.hits.push_back(&node);
-            }
-        } else {
-            while (i < blockEnd) {
-                const TCatalogNode &first = *w.nodes.Item(i);
-                if (HasInnerNul(first.Text())) {
-                    // A name with a 0 byte inside is judged alone, up to
-                    // that byte, as a C string interface reads it; in a
-                    // block it would read as two names.
-                    const int r = Wanted(w, first) ? matcher.Match(first.TextCString()) : 0;
-                    if (r < 0) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    if (r > 0)
-                        out.hits.push_back(&first);
-                    ++i;
-                    continue;
-                }
-                if (first.Text().empty()) {
-                    if (emptyAnswer == -2)
-                        emptyAnswer = matcher.Match("");
-                    if (Wanted(w, first)) {
-                        if (emptyAnswer < 0) {
-                            out.tooComplex = true;
-                            return;
-                        }
-                        if (emptyAnswer > 0)
-                            out.hits.push_back(&first);
-                    }
-                    ++i;
-                    continue;
-                }
-                // The longest run of adjacent stored names from i.
-                const char *start = first.Text().data();
-                const char *next = start + first.Text().size() + 1;
-                int j = i + 1;
-                for (; j < blockEnd; ++j) {
-                    const std::string_view text = w.nodes.Item(j)->Text();
-                    if (text.empty() || text.data() != next || next - start > INT32_MAX / 2 || HasInnerNul(text))
-                        break;
-                    next += text.size() + 1;
-                }
-                if (next - start > INT32_MAX) { // one enormous name: judge it alone
-                    const int r = Wanted(w, first) ? matcher.Match(start) : 0;
-                    if (r < 0) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    if (r > 0)
-                        out.hits.push_back(&first);
-                    ++i;
-                    continue;
-                }
-                const int32_t length = static_cast<int32_t>(next - start);
-                int32_t stop = length;
-                const int32_t n = matcher.MatchBlock(start, length, offsets.data(), j - i, &stop);
-                int k = i;
-                for (int32_t h = 0; h < n; ++h) {
-                    while (w.nodes.Item(k)->Text().data() != start + offsets[static_cast<size_t>(h)])
-                        ++k;
-                    const TCatalogNode &node = *w.nodes.Item(k);
-                    if (Wanted(w, node))
-                        out.hits.push_back(&node);
-                }
-                if (stop < length) {
-                    // The matcher gave up on the name at `stop`.
-                    while (w.nodes.Item(k)->Text().data() != start + stop)
-                        ++k;
-                    if (Wanted(w, *w.nodes.Item(k))) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    i = k + 1; // not a candidate: it would never have been asked
-                    continue;
-                }
-                i = j;
-            }
+        const int chunkEnd = std::min(end, at + kNamesBetweenCancelChecks);
+        const size_t hitsBefore = out.hits.size();
+        const bool goOn = walker.JudgeNames(static_cast<uint32_t>(at), static_cast<uint32_t>(chunkEnd));
+        ChunkDone(w.control, worker, chunkEnd - at, static_cast<int64_t>(out.hits.size() - hitsBefore));
+        if (!goOn)
+            return;
+        at = chunkEnd;
+    }
+}
+
+// A disc search: only the top-level nodes are candidates, so only they are
+// visited, each judged on its own.
+void WalkDiscs(const TWalkShared &w, TNameMatcher &matcher, TStretchResult &out)
+{
+    TWalker walker{w, matcher, out, {}};
+    const int discs = w.nodes.TopLevelCount();
+    for (int at = 0; at < discs;) {
+        if (w.control.cancel.load(std::memory_order_relaxed)) {
+            out.cancelled = true;
+            return;
         }
-        w.control.found.fetch_add(static_cast<int64_t>(out.hits.size()) - startCount, std::memory_order_relaxed);
-        w.control.scanned.fetch_add(i - blockStart, std::memory_order_relaxed);
+        const int chunkStart = at;
+        const int chunkEnd = std::min(discs, at + kNamesBetweenCancelChecks);
+        const size_t hitsBefore = out.hits.size();
+        bool goOn = true;
+        while (at < chunkEnd && goOn)
+            goOn = walker.JudgeAlone(*w.nodes.TopLevel(at++));
+        ChunkDone(w.control, 0, at - chunkStart, static_cast<int64_t>(out.hits.size() - hitsBefore));
+        if (!goOn)
+            return;
     }
 }
 
@@ -347,8 +377,11 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     TSearchControl &ctl = control ? *control : ownControl;
     const TCatalogNodes &nodes = tree.Items();
     const int count = nodes.Count();
-    if (count > 0)
-        (void)nodes.Item(0); // builds the flat index here, before any worker reads it
+    const bool discs = request.kind == TSearchKind::Discs;
+    // The flat index and the runs of names are built here, before any
+    // worker reads them.
+    const TNameRuns noRuns;
+    const TNameRuns &runs = count > 0 && !discs ? nodes.NameRuns() : noRuns;
     if (request.valueFilter.Active())
         nodes.UpdateTotals(); // folder totals too: workers only read them
 
@@ -373,8 +406,11 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     if (threads <= 0)
         workers = std::min(workers, 1 + count / 65536); // small trees: not worth a thread
     workers = std::max(1, std::min(workers, count));
+    if (discs)
+        workers = 1; // a handful of names
 
     TWalkShared shared{nodes,
+                       runs,
                        request.kind,
                        request.kind == TSearchKind::Files ? request.fileTypeFilter : std::string(),
                        request.kind == TSearchKind::Files && !request.fileTypeFilter.empty()
@@ -395,7 +431,10 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         const int end = static_cast<int>(static_cast<int64_t>(count) * (t + 1) / workers);
         TStretchResult &part = parts[static_cast<size_t>(t)];
         try {
-            WalkStretch(shared, *matchers[static_cast<size_t>(t)], begin, end, part);
+            if (discs)
+                WalkDiscs(shared, *matchers[0], part);
+            else
+                WalkStretch(shared, *matchers[static_cast<size_t>(t)], t, begin, end, part);
         } catch (...) {
             part.failure = std::current_exception();
             ctl.cancel.store(true);
