@@ -111,7 +111,10 @@ struct TSearchRequest;
 // Finds the hits of `request` in `tree` with `threads` workers (0: one per
 // core, fewer for small trees), each with its own compiled matcher over its
 // own stretch of the flat order; the stretches' hits are joined in order,
-// so the nodes come out exactly as a single walk would give them.  The
+// so the nodes come out exactly as a single walk would give them.  Names go
+// to the library a run at a time (TCatalogNodes::NameRuns): a node is read
+// only when its name is a hit, or when it must be judged on its own (empty,
+// a 0 byte inside).  A disc search visits the discs only.  The
 // calling thread meanwhile moves the gauge and processes events through
 // `progress` (when given); the tree must not change meanwhile (it is marked
 // busy).  A tree whose node count changes during the events cancels.
