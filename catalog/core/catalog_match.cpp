@@ -197,20 +197,23 @@ struct TWalkShared {
     TSearchControl &control;
     TValueFilter valueFilter; // size and date bounds; read-only while the workers run
     bool valueFilterActive = false;
+    // Flat indexes of the disc nodes, ascending (not for a disc search).
+    std::vector<uint32_t> discIndexes;
 };
 
-bool PassesFilter(const TWalkShared &w, const TCatalogNode &node)
+bool PassesFilter(const TWalkShared &w, std::string_view name)
 {
     if (w.filter.empty())
         return true;
-    const std::string_view extension = ExtensionOf(node.Text());
+    const std::string_view extension = ExtensionOf(name);
     return extension == w.filter || (!w.alternateFilter.empty() && extension == w.alternateFilter);
 }
 
-bool Wanted(const TWalkShared &w, const TCatalogNode &node)
+// A disc node's candidacy (disc searches visit nothing else).
+bool WantedDisc(const TWalkShared &w, const TCatalogNode &disc)
 {
-    return IsSearchCandidate(node, w.kind) && PassesFilter(w, node) &&
-        (!w.valueFilterActive || w.valueFilter.Passes(node));
+    return IsSearchCandidate(disc, w.kind) && PassesFilter(w, disc.Text()) &&
+        (!w.valueFilterActive || w.valueFilter.Passes(disc));
 }
 
 struct TStretchResult {
@@ -220,36 +223,62 @@ struct TStretchResult {
     std::exception_ptr failure; // thrown in the worker, rethrown by the caller
 };
 
-// One worker's state: its matcher, its hits and the answer for the empty
-// name, which every empty name shares.
+// One worker's state: its matcher, its hits, where it is in the list of
+// discs, and the answer for the empty name, which every empty name shares.
 struct TWalker {
     const TWalkShared &w;
     TNameMatcher &matcher;
     TStretchResult &out;
     std::vector<int32_t> offsets;
+    size_t discAt = 0;    // first entry of discIndexes not below the last index asked
     int emptyAnswer = -2; // not asked yet
+
+    // The node at flat index `index`, named `name`, when it is a candidate
+    // of a search for files, folders or both (IsSearchCandidate, then the
+    // filters), else nullptr.  Discs are told by their index, so neither a
+    // hit's parent nor, when kind and filters allow, the hit itself is read:
+    // with millions of nodes each read is a cache miss.  Indexes are asked
+    // in ascending order.
+    const TCatalogNode *Candidate(uint32_t index, std::string_view name)
+    {
+        const std::vector<uint32_t> &discs = w.discIndexes;
+        while (discAt < discs.size() && discs[discAt] < index)
+            ++discAt;
+        if (discAt < discs.size() && discs[discAt] == index)
+            return nullptr;
+        if (!PassesFilter(w, name))
+            return nullptr;
+        const TCatalogNode *node = w.nodes.Item(static_cast<int>(index));
+        if ((w.kind == TSearchKind::Files && node->HasChildren()) ||
+            (w.kind == TSearchKind::Folders && !node->HasChildren()))
+            return nullptr;
+        if (w.valueFilterActive && !w.valueFilter.Passes(*node))
+            return nullptr;
+        return node;
+    }
 
     // A candidate judged on its own (a disc, an empty name, a name with a
     // 0 byte inside, read up to that byte as a C string interface reads
-    // it).  False when the matcher gave up on it: the walk ends there.
-    bool JudgeAlone(const TCatalogNode &node)
+    // it); nullptr for a node that is none.  False when the matcher gave up
+    // on it: the walk ends there.
+    bool JudgeAlone(const TCatalogNode *candidate)
     {
-        if (!Wanted(w, node))
+        if (!candidate)
             return true;
         int answer;
-        if (node.Text().empty()) {
+        if (candidate->Text().empty()) {
             if (emptyAnswer == -2)
                 emptyAnswer = matcher.Match("");
             answer = emptyAnswer;
         } else {
-            answer = matcher.Match(node.TextCString());
+            answer = matcher.Match(candidate->TextCString());
         }
         if (answer < 0) {
             out.tooComplex = true;
             return false;
         }
         if (answer > 0)
-            out.hits.push_back(&node);
+            out.hits.push_back(candidate);
         return true;
     }
 
@@ -270,18 +299,23 @@ struct TWalker {
         const int32_t n =
             matcher.MatchBlock(run.start + begin, static_cast<int32_t>(end - begin), offsets.data(), capacity, &stop);
         TNameRuns::Cursor cursor{from, begin};
+        // The name at `offset` of the run, read only for a file-type filter.
+        auto nameAt = [&](uint32_t offset) {
+            return w.filter.empty() ? std::string_view() : std::string_view(run.start + offset);
+        };
         for (int32_t h = 0; h < n; ++h) {
-            const uint32_t k = runs.NameAt(run, begin + static_cast<uint32_t>(offsets[static_cast<size_t>(h)]), cursor);
-            const TCatalogNode &node = *w.nodes.Item(static_cast<int>(run.first + k));
-            if (Wanted(w, node))
-                out.hits.push_back(&node);
+            const uint32_t offset = begin + static_cast<uint32_t>(offsets[static_cast<size_t>(h)]);
+            const uint32_t k = runs.NameAt(run, offset, cursor);
+            if (const TCatalogNode *node = Candidate(run.first + k, nameAt(offset)))
+                out.hits.push_back(node);
         }
         if (stop >= static_cast<int32_t>(end - begin))
             return to;
         // The matcher gave up on the name at `stop`; a name that is no
         // candidate would never have been asked.
-        const uint32_t k = runs.NameAt(run, begin + static_cast<uint32_t>(stop), cursor);
-        if (Wanted(w, *w.nodes.Item(static_cast<int>(run.first + k)))) {
+        const uint32_t offset = begin + static_cast<uint32_t>(stop);
+        const uint32_t k = runs.NameAt(run, offset, cursor);
+        if (Candidate(run.first + k, nameAt(offset))) {
             out.tooComplex = true;
             return -1;
         }
@@ -297,7 +331,7 @@ struct TWalker {
         while (at < to) {
             const TNameRun &run = runs[r];
             if (!run.IsBlock()) {
-                if (!JudgeAlone(*w.nodes.Item(static_cast<int>(at))))
+                if (!JudgeAlone(Candidate(at, w.nodes.Item(static_cast<int>(at))->Text())))
                     return false;
                 ++at;
                 ++r;
@@ -359,8 +393,10 @@ void WalkDiscs(const TWalkShared &w, TNameMatcher &matcher, TStretchResult &out)
         const int chunkEnd = std::min(discs, at + kNamesBetweenCancelChecks);
         const size_t hitsBefore = out.hits.size();
         bool goOn = true;
-        while (at < chunkEnd && goOn)
-            goOn = walker.JudgeAlone(*w.nodes.TopLevel(at++));
+        for (; at < chunkEnd && goOn; ++at) {
+            const TCatalogNode *disc = w.nodes.TopLevel(at);
+            goOn = walker.JudgeAlone(WantedDisc(w, *disc) ? disc : nullptr);
+        }
         ChunkDone(w.control, 0, at - chunkStart, static_cast<int64_t>(out.hits.size() - hitsBefore));
         if (!goOn)
             return;
@@ -418,7 +454,13 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
                            : std::string(),
                        ctl,
                        request.valueFilter,
-                       request.valueFilter.Active()};
+                       request.valueFilter.Active(),
+                       {}};
+    if (!discs) {
+        shared.discIndexes.reserve(static_cast<size_t>(nodes.TopLevelCount()));
+        for (int d = 0; d < nodes.TopLevelCount(); ++d)
+            shared.discIndexes.push_back(static_cast<uint32_t>(nodes.TopLevel(d)->AbsoluteIndex()));
+    }
     std::vector<std::unique_ptr<TNameMatcher>> matchers;
     matchers.push_back(std::move(first));
     for (int t = 1; t < workers; ++t)

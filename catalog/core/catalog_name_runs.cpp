@@ -8,20 +8,44 @@
 
 namespace tslcat {
 
+namespace {
+
+// 0x80 in each byte of `v` that is zero, 0 elsewhere (no carries cross
+// bytes: each byte adds at most 0x7F + 0x7F).
+inline uint64_t ZeroBytes(uint64_t v)
+{
+    constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((v & low7) + low7) | v | low7);
+}
+
+inline size_t CountMarked(uint64_t z)
+{
+    return static_cast<size_t>(((z >> 7) * 0x0101010101010101ull) >> 56);
+}
+
+} // namespace
+
 size_t CountZeroBytes(const char *bytes, size_t length)
 {
-    // Eight bytes at a time: a byte of `v` is zero exactly when the top bit
-    // of its byte in `z` is set (no carries cross bytes: each byte adds at
-    // most 0x7F + 0x7F).
-    constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    // Eight bytes at a time.  Hits of a search are often one name (some
+    // twenty bytes) apart, so the tail is read as the last eight bytes of
+    // the range, without those already counted.
     size_t zeros = 0;
     size_t i = 0;
+    uint64_t v;
     for (; i + 8 <= length; i += 8) {
-        uint64_t v;
         std::memcpy(&v, bytes + i, 8);
-        const uint64_t z = ~(((v & low7) + low7) | v | low7);
-        zeros += static_cast<size_t>(((z >> 7) * 0x0101010101010101ull) >> 56);
+        zeros += CountMarked(ZeroBytes(v));
     }
+    if (i == length)
+        return zeros;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (length >= 8) {
+        std::memcpy(&v, bytes + length - 8, 8);
+        // The lowest bytes were counted already.
+        return zeros + CountMarked(ZeroBytes(v) >> (8 * (8 - (length - i))));
+    }
+#endif
     for (; i < length; ++i)
         zeros += bytes[i] == '\0';
     return zeros;

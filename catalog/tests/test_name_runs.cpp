@@ -26,8 +26,13 @@ TEST(NameRuns, CountZeroBytesAgreesWithAByteLoop)
         // which a faulty word trick would count as zeros too.
         c = r == 0 ? '\0' : r == 1 ? '\x80' : r == 2 ? '\x01' : r == 3 ? '\xff' : r == 4 ? '\x7f' : 'a';
     }
+    // Every remainder after whole words, short ranges and long ones, at
+    // every alignment.
+    std::vector<size_t> lengths = {64, 291};
+    for (size_t n = 0; n <= 24; ++n)
+        lengths.push_back(n);
     for (size_t start = 0; start < 9; ++start) {
-        for (size_t length : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{64}, size_t{291}}) {
+        for (size_t length : lengths) {
             size_t expected = 0;
             for (size_t i = start; i < start + length; ++i)
                 expected += bytes[i] == '\0';
