@@ -52,6 +52,7 @@
 #include "catalog_search.h"
 #include "catalog_store.h"
 #include "catalog_tree.h"
+#include "cli_figures.h"
 #include "icon_lookup.h"
 #include "quarn32.h"
 #include "tree_scanner.h"
@@ -485,6 +486,8 @@ int main(int argc, char **argv)
                     plocateHits[q] = std::atoll(out.c_str());
                 }
             }
+            CliSearchFigures(
+                dir.path(), db, [&](TCatalogTree &t) { BuildTree(t, names, nodes); }, std::max(runs, 5));
         }
     } else {
         std::printf("plocate: not installed (scripts/install-deps.sh --bench); no plocate figures\n");

@@ -1,10 +1,13 @@
 // Regular-expression compile + match with hostile patterns, texts, options
 // and word-table changes.  Differential checks: the compiler's scan summary
 // never changes a result (same record with the summary wiped), and a pattern
-// without special characters finds what a plain substring search finds.
+// without special characters finds what a plain substring search finds;
+// a block of names answers as the names one by one.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "fuzz_input.h"
 #include "quarn32.h"
@@ -29,6 +32,27 @@ const char *FoldedFind(const char *hay, const char *needle, bool fold)
             return s;
     }
     return nullptr;
+}
+
+// The text cut at each '/' into names, side by side with their NULs: one
+// block call must answer what the per-name calls answer.
+template <class Line, class Block> bool BlockAgrees(const std::string &text, QuarnPattern *p, Line line, Block block)
+{
+    std::string names = text;
+    for (char &c : names)
+        if (c == '/')
+            c = '\0';
+    names.push_back('\0');
+    std::vector<int32_t> expected;
+    for (size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1)
+        if (line(names.c_str() + at, p) > 0)
+            expected.push_back(static_cast<int32_t>(at));
+    std::vector<int32_t> hits(names.size() + 1);
+    int32_t stop = -1;
+    const int32_t length = static_cast<int32_t>(names.size());
+    const int32_t found = block(names.data(), length, hits.data(), static_cast<int32_t>(hits.size()), &stop, p);
+    hits.resize(found < 0 ? 0 : static_cast<size_t>(found));
+    return found >= 0 && stop == length && hits == expected;
 }
 
 void Check(bool ok)
@@ -81,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Check(p->matchStart[0] == expected);
         }
     }
+    if (code == 0)
+        Check(BlockAgrees(text, p.get(), RGrep, QuarnRGrepBlock));
     QuarnOptions(QUARN_OPT_MESSAGES);
     InitWordCharTable();
     return 0;

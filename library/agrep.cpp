@@ -13,6 +13,7 @@
 
 #include "ansi_case.h"
 #include "bitlist.h"
+#include "block_scan.h"
 #include "byte_scan.h"
 #include "quarn32.h"
 #include "quarn_private.h"
@@ -200,19 +201,31 @@ void PreparePieces(QuarnPattern *p, int32_t m, int32_t k)
     a.exactText[kPieceMarker] = 'P';
 }
 
-// True when the line certainly holds no match (see PreparePieces).
-bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
+// The piece filter's fields, when they are valid for the record `a`;
+// null otherwise.
+const unsigned char *PieceFilter(const QuarnApproxBody &a)
 {
-#if defined(__SSE2__)
     const unsigned char *f = reinterpret_cast<const unsigned char *>(a.exactText);
     if (f[kPieceMarker] != 'P')
-        return false;
+        return nullptr;
     const int32_t length = f[kPieceLength];
     const int32_t pieces = f[kPieceCount];
     const int count = f[kPieceFirstCount];
     if (length < 2 || pieces < 1 || pieces > 4 || count < 1 || count > 8 ||
         length * pieces > a.totalBits / a.fieldWidth || kPieceForms + 2 * pieces * length > kPieceVectors)
+        return nullptr;
+    return f;
+}
+
+// True when the line certainly holds no match (see PreparePieces).
+bool NoPieceOccurs(const unsigned char *line, const QuarnApproxBody &a)
+{
+#if defined(__SSE2__)
+    const unsigned char *f = PieceFilter(a);
+    if (f == nullptr)
         return false;
+    const int32_t length = f[kPieceLength];
+    const int32_t pieces = f[kPieceCount];
     const unsigned char *forms = f + kPieceForms;
     // Candidates: positions where the first byte of some piece (either form)
     // is followed by that piece's second byte; the whole piece is then
@@ -362,6 +375,59 @@ int32_t CountBitParallel(const char *line, QuarnPattern *p)
             record(i);
     }
     return count;
+}
+
+// The bytes a line must hold for a match, for the block walk: in exact
+// mode the pattern's first three bytes (every byte that upper-cases to them
+// when case is ignored); counting mismatches, the first three bytes of a
+// piece (see PreparePieces).
+bool DescribeBytes(QuarnPattern *p, block::Filter *filter)
+{
+    QuarnApproxBody &a = p->body.approx;
+    block::PairTest &pairs = filter->pairs;
+    if (a.searchMode == kExact) {
+        const unsigned char *text = reinterpret_cast<const unsigned char *>(a.exactText);
+        const size_t length = strnlen(a.exactText, QUARN_PATTERN_TEXT_SIZE);
+        if (length == 0 || length == QUARN_PATTERN_TEXT_SIZE)
+            return false;
+        block::PairAlternative &pair = pairs.alt[0];
+        for (size_t j = 0; j < 3 && j < length; ++j) {
+            unsigned char *list = j == 0 ? pair.first : j == 1 ? pair.second : pair.third;
+            int &count = j == 0 ? pair.firstCount : j == 1 ? pair.secondCount : pair.thirdCount;
+            for (unsigned b = 1; b < 256; ++b) {
+                const unsigned char c = static_cast<unsigned char>(b);
+                if ((p->option != 0 ? c : AnsiUpper(c)) != text[j])
+                    continue;
+                if (count == 8)
+                    return false;
+                block::AddToList(list, &count, c);
+            }
+            if (count == 0)
+                return false;
+        }
+        pairs.count = 1;
+        return true;
+    }
+    if (a.searchMode != kMismatchCounting || !BitParallelReady(a))
+        return false;
+    const unsigned char *f = PieceFilter(a);
+    if (f == nullptr)
+        return false;
+    const int32_t length = f[kPieceLength];
+    pairs.count = f[kPieceCount];
+    for (int q = 0; q < pairs.count; ++q) {
+        const unsigned char *forms = f + kPieceForms + 2 * (q * length);
+        block::PairAlternative &pair = pairs.alt[q];
+        for (int form = 0; form < 2; ++form) {
+            if (forms[form] == 0 || forms[2 + form] == 0 || (length > 2 && forms[4 + form] == 0))
+                return false;
+            block::AddToList(pair.first, &pair.firstCount, forms[form]);
+            block::AddToList(pair.second, &pair.secondCount, forms[2 + form]);
+            if (length > 2)
+                block::AddToList(pair.third, &pair.thirdCount, forms[4 + form]);
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -543,3 +609,60 @@ int32_t QUARN_API AGrepSubstitute(char *line, const char *tmpl, char *dest, int3
 }
 
 } // extern "C"
+
+// Without a piece filter: the per-name counters of CountBitParallel run over
+// the whole block, starting afresh after each NUL, and a name in which some
+// byte ends a match goes to AGrep, which records it.  Patterns of up to 32
+// counter bits only (the others stay name by name).
+bool quarn::block::ScanApproxBits(Walk &walk, QuarnPattern *p)
+{
+    if (p->errorCode != kOk)
+        return false;
+    QuarnApproxBody &a = p->body.approx;
+    const bool mismatches = a.searchMode == kMismatchCounting;
+    if ((!mismatches && a.searchMode != kMatchCounting) || !BitParallelReady(a) || a.counterState.wordCount != 1)
+        return false;
+    const int32_t w = a.fieldWidth;
+    const uint32_t value = a.valueMask.words[0], top = a.overflowMask.words[0], threshold = a.threshold.words[0];
+    uint32_t masks[256];
+    for (int c = 0; c < 256; ++c)
+        masks[c] = a.charMask[c].words[0];
+    const uint32_t c0 = mismatches ? value & ~top : 0, o0 = mismatches ? top : 0;
+    uint32_t c = c0, o = o0;
+    const unsigned char *end = walk.NamesEnd();
+    const unsigned char *name = walk.Begin();
+    for (const unsigned char *s = name; s < end; ++s) {
+        if (*s == '\0') {
+            walk.Pass(s);
+            name = s + 1;
+            c = c0;
+            o = o0;
+            continue;
+        }
+        c = ((c << w) + masks[*s]) & value;
+        const uint32_t x = c & top;
+        o = ((o << w) | x) & value;
+        c &= ~top;
+        const uint32_t state = c | o;
+        if (mismatches ? state < threshold : state >= threshold) {
+            const unsigned char *nul =
+                static_cast<const unsigned char *>(std::memchr(s, '\0', static_cast<size_t>(end - s)));
+            if (!walk.Judge(name, nul))
+                return true;
+            s = nul;
+            name = nul + 1;
+            c = c0;
+            o = o0;
+        }
+    }
+    return true;
+}
+
+bool quarn::block::DescribeApproxNames(QuarnPattern *p, Filter *filter)
+{
+    *filter = Filter{};
+    if (p->errorCode != kOk || !DescribeBytes(p, filter))
+        return false;
+    filter->kind = Filter::kPairs;
+    return true;
+}

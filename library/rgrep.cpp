@@ -7,6 +7,7 @@
 
 #include "quarn32.h"
 #include "quarn_private.h"
+#include "rgrep_block.h"
 #include "rgrep_match.h"
 #include "rgrep_plan.h"
 #include "rgrep_private.h"
@@ -120,6 +121,11 @@ __attribute__((noinline)) int32_t SearchProgram(QuarnPattern *p, const unsigned 
 }
 
 } // namespace
+
+int32_t rgrep::StepLimit()
+{
+    return gStepLimit.load(std::memory_order_relaxed);
+}
 
 } // namespace quarn
 

@@ -9,6 +9,7 @@
 #include "rgrep_plan.h"
 #include "rgrep_private.h"
 #include "rgrep_program.h"
+#include "subst.h"
 
 namespace quarn {
 
@@ -88,23 +89,6 @@ unsigned char ReadHex(const unsigned char *pat, size_t len, size_t *i)
     return static_cast<unsigned char>(value);
 }
 
-int EscapedControl(unsigned char d)
-{
-    switch (d) {
-    case 'b':
-        return 8;
-    case 'f':
-        return 12;
-    case 'n':
-        return 10;
-    case 'r':
-        return 13;
-    case 't':
-        return 9;
-    default:
-        return -1;
-    }
-}
 // Writes the program into the record's fixed area.  One byte is always kept
 // free so the closing END fits whatever came before.
 class ProgramWriter {

@@ -47,22 +47,11 @@ private:
     int32_t written_ = 0;
 };
 
+// '&', '\\' and every byte but the control letters stand for themselves.
 int EscapedByte(unsigned char c)
 {
-    switch (c) {
-    case 'b':
-        return 8;
-    case 'f':
-        return 12;
-    case 'n':
-        return 10;
-    case 'r':
-        return 13;
-    case 't':
-        return 9;
-    default:
-        return c; // '&', '\\' and every other byte stand for themselves
-    }
+    const int control = EscapedControl(c);
+    return control >= 0 ? control : c;
 }
 
 } // namespace

@@ -9,6 +9,26 @@
 
 namespace quarn {
 
+// The byte that an escaped letter stands for in patterns and templates
+// alike: \b \f \n \r \t give 8 12 10 13 9; -1 for any other letter.
+inline int EscapedControl(unsigned char letter)
+{
+    switch (letter) {
+    case 'b':
+        return 8;
+    case 'f':
+        return 12;
+    case 'n':
+        return 10;
+    case 'r':
+        return 13;
+    case 't':
+        return 9;
+    default:
+        return -1;
+    }
+}
+
 struct SubstKind {
     const char *caption;        // message-box caption of the kind
     const char *noTemplateText; // message for an empty template (code 6)

@@ -2,7 +2,9 @@
 //
 // Every command loads the catalog first; a catalog that fails to load is
 // reported and never written back, so a damaged "mdb.dat" survives any
-// command.  Errors are one line "tslcat-cli: <message>" on standard error.
+// command.  search, list and stats, which only read, answer from the
+// binary file in place instead (catalog_stream.h), with the same output and
+// the same messages; the text form still loads.  Errors are one line "tslcat-cli: <message>" on standard error.
 //
 // Commands that change the catalog (add, remove, import, restore) load it
 // and save it under the catalog's writer lock (catalog_lock.h), so several
@@ -29,6 +31,7 @@
 #include "catalog_lock.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
+#include "catalog_stream.h"
 #include "catalog_texts.h"
 #include "catalog_tree.h"
 #include "catalog_update.h"
@@ -70,7 +73,9 @@ const char kUsage[] = "Usage: tslcat-cli [--db FILE] COMMAND ...\n"
                       "remove keeps the catalog as it was in FILE.bak; restore puts FILE.bak back (and keeps\n"
                       "the catalog it replaces as FILE.bak).\n"
                       "A command that changes the catalog waits up to 10 s (TSLCAT_LOCK_TIMEOUT seconds)\n"
-                      "for another program that is changing it.\n";
+                      "for another program that is changing it.\n"
+                      "search, list and stats read a binary catalog in place; TSLCAT_LOAD_TREE=1 makes them\n"
+                      "load the whole catalog first, as the other commands do.\n";
 
 void writeOut(std::string_view bytes)
 {
@@ -125,6 +130,23 @@ public:
     void announceWait() const
     {
         printError("waiting for another program that is changing '" + bytesOf(fileName_) + "' ...");
+    }
+
+    // The catalog file mapped for the in-place readers, which answer search,
+    // list and stats without building the tree; nullptr when they cannot
+    // read it (the text form, a file that cannot be opened or mapped) or
+    // TSLCAT_LOAD_TREE=1 asks for the tree: the command then loads the
+    // tree, which reports any fault of the file.
+    std::unique_ptr<TMappedCatalog> Map() const
+    {
+        if (qEnvironmentVariableIntValue("TSLCAT_LOAD_TREE") == 1)
+            return nullptr;
+        if (!QFileInfo::exists(fileName_))
+            throw UsageError{NoDatabaseText(bytesOf(fileName_))};
+        auto mapped = std::make_unique<TMappedCatalog>(fileName_);
+        if (!mapped->Usable())
+            return nullptr;
+        return mapped;
     }
 
     TCatalogTree &Tree() { return tree_; }
@@ -190,6 +212,22 @@ TExportFormat formatOf(const QCommandLineParser &p, const char *command, bool ts
     return format;
 }
 
+// The rows, the count line and the exit code of a search that has run.
+int finishSearch(TSearchKind kind, int32_t compileResult, bool tooComplex, const std::vector<TResultRow> &rows,
+                 TExportFormat format, bool longFields)
+{
+    if (compileResult != 0)
+        return kExitError; // the library has reported the expression's fault
+    if (tooComplex) {
+        std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
+        return kExitError;
+    }
+    writeOut(ExportRows(rows, format, longFields));
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", FoundText(kind, static_cast<int64_t>(rows.size())).c_str());
+    return rows.empty() ? kExitNoHits : kExitOk;
+}
+
 int commandSearch(Catalog &catalog, const QStringList &args)
 {
     QCommandLineParser p;
@@ -249,18 +287,17 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     request.valueFilter = valueFilterOf(p);
     const TExportFormat format = formatOf(p, "search", true);
 
-    catalog.Load(false);
-    TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
-    if (outcome.compileResult != 0)
-        return kExitError; // the library has reported the expression's fault
-    if (outcome.tooComplex) {
-        std::fprintf(stderr, "%s\n", texts::kExpressionTooComplex);
-        return kExitError;
+    const bool longFields = p.isSet("long");
+    if (CanStreamSearch(request)) {
+        if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
+            // Sizes and times are printed by --long and by CSV and JSON.
+            TStreamSearchResult r = StreamSearch(mapped->Bytes(), request, longFields || format != TExportFormat::Tsv);
+            return finishSearch(request.kind, r.compileResult, r.tooComplex, r.rows, format, longFields);
+        }
     }
-    writeOut(ExportRows(outcome.rows, format, p.isSet("long")));
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", FoundText(request.kind, outcome.hitCount).c_str());
-    return outcome.noMatches ? kExitNoHits : kExitOk;
+    catalog.Load(false);
+    const TSearchOutcome outcome = RunSearch(catalog.Tree(), request);
+    return finishSearch(request.kind, outcome.compileResult, outcome.tooComplex, outcome.rows, format, longFields);
 }
 
 int commandAdd(Catalog &catalog, const QStringList &args)
@@ -341,6 +378,10 @@ int commandList(Catalog &catalog, const QStringList &args)
         throw UsageError{"list: takes no arguments"};
     const bool exported = p.isSet("format");
     const TExportFormat format = formatOf(p, "list", false);
+    if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
+        writeOut(exported ? ExportRows(StreamAllRows(mapped->Bytes()), format) : StreamOutline(mapped->Bytes()));
+        return kExitOk;
+    }
     catalog.Load(false);
     if (exported) {
         writeOut(ExportRows(AllRows(catalog.Tree()), format));
@@ -443,6 +484,13 @@ int commandStats(Catalog &catalog, const QStringList &args)
     parseCommand(p, "stats", args);
     if (!p.positionalArguments().isEmpty())
         throw UsageError{"stats: takes no arguments"};
+    if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
+        const TStreamStats stats = StreamStats(mapped->Bytes());
+        writeOut(DatabaseLabelText(stats.fileCount) + "\n");
+        for (const std::string &type : stats.fileTypes.Items())
+            writeOut(type + "\n");
+        return kExitOk;
+    }
     catalog.Load(false);
     writeOut(DatabaseLabelText(catalog.FileCount()) + "\n");
     for (const std::string &type : catalog.FileTypes().Items())

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "catalog_errors.h"
+#include "catalog_records.h"
 #include "catalog_tree.h"
 #include "platform.h"
 
@@ -27,130 +28,7 @@ namespace tslcat {
 
 namespace {
 
-constexpr int kRecordFixedSize = 88;                              // record bytes before the name
-constexpr int kMaxNameLength = 255;                               // the length byte's range
-constexpr int kMaxRecordSize = kRecordFixedSize + kMaxNameLength; // 343
-constexpr int kMinBlockSize = 4 + kRecordFixedSize;               // size field + empty-name record
-constexpr int kMaxFontNameLength = 31;
-
-// Record offsets.
-enum : int {
-    kOffImageIndex = 0x00,
-    kOffSelectedIndex = 0x04,
-    kOffStateIndex = 0x08,
-    kOffOverlayIndex = 0x0C,
-    kOffIntegralHeight = 0x10,
-    kOffCheckState = 0x14,
-    kOffCheckType = 0x15,
-    kOffEnabled = 0x16,
-    kOffExpanded = 0x17,
-    kOffSelected = 0x18,
-    kOffData = 0x19,
-    kOffChildCount = 0x1D,
-    kOffColor = 0x21,
-    kOffParentColor = 0x25,
-    kOffParentFont = 0x26,
-    kOffFontHeight = 0x2B,
-    kOffFontPitch = 0x2F,
-    kOffFontStyle = 0x30,
-    kOffFontName = 0x32, // length byte, then up to 31 bytes
-    kOffFontColor = 0x53,
-    kOffNameLength = 0x57,
-    kOffName = 0x58,
-};
-
-// Sizes and dates.  A record whose ParentFont byte is non-zero has no font,
-// and bytes 0x27..0x56 are then written as zeros and ignored by every reader
-// of the format.  We keep a node's kind, size and modification time there,
-// behind a marker and a check word, so zeros (files written before, or by a
-// writer that does not know this) and anything foreign read as "unknown":
-//
-//   0x27  4  marker 54 53 44 01 ("TSD", layout 1)
-//   0x2B  1  kind: 1 file, 2 folder, 3 disc
-//   0x2C  1  flags: bit 0 the size is present, bit 1 the time is present;
-//            other bits 0
-//   0x2D  2  zero
-//   0x2F  8  size in bytes, unsigned little-endian: a file's own, a folder's
-//            or disc's total of the files below it (0 when the flag is clear)
-//   0x37  8  modification time, signed little-endian seconds since
-//            1970-01-01 UTC: a file's own, the newest below a folder or disc
-//   0x3F  4  check word over bytes 0x27..0x3E, little-endian: with a, b, c
-//            the three 64-bit little-endian words there,
-//              h = (a ^ 0x9E3779B97F4A7C15) * 0xBF58476D1CE4E5B9
-//                ^ (b ^ 0x94D049BB133111EB) * 0xD6E8FEB86659FD93
-//                ^ (c ^ 0xC2B2AE3D27D4EB4F) * 0x165667B19E3779F9  (mod 2^64)
-//            and the word is the low 32 bits of h ^ (h >> 32)
-//   0x43 20  zero
-//
-// Readers that stream the file get the totals of folders and discs as
-// written; this reader recomputes them from the files.  A record with the
-// marker but a bad check word, an unknown kind or flag bits is foreign and
-// read as unknown; a size above 2^62 or a time before 1970 or more than a
-// year after the load is read as unknown.  Nodes with their own font
-// (ParentFont 0) cannot carry any of it.  A node with nothing known is
-// written with zeros, so files without these data round-trip unchanged.
-enum : int {
-    kOffInfoMarker = 0x27,
-    kOffInfoKind = 0x2B,
-    kOffInfoFlags = 0x2C,
-    kOffInfoSize = 0x2F,
-    kOffInfoTime = 0x37,
-    kOffInfoCheck = 0x3F,
-    kInfoCheckedBytes = kOffInfoCheck - kOffInfoMarker,
-};
-constexpr unsigned char kInfoMarker[4] = {0x54, 0x53, 0x44, 0x01};
-constexpr unsigned char kInfoHasSize = 1, kInfoHasTime = 2;
-
-uint64_t getUInt64(const unsigned char *p)
-{
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
-}
-
-// Three 64-bit words in, 32 bits out: independent multiplications, so the
-// check costs a load of a million records next to nothing.
-static_assert(kInfoCheckedBytes == 24, "the check word covers three 64-bit words");
-
-uint32_t infoCheckWord(const unsigned char *from)
-{
-    uint64_t h = (getUInt64(from) ^ 0x9E3779B97F4A7C15u) * 0xBF58476D1CE4E5B9u;
-    h ^= (getUInt64(from + 8) ^ 0x94D049BB133111EBu) * 0xD6E8FEB86659FD93u;
-    h ^= (getUInt64(from + 16) ^ 0xC2B2AE3D27D4EB4Fu) * 0x165667B19E3779F9u;
-    return static_cast<uint32_t>(h ^ (h >> 32));
-}
-
-void putUInt64(unsigned char *p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-int64_t currentSecondsSince1970()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-int32_t getInt32(const unsigned char *p)
-{
-    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
-}
-
-void putInt32(unsigned char *p, int32_t value)
-{
-    const auto v = static_cast<uint32_t>(value);
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-std::string offsetText(long long offset)
-{
-    return " at byte " + std::to_string(offset);
-}
+using namespace records;
 
 // Buffered reading from a device.  Reads ahead in large blocks (two small
 // reads per node would dominate the load time otherwise) and puts the device
@@ -305,40 +183,40 @@ public:
         const int size = kRecordFixedSize + static_cast<int>(nameLength);
         unsigned char *block = out.Reserve(4 + static_cast<size_t>(size));
         std::memset(block, 0, 4 + kRecordFixedSize);
-        putInt32(block, size);
+        PutInt32(block, size);
         unsigned char *r = block + 4;
-        putInt32(r + kOffImageIndex, n.imageIndex_);
-        putInt32(r + kOffSelectedIndex, n.selectedIndex_);
+        PutInt32(r + kOffImageIndex, n.imageIndex_);
+        PutInt32(r + kOffSelectedIndex, n.selectedIndex_);
         r[kOffCheckState] = n.checkState_;
         r[kOffCheckType] = n.checkType_;
         r[kOffEnabled] = n.Enabled() ? 1 : 0;
         r[kOffExpanded] = n.Expanded() ? 1 : 0;
         r[kOffSelected] = n.IsSelected() ? 1 : 0;
-        putInt32(r + kOffChildCount, n.Count());
+        PutInt32(r + kOffChildCount, n.Count());
         r[kOffParentColor] = n.ParentColor() ? 1 : 0;
         r[kOffParentFont] = n.ParentFont() ? 1 : 0;
         if (n.flags_ & TCatalogNode::kHasExtras) {
             const TNodeExtras &e = nodes.extras_.at(&n);
-            putInt32(r + kOffStateIndex, e.stateIndex);
-            putInt32(r + kOffOverlayIndex, e.overlayIndex);
-            putInt32(r + kOffIntegralHeight, e.integralHeight);
-            putInt32(r + kOffData, static_cast<int32_t>(e.data));
-            putInt32(r + kOffColor, e.color);
+            PutInt32(r + kOffStateIndex, e.stateIndex);
+            PutInt32(r + kOffOverlayIndex, e.overlayIndex);
+            PutInt32(r + kOffIntegralHeight, e.integralHeight);
+            PutInt32(r + kOffData, static_cast<int32_t>(e.data));
+            PutInt32(r + kOffColor, e.color);
             if (!n.ParentFont() && e.font) {
                 const TNodeFont &f = *e.font;
-                putInt32(r + kOffFontHeight, f.height);
+                PutInt32(r + kOffFontHeight, f.height);
                 r[kOffFontPitch] = f.pitch;
                 r[kOffFontStyle] = f.style;
                 const size_t fontNameLength = std::min<size_t>(f.name.size(), kMaxFontNameLength);
                 r[kOffFontName] = static_cast<unsigned char>(fontNameLength);
                 std::memcpy(r + kOffFontName + 1, f.name.data(), fontNameLength);
-                putInt32(r + kOffFontColor, f.color);
+                PutInt32(r + kOffFontColor, f.color);
             }
         } else {
             // The usual values: state 0, data 0, colour 0 are the zeros
             // already there.
-            putInt32(r + kOffOverlayIndex, -1);
-            putInt32(r + kOffIntegralHeight, 1);
+            PutInt32(r + kOffOverlayIndex, -1);
+            PutInt32(r + kOffIntegralHeight, 1);
         }
         if (n.ParentFont())
             writeInfo(r, n);
@@ -360,30 +238,19 @@ public:
         std::memcpy(r + kOffInfoMarker, kInfoMarker, sizeof kInfoMarker);
         r[kOffInfoKind] = static_cast<unsigned char>(kind);
         r[kOffInfoFlags] = static_cast<unsigned char>((hasSize ? kInfoHasSize : 0) | (hasTime ? kInfoHasTime : 0));
-        putUInt64(r + kOffInfoSize, hasSize ? n.size_ : 0);
-        putUInt64(r + kOffInfoTime, hasTime ? static_cast<uint64_t>(n.modifiedTime_) : 0);
-        putInt32(r + kOffInfoCheck, static_cast<int32_t>(infoCheckWord(r + kOffInfoMarker)));
+        PutUInt64(r + kOffInfoSize, hasSize ? n.size_ : 0);
+        PutUInt64(r + kOffInfoTime, hasTime ? static_cast<uint64_t>(n.modifiedTime_) : 0);
+        PutInt32(r + kOffInfoCheck, static_cast<int32_t>(InfoCheckWord(r + kOffInfoMarker)));
     }
 
     // The reverse of writeInfo; anything that is not exactly ours leaves
     // the node unknown.  `now` bounds plausible times.
     static void readInfo(const unsigned char *r, TCatalogNode &n, int64_t now)
     {
-        n.kind_ = uint8_t(TNodeKind::Unknown);
-        n.size_ = kUnknownSize;
-        n.modifiedTime_ = kUnknownTime;
-        if (r[kOffParentFont] == 0 || std::memcmp(r + kOffInfoMarker, kInfoMarker, sizeof kInfoMarker) != 0)
-            return;
-        const unsigned char kind = r[kOffInfoKind], flags = r[kOffInfoFlags];
-        if (kind < uint8_t(TNodeKind::File) || kind > uint8_t(TNodeKind::Disc) ||
-            (flags & ~(kInfoHasSize | kInfoHasTime)) != 0 ||
-            static_cast<uint32_t>(getInt32(r + kOffInfoCheck)) != infoCheckWord(r + kOffInfoMarker))
-            return;
-        n.kind_ = kind;
-        if (flags & kInfoHasSize)
-            n.size_ = PlausibleSize(getUInt64(r + kOffInfoSize));
-        if (flags & kInfoHasTime)
-            n.modifiedTime_ = PlausibleTime(static_cast<int64_t>(getUInt64(r + kOffInfoTime)), now);
+        const TRecordInfo info = DecodeInfo(r, now);
+        n.kind_ = info.kind;
+        n.size_ = info.size;
+        n.modifiedTime_ = info.modifiedTime;
     }
 
     // Pre-order walk writing every block of `first`'s subtree.
@@ -420,20 +287,13 @@ public:
         rec.offset = in.offset();
         unsigned char sizeField[4];
         in.read(sizeField, 4);
-        const int32_t size = getInt32(sizeField);
-        if (size < kRecordFixedSize || size > kMaxRecordSize)
-            throw ECatalogFormatError("Stream read error: invalid record size " + std::to_string(size) +
-                                      offsetText(rec.offset));
+        const int32_t size = GetInt32(sizeField);
+        CheckRecordSize(size, rec.offset);
         in.read(rec.bytes, static_cast<size_t>(size));
-        const int nameLength = rec.bytes[kOffNameLength];
-        // Bytes of a longer record after the name are padding and unused.
-        if (kRecordFixedSize + nameLength > size)
-            throw ECatalogFormatError("Stream read error: name length " + std::to_string(nameLength) +
-                                      " does not fit the record of " + std::to_string(size) + " bytes" +
-                                      offsetText(rec.offset));
+        const int nameLength = CheckedNameLength(rec.bytes, size, rec.offset);
         rec.name =
             std::string_view(reinterpret_cast<const char *>(rec.bytes + kOffName), static_cast<size_t>(nameLength));
-        rec.children = getInt32(rec.bytes + kOffChildCount);
+        rec.children = GetInt32(rec.bytes + kOffChildCount);
         rec.expanded = rec.bytes[kOffExpanded] != 0;
     }
 
@@ -443,8 +303,8 @@ public:
     {
         const unsigned char *r = rec.bytes;
         readInfo(r, *node, now);
-        node->imageIndex_ = getInt32(r + kOffImageIndex);
-        node->selectedIndex_ = getInt32(r + kOffSelectedIndex);
+        node->imageIndex_ = GetInt32(r + kOffImageIndex);
+        node->selectedIndex_ = GetInt32(r + kOffSelectedIndex);
         node->checkType_ = r[kOffCheckType];
         node->checkState_ = r[kOffCheckState];
         node->setFlag(TCatalogNode::kEnabled, r[kOffEnabled] != 0);
@@ -453,22 +313,22 @@ public:
         // The attributes kept out of line, as the record gives them; the
         // colour is read only for a node with its own colour.
         TNodeExtras e;
-        e.stateIndex = getInt32(r + kOffStateIndex);
-        e.overlayIndex = getInt32(r + kOffOverlayIndex);
-        e.integralHeight = getInt32(r + kOffIntegralHeight);
-        e.data = static_cast<uint32_t>(getInt32(r + kOffData));
+        e.stateIndex = GetInt32(r + kOffStateIndex);
+        e.overlayIndex = GetInt32(r + kOffOverlayIndex);
+        e.integralHeight = GetInt32(r + kOffIntegralHeight);
+        e.data = static_cast<uint32_t>(GetInt32(r + kOffData));
         node->setFlag(TCatalogNode::kParentColor, r[kOffParentColor] != 0);
-        e.color = r[kOffParentColor] == 0 ? getInt32(r + kOffColor) : node->Color();
+        e.color = r[kOffParentColor] == 0 ? GetInt32(r + kOffColor) : node->Color();
         const bool parentFont = r[kOffParentFont] != 0;
         if (!parentFont) {
             auto font = std::make_unique<TNodeFont>();
-            font->height = getInt32(r + kOffFontHeight);
+            font->height = GetInt32(r + kOffFontHeight);
             const int fontNameLength = std::min<int>(r[kOffFontName], kMaxFontNameLength);
             font->name.assign(reinterpret_cast<const char *>(r + kOffFontName + 1),
                               static_cast<size_t>(fontNameLength));
             font->pitch = r[kOffFontPitch];
             font->style = r[kOffFontStyle];
-            font->color = getInt32(r + kOffFontColor);
+            font->color = GetInt32(r + kOffFontColor);
             e.font = std::move(font);
         }
         node->setFlag(TCatalogNode::kParentFont, parentFont);
@@ -484,50 +344,27 @@ public:
     }
 
     // Reads `count` blocks as the last children of `parent` (nullptr: disc
-    // nodes), each with its subtree.  `promised` is the minimum number of
-    // bytes that blocks announced but not yet read still occupy.  A node is
+    // nodes), each with its subtree.  The promises hold the minimum number
+    // of bytes that blocks announced but not yet read still occupy.  A node is
     // added only once its record has been read whole and checked, so a
     // failure leaves no half-read node behind.
     static void readBlocks(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count, int parentDepth,
                            long long countOffset, int64_t now)
     {
-        // A count the rest of the file cannot hold is remembered, not acted
-        // on: the blocks that are there are still read (a truncated file
-        // keeps every node it holds), and the short read that must follow is
-        // reported as that count's fault.  Nothing is allocated from a count.
-        long long promised = 0;
-        std::string suspect;
-        // Returns true while every count announced so far still fits the
-        // rest of the file (and the device can tell).
-        auto promise = [&](int32_t blocks, long long at, const char *what) {
-            if (blocks <= 0)
-                return false;
-            promised += static_cast<long long>(blocks) * kMinBlockSize;
-            const qint64 left = in.remaining();
-            if (left < 0)
-                return false;
-            if (promised <= left)
-                return true;
-            if (suspect.empty())
-                suspect = std::string("Stream read error: ") + what + " " + std::to_string(blocks) + offsetText(at) +
-                    " exceeds the rest of the file";
-            return false;
-        };
-        promise(count, countOffset, parent ? "child count" : "disc count");
+        // Nothing is allocated from a count (see TCountPromises).
+        TCountPromises promises;
+        promises.Promise(count, countOffset, parent ? "child count" : "disc count", in.remaining());
         try {
-            readBlocksBody(in, nodes, parent, count, parentDepth, promised, promise, now);
+            readBlocksBody(in, nodes, parent, count, parentDepth, promises, now);
         } catch (const ECatalogFormatError &) {
             throw;
         } catch (const EReadError &) {
-            if (!suspect.empty())
-                throw ECatalogFormatError(suspect);
-            throw;
+            promises.ThrowShortRead();
         }
     }
 
-    template <class Promise>
     static void readBlocksBody(DeviceReader &in, TCatalogNodes &nodes, TCatalogNode *parent, int32_t count,
-                               int parentDepth, long long &promised, Promise &promise, int64_t now)
+                               int parentDepth, TCountPromises &promises, int64_t now)
     {
         std::vector<PendingParent> stack;
         int32_t left = count;
@@ -551,21 +388,19 @@ public:
                 --p.childrenLeft;
                 into = p.node;
             }
-            promised -= kMinBlockSize;
+            promises.Take();
             const int depth = parentDepth + 1 + static_cast<int>(stack.size());
             readRecord(in, rec);
             TCatalogNode *node = nodes.AddChild(into, rec.name);
             applyRecord(nodes, node, rec, now);
             loadTick(nodes);
             if (rec.children > 0) {
-                if (depth >= kMaxNestingDepth)
-                    throw ECatalogFormatError("Stream read error: nesting deeper than " +
-                                              std::to_string(kMaxNestingDepth) + " levels" + offsetText(rec.offset));
+                CheckNestingDepth(depth, rec.offset);
                 // A child array is sized ahead only for a count that the
                 // file, together with every count still open, can hold:
                 // the arrays reserved then never add up to more than the
                 // file's own size, however the counts are nested.
-                if (promise(rec.children, rec.offset, "child count"))
+                if (promises.Promise(rec.children, rec.offset, "child count", in.remaining()))
                     node->reserveChildren(static_cast<uint32_t>(rec.children));
                 stack.push_back({node, rec.children, rec.expanded});
             } else {
@@ -604,7 +439,7 @@ public:
         nodes.SetRootCheckType(head[0]);
         const long long countOffset = in.offset();
         in.read(head + 1, 4);
-        readBlocks(in, nodes, nullptr, getInt32(head + 1), 0, countOffset, currentSecondsSince1970());
+        readBlocks(in, nodes, nullptr, GetInt32(head + 1), 0, countOffset, CurrentSecondsSince1970());
     }
 
     // One block into an existing node: its record replaces the node's
@@ -617,13 +452,12 @@ public:
         Record rec;
         readRecord(in, rec);
         node.SetText(rec.name);
-        const int64_t now = currentSecondsSince1970();
+        const int64_t now = CurrentSecondsSince1970();
         applyRecord(nodes, &node, rec, now);
         nodes.totalsValid_ = false;
         const int depth = node.Level() + 1;
-        if (rec.children > 0 && depth >= kMaxNestingDepth)
-            throw ECatalogFormatError("Stream read error: nesting deeper than " + std::to_string(kMaxNestingDepth) +
-                                      " levels" + offsetText(rec.offset));
+        if (rec.children > 0)
+            CheckNestingDepth(depth, rec.offset);
         readBlocks(in, nodes, &node, rec.children, depth, rec.offset, now);
         node.SetExpanded(rec.expanded);
     }
@@ -682,7 +516,7 @@ public:
         nodes.UpdateTotals();
         unsigned char head[5];
         head[0] = nodes.RootCheckType();
-        putInt32(head + 1, nodes.TopLevelCount());
+        PutInt32(head + 1, nodes.TopLevelCount());
         out.write(head, 5);
         for (int i = 0; i < nodes.TopLevelCount(); ++i)
             writeSubtree(out, *nodes.TopLevel(i));

@@ -387,8 +387,11 @@ int32_t QUARN_API AGrepEmpty(QuarnPattern *p);
  * they count as read.  An empty name is tested like any other ("^$"
  * matches it).  A capacity of 0 reads nothing: the result is 0 and `stop`
  * 0 unless the block holds no whole name.
- * The record's match tables afterwards hold the outcome of the last name
- * tested; SGrep's "no pattern" report (empty code text) comes once per
+ * Where the compiled pattern tells which bytes a matching name must hold,
+ * the block is looked at in one pass and only the names that hold them are
+ * handed to the per-name call; the answer is the same.  The record's match
+ * tables afterwards hold the outcome of the last name read (it is always
+ * tested); SGrep's "no pattern" report (empty code text) comes once per
  * name, so a caller checks for an empty code first.
  * The same record rules as the per-name calls: one thread at a time. */
 int32_t QUARN_API QuarnRGrepBlock(const char *block, int32_t length, int32_t *hits, int32_t capacity, int32_t *stop,
