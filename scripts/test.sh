@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what is needed, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test, runs the thread test under
+# UndefinedBehaviorSanitizer, runs every test, runs the thread tests under
 # ThreadSanitizer, builds and checks the Debian packages, then runs each
 # libFuzzer
 # target for a few seconds (QUARN_FUZZ_SECONDS, default 8; 0 skips them).
@@ -16,8 +16,9 @@ fi
 cmake --preset asan-ubsan >/dev/null
 cmake --build --preset asan-ubsan -j "$(nproc)"
 ctest --preset asan-ubsan -j "$(nproc)"
-# Threads compiling and matching at once, under ThreadSanitizer (the library
-# and that test only).
+# Threads compiling and matching at once, and the catalog's parallel search,
+# under ThreadSanitizer (the library, the catalog core and those two tests
+# only).
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)"
 ctest --preset tsan

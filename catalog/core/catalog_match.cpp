@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <exception>
 #include <thread>
 
 #include "quarn32.h"
 
+#include "catalog_name_runs.h"
 #include "catalog_names.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
@@ -190,31 +190,30 @@ namespace {
 
 struct TWalkShared {
     const TCatalogNodes &nodes;
+    const TNameRuns &runs; // empty for a disc search, which visits the discs only
     TSearchKind kind;
     std::string filter;
     std::string alternateFilter;
     TSearchControl &control;
     TValueFilter valueFilter; // size and date bounds; read-only while the workers run
     bool valueFilterActive = false;
+    // Flat indexes of the disc nodes, ascending (not for a disc search).
+    std::vector<uint32_t> discIndexes;
 };
 
-bool PassesFilter(const TWalkShared &w, const TCatalogNode &node)
+bool PassesFilter(const TWalkShared &w, std::string_view name)
 {
     if (w.filter.empty())
         return true;
-    const std::string_view extension = ExtensionOf(node.Text());
+    const std::string_view extension = ExtensionOf(name);
     return extension == w.filter || (!w.alternateFilter.empty() && extension == w.alternateFilter);
 }
 
-bool Wanted(const TWalkShared &w, const TCatalogNode &node)
+// A disc node's candidacy (disc searches visit nothing else).
+bool WantedDisc(const TWalkShared &w, const TCatalogNode &disc)
 {
-    return IsSearchCandidate(node, w.kind) && PassesFilter(w, node) &&
-        (!w.valueFilterActive || w.valueFilter.Passes(node));
-}
-
-bool HasInnerNul(std::string_view text)
-{
-    return !text.empty() && std::memchr(text.data(), '\0', text.size()) != nullptr;
+    return IsSearchCandidate(disc, w.kind) && PassesFilter(w, disc.Text()) &&
+        (!w.valueFilterActive || w.valueFilter.Passes(disc));
 }
 
 struct TStretchResult {
@@ -224,116 +223,183 @@ struct TStretchResult {
     std::exception_ptr failure; // thrown in the worker, rethrown by the caller
 };
 
-// Judges the nodes [begin, end) of the flat order.  Names that lie side by
-// side in the name store (as a load leaves them) go to the library as one
-// block; empty names are judged once.
-void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int begin, int end, TStretchResult &out)
-{
-    std::vector<int32_t> offsets(kNamesBetweenCancelChecks);
+// One worker's state: its matcher, its hits, where it is in the list of
+// discs, and the answer for the empty name, which every empty name shares.
+struct TWalker {
+    const TWalkShared &w;
+    TNameMatcher &matcher;
+    TStretchResult &out;
+    std::vector<int32_t> offsets;
+    size_t discAt = 0;    // first entry of discIndexes not below the last index asked
     int emptyAnswer = -2; // not asked yet
-    const bool discsOnly = w.kind == TSearchKind::Discs;
-    int i = begin;
-    while (i < end) {
+
+    // The node at flat index `index`, named `name`, when it is a candidate
+    // of a search for files, folders or both (IsSearchCandidate, then the
+    // filters), else nullptr.  Discs are told by their index, so neither a
+    // hit's parent nor, when kind and filters allow, the hit itself is read:
+    // with millions of nodes each read is a cache miss.  Indexes are asked
+    // in ascending order.
+    const TCatalogNode *Candidate(uint32_t index, std::string_view name)
+    {
+        const std::vector<uint32_t> &discs = w.discIndexes;
+        while (discAt < discs.size() && discs[discAt] < index)
+            ++discAt;
+        if (discAt < discs.size() && discs[discAt] == index)
+            return nullptr;
+        if (!PassesFilter(w, name))
+            return nullptr;
+        const TCatalogNode *node = w.nodes.Item(static_cast<int>(index));
+        if ((w.kind == TSearchKind::Files && node->HasChildren()) ||
+            (w.kind == TSearchKind::Folders && !node->HasChildren()))
+            return nullptr;
+        if (w.valueFilterActive && !w.valueFilter.Passes(*node))
+            return nullptr;
+        return node;
+    }
+
+    // A candidate judged on its own (a disc, an empty name, a name with a
+    // 0 byte inside, read up to that byte as a C string interface reads
+    // it); nullptr for a node that is none.  False when the matcher gave up
+    // on it: the walk ends there.
+    bool JudgeAlone(const TCatalogNode *candidate)
+    {
+        if (!candidate)
+            return true;
+        int answer;
+        if (candidate->Text().empty()) {
+            if (emptyAnswer == -2)
+                emptyAnswer = matcher.Match("");
+            answer = emptyAnswer;
+        } else {
+            answer = matcher.Match(candidate->TextCString());
+        }
+        if (answer < 0) {
+            out.tooComplex = true;
+            return false;
+        }
+        if (answer > 0)
+            out.hits.push_back(candidate);
+        return true;
+    }
+
+    // Names [from, to) of `run` (numbers within the run) in one block call;
+    // only the hits' nodes are read.  Returns the number of the name after
+    // the last one judged: `to`, or the name after a non-candidate the
+    // matcher gave up on (the caller goes on from there); -1 when it gave up
+    // on a candidate.
+    int64_t JudgeBlock(const TNameRun &run, uint32_t from, uint32_t to)
+    {
+        const TNameRuns &runs = w.runs;
+        const uint32_t begin = runs.OffsetOf(run, from);
+        const uint32_t end = runs.OffsetOf(run, to);
+        const int32_t capacity = static_cast<int32_t>(to - from);
+        if (offsets.size() < static_cast<size_t>(capacity))
+            offsets.resize(static_cast<size_t>(capacity));
+        int32_t stop = 0;
+        const int32_t n =
+            matcher.MatchBlock(run.start + begin, static_cast<int32_t>(end - begin), offsets.data(), capacity, &stop);
+        TNameRuns::Cursor cursor{from, begin};
+        // The name at `offset` of the run, read only for a file-type filter.
+        auto nameAt = [&](uint32_t offset) {
+            return w.filter.empty() ? std::string_view() : std::string_view(run.start + offset);
+        };
+        for (int32_t h = 0; h < n; ++h) {
+            const uint32_t offset = begin + static_cast<uint32_t>(offsets[static_cast<size_t>(h)]);
+            const uint32_t k = runs.NameAt(run, offset, cursor);
+            if (const TCatalogNode *node = Candidate(run.first + k, nameAt(offset)))
+                out.hits.push_back(node);
+        }
+        if (stop >= static_cast<int32_t>(end - begin))
+            return to;
+        // The matcher gave up on the name at `stop`; a name that is no
+        // candidate would never have been asked.
+        const uint32_t offset = begin + static_cast<uint32_t>(stop);
+        const uint32_t k = runs.NameAt(run, offset, cursor);
+        if (Candidate(run.first + k, nameAt(offset))) {
+            out.tooComplex = true;
+            return -1;
+        }
+        return k + 1;
+    }
+
+    // The names [from, to) of the flat order.  False when the walk ends.
+    bool JudgeNames(uint32_t from, uint32_t to)
+    {
+        const std::vector<TNameRun> &runs = w.runs.Runs();
+        size_t r = w.runs.RunOf(from);
+        uint32_t at = from;
+        while (at < to) {
+            const TNameRun &run = runs[r];
+            if (!run.IsBlock()) {
+                if (!JudgeAlone(Candidate(at, w.nodes.Item(static_cast<int>(at))->Text())))
+                    return false;
+                ++at;
+                ++r;
+                continue;
+            }
+            const uint32_t last = std::min(to, run.first + run.count);
+            const int64_t next = JudgeBlock(run, at - run.first, last - run.first);
+            if (next < 0)
+                return false;
+            at = run.first + static_cast<uint32_t>(next);
+            if (at == run.first + run.count)
+                ++r;
+        }
+        return true;
+    }
+};
+
+void ChunkDone(TSearchControl &control, int worker, int names, int64_t hits)
+{
+    control.found.fetch_add(hits, std::memory_order_relaxed);
+    control.scanned.fetch_add(names, std::memory_order_relaxed);
+    if (control.chunkDone)
+        control.chunkDone(worker, names);
+}
+
+// Judges the nodes [begin, end) of the flat order, a chunk of at most
+// kNamesBetweenCancelChecks names at a time.  Names that lie side by side
+// in the name store (as a load leaves them) go to the library as blocks.
+void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int worker, int begin, int end, TStretchResult &out)
+{
+    TWalker walker{w, matcher, out, {}};
+    for (int at = begin; at < end;) {
         if (w.control.cancel.load(std::memory_order_relaxed)) {
             out.cancelled = true;
             return;
         }
-        const int blockStart = i;
-        const int blockEnd = std::min(end, i + kNamesBetweenCancelChecks);
-        const int startCount = static_cast<int>(out.hits.size());
-        if (discsOnly) {
-            // Few candidates: judge each disc name alone.
-            for (; i < blockEnd; ++i) {
-                const TCatalogNode &node = *w.nodes.Item(i);
-                if (!Wanted(w, node))
-                    continue;
-                const int r = matcher.Match(node.TextCString());
-                if (r < 0) {
-                    out.tooComplex = true;
-                    return;
-                }
-                if (r > 0)
-                    out.hits.push_back(&node);
-            }
-        } else {
-            while (i < blockEnd) {
-                const TCatalogNode &first = *w.nodes.Item(i);
-                if (HasInnerNul(first.Text())) {
-                    // A name with a 0 byte inside is judged alone, up to
-                    // that byte, as a C string interface reads it; in a
-                    // block it would read as two names.
-                    const int r = Wanted(w, first) ? matcher.Match(first.TextCString()) : 0;
-                    if (r < 0) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    if (r > 0)
-                        out.hits.push_back(&first);
-                    ++i;
-                    continue;
-                }
-                if (first.Text().empty()) {
-                    if (emptyAnswer == -2)
-                        emptyAnswer = matcher.Match("");
-                    if (Wanted(w, first)) {
-                        if (emptyAnswer < 0) {
-                            out.tooComplex = true;
-                            return;
-                        }
-                        if (emptyAnswer > 0)
-                            out.hits.push_back(&first);
-                    }
-                    ++i;
-                    continue;
-                }
-                // The longest run of adjacent stored names from i.
-                const char *start = first.Text().data();
-                const char *next = start + first.Text().size() + 1;
-                int j = i + 1;
-                for (; j < blockEnd; ++j) {
-                    const std::string_view text = w.nodes.Item(j)->Text();
-                    if (text.empty() || text.data() != next || next - start > INT32_MAX / 2 || HasInnerNul(text))
-                        break;
-                    next += text.size() + 1;
-                }
-                if (next - start > INT32_MAX) { // one enormous name: judge it alone
-                    const int r = Wanted(w, first) ? matcher.Match(start) : 0;
-                    if (r < 0) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    if (r > 0)
-                        out.hits.push_back(&first);
-                    ++i;
-                    continue;
-                }
-                const int32_t length = static_cast<int32_t>(next - start);
-                int32_t stop = length;
-                const int32_t n = matcher.MatchBlock(start, length, offsets.data(), j - i, &stop);
-                int k = i;
-                for (int32_t h = 0; h < n; ++h) {
-                    while (w.nodes.Item(k)->Text().data() != start + offsets[static_cast<size_t>(h)])
-                        ++k;
-                    const TCatalogNode &node = *w.nodes.Item(k);
-                    if (Wanted(w, node))
-                        out.hits.push_back(&node);
-                }
-                if (stop < length) {
-                    // The matcher gave up on the name at `stop`.
-                    while (w.nodes.Item(k)->Text().data() != start + stop)
-                        ++k;
-                    if (Wanted(w, *w.nodes.Item(k))) {
-                        out.tooComplex = true;
-                        return;
-                    }
-                    i = k + 1; // not a candidate: it would never have been asked
-                    continue;
-                }
-                i = j;
-            }
+        const int chunkEnd = std::min(end, at + kNamesBetweenCancelChecks);
+        const size_t hitsBefore = out.hits.size();
+        const bool goOn = walker.JudgeNames(static_cast<uint32_t>(at), static_cast<uint32_t>(chunkEnd));
+        ChunkDone(w.control, worker, chunkEnd - at, static_cast<int64_t>(out.hits.size() - hitsBefore));
+        if (!goOn)
+            return;
+        at = chunkEnd;
+    }
+}
+
+// A disc search: only the top-level nodes are candidates, so only they are
+// visited, each judged on its own.
+void WalkDiscs(const TWalkShared &w, TNameMatcher &matcher, TStretchResult &out)
+{
+    TWalker walker{w, matcher, out, {}};
+    const int discs = w.nodes.TopLevelCount();
+    for (int at = 0; at < discs;) {
+        if (w.control.cancel.load(std::memory_order_relaxed)) {
+            out.cancelled = true;
+            return;
         }
-        w.control.found.fetch_add(static_cast<int64_t>(out.hits.size()) - startCount, std::memory_order_relaxed);
-        w.control.scanned.fetch_add(i - blockStart, std::memory_order_relaxed);
+        const int chunkStart = at;
+        const int chunkEnd = std::min(discs, at + kNamesBetweenCancelChecks);
+        const size_t hitsBefore = out.hits.size();
+        bool goOn = true;
+        for (; at < chunkEnd && goOn; ++at) {
+            const TCatalogNode *disc = w.nodes.TopLevel(at);
+            goOn = walker.JudgeAlone(WantedDisc(w, *disc) ? disc : nullptr);
+        }
+        ChunkDone(w.control, 0, at - chunkStart, static_cast<int64_t>(out.hits.size() - hitsBefore));
+        if (!goOn)
+            return;
     }
 }
 
@@ -347,8 +413,11 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     TSearchControl &ctl = control ? *control : ownControl;
     const TCatalogNodes &nodes = tree.Items();
     const int count = nodes.Count();
-    if (count > 0)
-        (void)nodes.Item(0); // builds the flat index here, before any worker reads it
+    const bool discs = request.kind == TSearchKind::Discs;
+    // The flat index and the runs of names are built here, before any
+    // worker reads them.
+    const TNameRuns noRuns;
+    const TNameRuns &runs = count > 0 && !discs ? nodes.NameRuns() : noRuns;
     if (request.valueFilter.Active())
         nodes.UpdateTotals(); // folder totals too: workers only read them
 
@@ -373,8 +442,11 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
     if (threads <= 0)
         workers = std::min(workers, 1 + count / 65536); // small trees: not worth a thread
     workers = std::max(1, std::min(workers, count));
+    if (discs)
+        workers = 1; // a handful of names
 
     TWalkShared shared{nodes,
+                       runs,
                        request.kind,
                        request.kind == TSearchKind::Files ? request.fileTypeFilter : std::string(),
                        request.kind == TSearchKind::Files && !request.fileTypeFilter.empty()
@@ -382,7 +454,13 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
                            : std::string(),
                        ctl,
                        request.valueFilter,
-                       request.valueFilter.Active()};
+                       request.valueFilter.Active(),
+                       {}};
+    if (!discs) {
+        shared.discIndexes.reserve(static_cast<size_t>(nodes.TopLevelCount()));
+        for (int d = 0; d < nodes.TopLevelCount(); ++d)
+            shared.discIndexes.push_back(static_cast<uint32_t>(nodes.TopLevel(d)->AbsoluteIndex()));
+    }
     std::vector<std::unique_ptr<TNameMatcher>> matchers;
     matchers.push_back(std::move(first));
     for (int t = 1; t < workers; ++t)
@@ -395,7 +473,10 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         const int end = static_cast<int>(static_cast<int64_t>(count) * (t + 1) / workers);
         TStretchResult &part = parts[static_cast<size_t>(t)];
         try {
-            WalkStretch(shared, *matchers[static_cast<size_t>(t)], begin, end, part);
+            if (discs)
+                WalkDiscs(shared, *matchers[0], part);
+            else
+                WalkStretch(shared, *matchers[static_cast<size_t>(t)], t, begin, end, part);
         } catch (...) {
             part.failure = std::current_exception();
             ctl.cancel.store(true);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,6 +86,14 @@ struct TSearchControl {
     std::atomic<bool> cancel{false}; // set to stop every worker soon
     std::atomic<int64_t> found{0};   // hits so far, over all workers
     std::atomic<int64_t> scanned{0}; // nodes judged so far
+    // Optional: called by each worker after each chunk of at most
+    // kNamesBetweenCancelChecks names, on the worker's thread (so several
+    // at once), with the worker's number (0 = the first stretch of the flat
+    // order) and the names the chunk held.  Workers look at `cancel` before
+    // every chunk, so a cancel set here stops that worker at once and every
+    // other one within its current chunk.  Used to watch or stop a search
+    // at a known point.
+    std::function<void(int worker, int names)> chunkDone;
 };
 
 struct TFoundNodes {
@@ -95,14 +104,17 @@ struct TFoundNodes {
 };
 
 // The names a worker judges before it looks at the cancel flag again.
-constexpr int kNamesBetweenCancelChecks = 4096;
+constexpr int kNamesBetweenCancelChecks = 16384;
 
 struct TSearchRequest;
 
 // Finds the hits of `request` in `tree` with `threads` workers (0: one per
 // core, fewer for small trees), each with its own compiled matcher over its
 // own stretch of the flat order; the stretches' hits are joined in order,
-// so the nodes come out exactly as a single walk would give them.  The
+// so the nodes come out exactly as a single walk would give them.  Names go
+// to the library a run at a time (TCatalogNodes::NameRuns): a node is read
+// only when its name is a hit, or when it must be judged on its own (empty,
+// a 0 byte inside).  A disc search visits the discs only.  The
 // calling thread meanwhile moves the gauge and processes events through
 // `progress` (when given); the tree must not change meanwhile (it is marked
 // busy).  A tree whose node count changes during the events cancels.

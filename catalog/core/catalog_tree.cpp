@@ -296,6 +296,7 @@ void TCatalogNodes::destroyNode(TCatalogNode *node)
 
 void TCatalogNodes::setNodeText(TCatalogNode *node, std::string_view text)
 {
+    runsValid_ = false; // the name moves or shrinks: its run ends differently
     const uint32_t old = node->textLength_;
     if (text.empty()) {
         if (node->text_)
@@ -325,15 +326,20 @@ void TCatalogNodes::setNodeText(TCatalogNode *node, std::string_view text)
 // chunks are mostly names of deleted nodes by now.
 void TCatalogNodes::compactNames()
 {
+    // In flat order, as a load stores them, so that searches find the
+    // names side by side again.
     TNameStore fresh;
     std::vector<TCatalogNode *> stack(root_->children_, root_->children_ + root_->childCount_);
+    std::reverse(stack.begin(), stack.end());
     while (!stack.empty()) {
         TCatalogNode *n = stack.back();
         stack.pop_back();
         n->text_ = fresh.Store(n->Text());
-        stack.insert(stack.end(), n->children_, n->children_ + n->childCount_);
+        for (uint32_t i = n->childCount_; i-- > 0;)
+            stack.push_back(n->children_[i]);
     }
     names_ = std::move(fresh);
+    runsValid_ = false;
 }
 
 ICatalogTreeObserver *TCatalogNodes::observer() const
@@ -358,6 +364,8 @@ void TCatalogNodes::noteAppended(TCatalogNode *node)
     }
     node->absoluteIndex_ = static_cast<uint32_t>(flat_.size());
     flat_.push_back(node);
+    if (runsValid_)
+        runs_.Append(node->Text());
 }
 
 void TCatalogNodes::buildFlatIndex() const
@@ -414,6 +422,19 @@ void TCatalogNodes::UpdateTotals() const
         n->modifiedTime_ = newest;
     }
     totalsValid_ = true;
+}
+
+const TNameRuns &TCatalogNodes::NameRuns() const
+{
+    if (!flatValid_)
+        buildFlatIndex();
+    if (!runsValid_) {
+        runs_.Clear();
+        for (const TCatalogNode *n : flat_)
+            runs_.Append(n->Text());
+        runsValid_ = true;
+    }
+    return runs_;
 }
 
 TCatalogNode *TCatalogNodes::Item(int i) const
@@ -564,8 +585,9 @@ void TCatalogNodes::Clear()
     selection_.clear();
     flat_.clear();
     flat_.shrink_to_fit();
+    runs_ = TNameRuns();
     releaseStorage();
-    flatValid_ = true; // the empty tree's index; appends extend it
+    flatValid_ = runsValid_ = true; // the empty tree's index; appends extend it
     totalsValid_ = true;
     if (auto *o = observer())
         o->Cleared();

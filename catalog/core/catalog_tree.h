@@ -43,6 +43,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "catalog_name_runs.h"
 #include "catalog_storage.h"
 
 class QIODevice;
@@ -327,6 +328,13 @@ public:
     // rebuilds it in O(Count).
     TCatalogNode *Item(int i) const;
 
+    // The names of the flat order grouped into the runs that lie side by
+    // side in the name store (catalog_name_runs.h), for searches.  Kept like
+    // the flat index: extended by appends at the end of the order, dropped
+    // by every other change (and by any change of a name), rebuilt here in
+    // O(Count) when dropped.  Valid until the next change of the tree.
+    const TNameRuns &NameRuns() const;
+
     // Appends a node as the last child of `parent`; with nullptr, a new last
     // top-level (disc) node.  The new node's StateIndex follows the parent's
     // CheckType (0 -> 0, 1 or 2 -> 1, 3 -> 5; other values keep -1).
@@ -382,7 +390,7 @@ private:
     friend class CatalogFileAccess;
 
     explicit TCatalogNodes(TCatalogTree *tree);
-    void dropFlatIndex() { flatValid_ = false; }
+    void dropFlatIndex() { flatValid_ = runsValid_ = false; }
     void noteAppended(TCatalogNode *node);
     void buildFlatIndex() const;
     ICatalogTreeObserver *observer() const;
@@ -403,6 +411,8 @@ private:
     std::vector<TCatalogNode *> selection_;
     mutable std::vector<TCatalogNode *> flat_;
     mutable bool flatValid_ = true; // an empty tree's index is complete
+    mutable TNameRuns runs_;
+    mutable bool runsValid_ = true; // only while flatValid_
     mutable bool totalsValid_ = true;
 };
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -40,6 +41,8 @@ std::string RandomName(std::mt19937 &rng)
     return name + exts[e(rng)];
 }
 
+void RenameSome(TCatalogTree &tree, std::mt19937 &rng, int percent);
+
 // Discs of random depth and breadth.  Some names are renamed afterwards, so
 // their new bytes lie elsewhere in the name store.
 void BuildRandom(TCatalogTree &tree, std::mt19937 &rng, int discs, int nodesPerDisc)
@@ -56,26 +59,55 @@ void BuildRandom(TCatalogTree &tree, std::mt19937 &rng, int discs, int nodesPerD
                 folders.push_back(node);
         }
     }
-    for (int i = 0; i < items.Count(); ++i)
-        if (pick(rng) < 5)
-            items.Item(i)->SetText(RandomName(rng));
+    RenameSome(tree, rng, 5);
 }
 
-// One name after another with the library's per-name calls.
-std::vector<const TCatalogNode *> SingleWalk(const TCatalogTree &tree, const TSearchRequest &r)
+// Renames `percent` of the nodes: a longer name moves to the end of the
+// name store, a shorter one stays in place shortened; either way the run of
+// names it lay in breaks there.  Some files get sizes, for the value filter.
+void RenameSome(TCatalogTree &tree, std::mt19937 &rng, int percent)
 {
+    TCatalogNodes &items = tree.Items();
+    std::uniform_int_distribution<int> pick(0, 99);
+    for (int i = 0; i < items.Count(); ++i) {
+        TCatalogNode *node = items.Item(i);
+        if (pick(rng) < percent)
+            node->SetText(pick(rng) < 3 ? std::string(300, 'r') : RandomName(rng));
+        if (!node->HasChildren() && pick(rng) < 50)
+            node->SetFileInfo(TNodeKind::File, static_cast<uint64_t>(pick(rng)) * 1000, 1000000000);
+    }
+}
+
+// One name after another with the library's per-name calls, under the
+// search's step limit; ends at the first candidate the matcher gives up on.
+std::vector<const TCatalogNode *> SingleWalk(const TCatalogTree &tree, const TSearchRequest &r,
+                                             bool *tooComplex = nullptr)
+{
+    const int32_t previousLimit = QuarnSetStepLimit(kSearchStepLimit);
     TNameMatcher matcher(r.match, r.expression, r.caseSensitive, r.alternateExpression);
     std::vector<const TCatalogNode *> hits;
+    if (tooComplex)
+        *tooComplex = false;
     const TCatalogNodes &items = tree.Items();
     for (int i = 0; i < items.Count(); ++i) {
         const TCatalogNode &n = *items.Item(i);
         if (!IsSearchCandidate(n, r.kind))
             continue;
-        if (r.kind == TSearchKind::Files && !r.fileTypeFilter.empty() && ExtensionOf(n.Text()) != r.fileTypeFilter)
+        if (r.kind == TSearchKind::Files && !r.fileTypeFilter.empty() && ExtensionOf(n.Text()) != r.fileTypeFilter &&
+            ExtensionOf(n.Text()) != r.alternateFileTypeFilter)
             continue;
-        if (matcher.Match(n.TextCString()) == 1)
+        if (r.valueFilter.Active() && !r.valueFilter.Passes(n))
+            continue;
+        const int answer = matcher.Match(n.TextCString());
+        if (answer < 0) {
+            if (tooComplex)
+                *tooComplex = true;
+            break;
+        }
+        if (answer == 1)
             hits.push_back(&n);
     }
+    QuarnSetStepLimit(previousLimit);
     return hits;
 }
 
@@ -92,10 +124,13 @@ TEST(ParallelSearch, SameHitsInTreeOrderAsTheSingleWalk)
     for (int round = 0; round < 3; ++round) {
         TCatalogTree tree;
         BuildRandom(tree, rng, 2 + round, 300 + 700 * round);
-        // The same catalog as a load leaves it: every name side by side.
-        TCatalogTree loaded;
+        // The same catalog as a load leaves it: every name side by side;
+        // and loaded, then with names renamed, so long runs break inside.
+        TCatalogTree loaded, edited;
         tslcat_test::LoadFromBytes(loaded, tslcat_test::SaveToBytes(tree));
-        for (const TCatalogTree *t : {&tree, &loaded}) {
+        tslcat_test::LoadFromBytes(edited, tslcat_test::SaveToBytes(tree));
+        RenameSome(edited, rng, 2);
+        for (const TCatalogTree *t : {&tree, &loaded, &edited}) {
             for (const auto &c : cases) {
                 for (int kind = 0; kind < 4; ++kind) {
                     for (bool cs : {false, true}) {
@@ -105,11 +140,16 @@ TEST(ParallelSearch, SameHitsInTreeOrderAsTheSingleWalk)
                         r.caseSensitive = cs;
                         r.kind = static_cast<TSearchKind>(kind);
                         r.fileTypeFilter = kind == 0 && round % 2 ? ".zip" : "";
-                        const auto expected = SingleWalk(*t, r);
+                        r.alternateFileTypeFilter = r.fileTypeFilter.empty() ? "" : ".ZIP";
+                        if (round == 2 && kind < 2)
+                            r.valueFilter.largerThan = 40000;
+                        bool tooComplex = false;
+                        const auto expected = SingleWalk(*t, r, &tooComplex);
                         for (int threads : {1, 3, 7}) {
                             const TFoundNodes got = FindNodes(*t, r, nullptr, nullptr, threads);
                             ASSERT_EQ(got.compileResult, 0);
                             EXPECT_FALSE(got.cancelled);
+                            EXPECT_EQ(got.tooComplex, tooComplex);
                             EXPECT_EQ(got.nodes, expected) << c.mode << " " << c.expression << " kind " << kind
                                                            << " case " << cs << " threads " << threads;
                         }
@@ -173,48 +213,140 @@ TEST(ParallelSearch, FaultyExpressionsAndTooComplexNames)
     EXPECT_FALSE(FindNodes(tree, r).tooComplex);
 }
 
-TEST(ParallelSearch, CancelStopsEveryWorker)
+TEST(ParallelSearch, GivingUpInsideABlockEndsTheWalkThere)
+{
+    // Thousands of names side by side; a folder and, later, a file whose
+    // long name makes the matcher give up.  A file search skips the folder
+    // (never asked) and ends at the file, whichever stretch it falls in.
+    Quiet quiet;
+    TCatalogTree built;
+    TCatalogNodes &b = built.Items();
+    TCatalogNode *disc = b.AddChild(nullptr, "D");
+    for (int i = 0; i < 9000; ++i) {
+        if (i == 1500) {
+            TCatalogNode *folder = b.AddChild(disc, std::string(255, 'a'));
+            b.AddChild(folder, "aab in folder");
+        }
+        b.AddChild(disc, i == 6000 ? std::string(255, 'a') : i % 3 ? "aab" : "x" + std::to_string(i));
+    }
+    TCatalogTree tree;
+    tslcat_test::LoadFromBytes(tree, tslcat_test::SaveToBytes(built));
+    TSearchRequest r;
+    r.expression = "\\(a\\)a*a*a*a*a*\\1b";
+    for (TSearchKind kind : {TSearchKind::Files, TSearchKind::Folders, TSearchKind::FilesAndFolders}) {
+        r.kind = kind;
+        bool tooComplex = false;
+        const auto expected = SingleWalk(tree, r, &tooComplex);
+        EXPECT_TRUE(tooComplex);
+        for (int threads : {1, 2, 3, 5}) {
+            const TFoundNodes got = FindNodes(tree, r, nullptr, nullptr, threads);
+            EXPECT_TRUE(got.tooComplex) << threads;
+            EXPECT_EQ(got.nodes, expected) << "kind " << static_cast<int>(kind) << " threads " << threads;
+        }
+    }
+    r.kind = TSearchKind::Files;
+    // The "aab" files before the long name, and the one in the folder.
+    EXPECT_EQ(SingleWalk(tree, r).size(), 6000u - 6000u / 3 + 1);
+}
+
+// A loaded catalog of one disc and `files` files "name<i>".
+void BuildFlat(TCatalogTree &tree, int files)
+{
+    TCatalogTree built;
+    TCatalogNode *d = built.Items().AddChild(nullptr, "D");
+    for (int i = 0; i < files; ++i)
+        built.Items().AddChild(d, "name" + std::to_string(i));
+    tslcat_test::LoadFromBytes(tree, tslcat_test::SaveToBytes(built));
+}
+
+TEST(ParallelSearch, CancelBeforeTheStartJudgesNothing)
 {
     Quiet quiet;
     TCatalogTree tree;
-    TCatalogNode *d = tree.Items().AddChild(nullptr, "D");
-    for (int i = 0; i < 200000; ++i)
-        tree.Items().AddChild(d, "name" + std::to_string(i));
+    BuildFlat(tree, 3 * kNamesBetweenCancelChecks);
     TSearchRequest r;
     r.expression = ".";
-    // Cancelled before the start: no worker reads more than one stretch of
-    // names between two looks at the flag.
     TSearchControl control;
     control.cancel = true;
+    int chunks = 0;
+    control.chunkDone = [&](int, int) { ++chunks; };
     const TFoundNodes none = FindNodes(tree, r, &control, nullptr, 4);
     EXPECT_TRUE(none.cancelled);
     EXPECT_TRUE(none.nodes.empty());
     EXPECT_EQ(control.scanned.load(), 0);
+    EXPECT_EQ(chunks, 0);
+}
 
-    // Cancelled from the progress hook while the workers run: they stop
-    // within one stretch each after the flag.
-    struct Canceller : ICatalogProgress {
-        TSearchControl *control;
-        int64_t scannedAtCancel = -1;
-        void ProcessEvents() override
-        {
-            if (scannedAtCancel < 0 && control->scanned.load() > 0) {
-                scannedAtCancel = control->scanned.load();
-                control->cancel = true;
-            }
-        }
+TEST(ParallelSearch, OneWorkerStopsRightAfterTheChunkThatCancels)
+{
+    Quiet quiet;
+    TCatalogTree tree;
+    BuildFlat(tree, 4 * kNamesBetweenCancelChecks);
+    const TCatalogNodes &items = tree.Items();
+    TSearchRequest r;
+    r.expression = ".";
+    TSearchControl control;
+    std::vector<int> chunks;
+    control.chunkDone = [&](int worker, int names) {
+        EXPECT_EQ(worker, 0);
+        chunks.push_back(names);
+        if (chunks.size() == 2)
+            control.cancel = true;
     };
-    TSearchControl running;
-    Canceller canceller;
-    canceller.control = &running;
-    const TFoundNodes part = FindNodes(tree, r, &running, &canceller, 2);
-    if (canceller.scannedAtCancel >= 0 &&
-        canceller.scannedAtCancel < tree.Items().Count() - 2 * kNamesBetweenCancelChecks) {
-        EXPECT_TRUE(part.cancelled);
-        EXPECT_LE(running.scanned.load(), canceller.scannedAtCancel + 2 * kNamesBetweenCancelChecks);
-        EXPECT_LT(part.nodes.size(), static_cast<size_t>(tree.Items().Count()));
+    const TFoundNodes got = FindNodes(tree, r, &control, nullptr, 1);
+    EXPECT_TRUE(got.cancelled);
+    EXPECT_EQ(chunks, std::vector<int>(2, kNamesBetweenCancelChecks));
+    EXPECT_EQ(control.scanned.load(), 2 * kNamesBetweenCancelChecks);
+    // Every name of the two chunks but the disc's, in order.
+    ASSERT_EQ(got.nodes.size(), static_cast<size_t>(2 * kNamesBetweenCancelChecks - 1));
+    EXPECT_EQ(control.found.load(), static_cast<int64_t>(got.nodes.size()));
+    for (size_t i = 0; i < got.nodes.size(); ++i)
+        ASSERT_EQ(got.nodes[i], items.Item(static_cast<int>(i + 1)));
+}
+
+TEST(ParallelSearch, EveryWorkerStopsWithinOneChunkOfTheCancel)
+{
+    // The first worker cancels after its first chunk.  Each worker looks
+    // at the flag before every chunk: it may finish the chunk it is in
+    // (seeing the flag set when it reports it), never start another.
+    Quiet quiet;
+    TCatalogTree tree;
+    BuildFlat(tree, 8 * kNamesBetweenCancelChecks + 100);
+    const TCatalogNodes &items = tree.Items();
+    TSearchRequest r;
+    r.expression = "name";
+    for (int threads : {2, 4}) {
+        TSearchControl control;
+        std::mutex lock;
+        std::vector<int> chunks(static_cast<size_t>(threads)), afterCancel(static_cast<size_t>(threads));
+        control.chunkDone = [&](int worker, int) {
+            std::lock_guard<std::mutex> hold(lock);
+            const bool cancelled = control.cancel.load();
+            ++chunks[static_cast<size_t>(worker)];
+            if (cancelled)
+                ++afterCancel[static_cast<size_t>(worker)];
+            if (worker == 0 && !cancelled)
+                control.cancel = true;
+        };
+        const TFoundNodes got = FindNodes(tree, r, &control, nullptr, threads);
+        EXPECT_TRUE(got.cancelled) << threads;
+        EXPECT_EQ(chunks[0], 1) << threads;
+        for (int w = 0; w < threads; ++w)
+            EXPECT_LE(afterCancel[static_cast<size_t>(w)], 1) << "worker " << w << " of " << threads;
+        // The first stretch (two chunks and more) ended after its first
+        // chunk, whose hits come first, complete.
+        ASSERT_GE(got.nodes.size(), static_cast<size_t>(kNamesBetweenCancelChecks - 1));
+        for (int i = 0; i < kNamesBetweenCancelChecks - 1; ++i)
+            ASSERT_EQ(got.nodes[static_cast<size_t>(i)], items.Item(i + 1));
+        EXPECT_LT(got.nodes.size(), static_cast<size_t>(items.Count() - 1));
     }
-    EXPECT_LE(kNamesBetweenCancelChecks, 65536);
+
+    // Through the search driver: the outcome says so.
+    TSearchControl control;
+    control.chunkDone = [&](int, int) { control.cancel = true; };
+    const TSearchOutcome out = RunSearch(tree, r, nullptr, nullptr, &control, false);
+    EXPECT_TRUE(out.cancelled);
+    EXPECT_LT(out.nodes.size(), static_cast<size_t>(items.Count() - 1));
 }
 
 TEST(ParallelSearch, MatchModeNames)
