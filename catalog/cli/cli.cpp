@@ -291,7 +291,7 @@ int commandSearch(Catalog &catalog, const QStringList &args)
     if (CanStreamSearch(request)) {
         if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
             // Sizes and times are printed by --long and by CSV and JSON.
-            TStreamSearchResult r = StreamSearch(mapped->Bytes(), request, longFields || format != TExportFormat::Tsv);
+            TStreamSearchResult r = StreamSearch(mapped->Source(), request, longFields || format != TExportFormat::Tsv);
             return finishSearch(request.kind, r.compileResult, r.tooComplex, r.rows, format, longFields);
         }
     }
@@ -379,7 +379,7 @@ int commandList(Catalog &catalog, const QStringList &args)
     const bool exported = p.isSet("format");
     const TExportFormat format = formatOf(p, "list", false);
     if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
-        writeOut(exported ? ExportRows(StreamAllRows(mapped->Bytes()), format) : StreamOutline(mapped->Bytes()));
+        writeOut(exported ? ExportRows(StreamAllRows(mapped->Source()), format) : StreamOutline(mapped->Source()));
         return kExitOk;
     }
     catalog.Load(false);
@@ -485,7 +485,7 @@ int commandStats(Catalog &catalog, const QStringList &args)
     if (!p.positionalArguments().isEmpty())
         throw UsageError{"stats: takes no arguments"};
     if (const std::unique_ptr<TMappedCatalog> mapped = catalog.Map()) {
-        const TStreamStats stats = StreamStats(mapped->Bytes());
+        const TStreamStats stats = StreamStats(mapped->Source());
         writeOut(DatabaseLabelText(stats.fileCount) + "\n");
         for (const std::string &type : stats.fileTypes.Items())
             writeOut(type + "\n");

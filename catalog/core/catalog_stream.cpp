@@ -12,6 +12,10 @@
 #include <mutex>
 #include <thread>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 #include "quarn32.h"
 
 #include "catalog_errors.h"
@@ -38,6 +42,15 @@ TMappedCatalog::TMappedCatalog(const QString &fileName) : file_(fileName)
     usable_ = IsBinaryCatalog(bytes_);
 }
 
+TCatalogBytes TMappedCatalog::Source() const
+{
+#ifdef Q_OS_UNIX
+    return {bytes_, file_.handle()};
+#else
+    return {bytes_};
+#endif
+}
+
 bool IsBinaryCatalog(std::string_view bytes)
 {
     return bytes.size() >= sizeof kCatalogSignature &&
@@ -53,10 +66,61 @@ namespace {
 
 // One record as the walk hands it to a visitor.
 struct TRecordView {
-    const unsigned char *record; // the record's bytes (fixed part, then the name)
+    const unsigned char *record; // the record's bytes (fixed part, then the name), valid during Enter only
+    const unsigned char *kept;   // the same bytes where they stay (the mapping): for what is read later
     std::string_view name;
     int level;        // 0 for discs
     int32_t children; // blocks that follow as its children (none when 0 or less)
+};
+
+// The bytes of the file from a position on, read through a buffer that is
+// used again and again (so its pages are touched once), or, without a file
+// or when reading fails, straight from the mapping.
+class TReadWindow {
+public:
+    TReadWindow(const unsigned char *data, long long size, int fd) : data_(data), size_(size), fd_(fd)
+    {
+        if (fd_ >= 0 && size_ > kBufferBytes)
+            buffer_.reset(new (std::nothrow) unsigned char[kBufferBytes]);
+    }
+
+    // The `need` bytes at `pos` (both within the file), valid until the
+    // next call.
+    const unsigned char *At(long long pos, long long need)
+    {
+        if (!buffer_)
+            return data_ + pos;
+        if (pos < start_ || pos + need > start_ + length_) {
+            const long long want = std::min<long long>(kBufferBytes, size_ - pos);
+            long long got = 0;
+#ifdef Q_OS_UNIX
+            while (got < want) {
+                const ssize_t n =
+                    ::pread(fd_, buffer_.get() + got, static_cast<size_t>(want - got), static_cast<off_t>(pos + got));
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+#else
+            (void)want;
+#endif
+            start_ = pos;
+            length_ = got;
+            if (got < need) {
+                length_ = 0; // the mapping answers for what cannot be read
+                return data_ + pos;
+            }
+        }
+        return buffer_.get() + (pos - start_);
+    }
+
+private:
+    static constexpr long long kBufferBytes = 1 << 20;
+    const unsigned char *data_;
+    long long size_;
+    int fd_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    long long start_ = 0, length_ = 0;
 };
 
 // Walks the binary catalog `bytes` in file order, which is the tree's
@@ -64,16 +128,17 @@ struct TRecordView {
 // faults raise the same exceptions with the same texts.  `v.Enter(record)`
 // for every record; `v.Leave()` once the last child of a record with
 // children has been read.
-template <class Visitor> void WalkRecords(std::string_view bytes, Visitor &v)
+template <class Visitor> void WalkRecords(const TCatalogBytes &source, Visitor &v)
 {
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
-    const long long size = static_cast<long long>(bytes.size());
+    const auto *data = reinterpret_cast<const unsigned char *>(source.bytes.data());
+    const long long size = static_cast<long long>(source.bytes.size());
+    TReadWindow window(data, size, source.fd);
     long long pos = sizeof kCatalogSignature;
     if (size < kHeadSize)
         throw EReadError(); // the root check type or the disc count is cut off
     const long long countOffset = pos + 1;
     pos = kHeadSize;
-    const int32_t count = GetInt32(data + countOffset);
+    const int32_t count = GetInt32(window.At(countOffset, 4));
 
     TCountPromises promises;
     promises.Promise(count, countOffset, "disc count", size - pos);
@@ -96,15 +161,17 @@ template <class Visitor> void WalkRecords(std::string_view bytes, Visitor &v)
         const long long offset = pos;
         if (size - pos < 4)
             promises.ThrowShortRead();
-        const int32_t recordSize = GetInt32(data + pos);
+        const unsigned char *at = window.At(pos, std::min<long long>(size - pos, 4 + kMaxRecordSize));
+        const int32_t recordSize = GetInt32(at);
         CheckRecordSize(recordSize, offset);
         if (size - pos - 4 < recordSize)
             promises.ThrowShortRead();
-        const unsigned char *record = data + pos + 4;
+        const unsigned char *record = at + 4;
+        const unsigned char *kept = data + pos + 4;
         const int nameLength = CheckedNameLength(record, recordSize, offset);
         pos += 4 + recordSize;
         TRecordView view{
-            record,
+            record, kept,
             std::string_view(reinterpret_cast<const char *>(record + kOffName), static_cast<size_t>(nameLength)),
             static_cast<int>(open.size()), GetInt32(record + kOffChildCount)};
         v.Enter(view);
@@ -147,7 +214,9 @@ bool IsScannedFolder(uint8_t kind)
 class THitCollector {
 public:
     struct Entry {
-        const unsigned char *record;
+        const char *name; // where it is mapped, or a copy
+        uint8_t nameLength;
+        bool archive;   // an opened archive (its members are catalogued)
         int32_t parent; // entry index, -1 for a disc
     };
     struct Values {
@@ -159,12 +228,18 @@ public:
         int32_t parent; // entry of the parent, -1 for a disc hit
         int32_t self;   // own entry, -1 for a node without one
     };
+    // One name of a hit's path, for its row.
+    struct TLink {
+        std::string_view name;
+        bool archive;
+    };
 
     // `bytes` bounds the number of entries: room for all is reserved at
     // once (address space only until used), so they are never moved.
-    THitCollector(std::string_view bytes, bool withValues) : withValues_(withValues), now_(CurrentSecondsSince1970())
+    THitCollector(const TCatalogBytes &source, bool withValues)
+        : source_(source), withValues_(withValues), now_(CurrentSecondsSince1970())
     {
-        const size_t most = bytes.size() / kMinBlockSize + 1;
+        const size_t most = source.bytes.size() / kMinBlockSize + 1;
         entries_.reserve(most);
         if (withValues_)
             values_.reserve(most);
@@ -177,7 +252,11 @@ public:
         int32_t self = -1;
         if (r.level == 0 || r.children > 0) {
             self = static_cast<int32_t>(entries_.size());
-            entries_.push_back({r.record, parent});
+            // Read through a buffer, a disc's or folder's record is copied:
+            // the rows of hits below it need its name.
+            const bool archive = static_cast<uint32_t>(GetInt32(r.record + kOffData)) == kArchiveNodeData;
+            const char *name = source_.fd >= 0 ? keep(r.name) : reinterpret_cast<const char *>(r.kept + kOffName);
+            entries_.push_back({name, static_cast<uint8_t>(r.name.size()), archive, parent});
             if (withValues_)
                 values_.emplace_back();
         }
@@ -227,13 +306,21 @@ public:
     {
         std::vector<TResultRow> rows;
         rows.reserve(hits.size());
-        std::vector<const unsigned char *> chain; // the hit, then its ancestors up to the disc
+        std::vector<TLink> chain; // the hit, then its ancestors up to the disc
+        // A few hits among many records are read again from the file rather
+        // than touched where they are mapped (see TCatalogBytes); many are
+        // read from the mapping, in order.
+        const bool again = source_.fd >= 0 && hits.size() <= kRereadHits;
+        unsigned char copy[kOffName + kMaxNameLength];
         for (const Hit &h : hits) {
+            const unsigned char *record = again ? reread(h.record, copy) : h.record;
             chain.clear();
-            chain.push_back(h.record);
-            for (int32_t e = h.parent; e >= 0; e = entries_[static_cast<size_t>(e)].parent)
-                chain.push_back(entries_[static_cast<size_t>(e)].record);
-            rows.push_back(makeRow(h, chain));
+            chain.push_back({nameOf(record), false});
+            for (int32_t e = h.parent; e >= 0; e = entries_[static_cast<size_t>(e)].parent) {
+                const Entry &entry = entries_[static_cast<size_t>(e)];
+                chain.push_back({std::string_view(entry.name, entry.nameLength), entry.archive});
+            }
+            rows.push_back(makeRow(h, record, chain));
         }
         return rows;
     }
@@ -266,12 +353,11 @@ private:
     }
 
     // The row MakeResultRow builds for the same node in a loaded tree.
-    TResultRow makeRow(const Hit &h, const std::vector<const unsigned char *> &chain) const
+    TResultRow makeRow(const Hit &h, const unsigned char *r, const std::vector<TLink> &chain) const
     {
         TResultRow row;
-        const unsigned char *r = h.record;
         const size_t depth = chain.size() - 1;
-        row.discName.assign(nameOf(chain.back()));
+        row.discName.assign(chain.back().name);
         const bool hasChildren = GetInt32(r + kOffChildCount) > 0;
         if (depth == 0)
             row.kind = TNodeKind::Disc;
@@ -293,16 +379,15 @@ private:
             return row;
         size_t length = sizeof texts::kFullPathPrefix - 1 + depth - 1;
         for (size_t i = 0; i < depth; ++i)
-            length += nameOf(chain[i]).size();
+            length += chain[i].name.size();
         row.components.reserve(depth);
         row.fullPath.reserve(length);
         row.fullPath = texts::kFullPathPrefix;
         for (size_t i = depth; i-- > 0;) {
-            const std::string_view name = nameOf(chain[i]);
+            const std::string_view name = chain[i].name;
             // chain[0] is the hit itself: an opened archive found by name is
             // a hit on the disc, its members are not.
-            if (i > 0 && row.archiveComponent < 0 &&
-                static_cast<uint32_t>(GetInt32(chain[i] + kOffData)) == kArchiveNodeData)
+            if (i > 0 && row.archiveComponent < 0 && chain[i].archive)
                 row.archiveComponent = static_cast<int>(row.components.size());
             row.components.emplace_back(name);
             row.fullPath.append(name);
@@ -313,9 +398,45 @@ private:
         return row;
     }
 
+    static constexpr size_t kRereadHits = 65536;
+    static constexpr size_t kKeptBlockBytes = size_t{1} << 20;
+
+    // A copy of `name` that lives as long as the collector: names only, as
+    // fresh memory is costly to touch.
+    const char *keep(std::string_view name)
+    {
+        if (kept_.empty() || keptUsed_ + name.size() > kKeptBlockBytes) {
+            kept_.emplace_back(new char[kKeptBlockBytes]);
+            keptUsed_ = 0;
+        }
+        char *copy = kept_.back().get() + keptUsed_;
+        if (!name.empty())
+            std::memcpy(copy, name.data(), name.size());
+        keptUsed_ += name.size();
+        return copy;
+    }
+
+    // The mapped record at `record` read from the file into `copy`; the
+    // mapping itself when that fails.
+    const unsigned char *reread(const unsigned char *record, unsigned char *copy) const
+    {
+#ifdef Q_OS_UNIX
+        const auto offset = static_cast<off_t>(record - reinterpret_cast<const unsigned char *>(source_.bytes.data()));
+        const ssize_t got = ::pread(source_.fd, copy, kOffName + kMaxNameLength, offset);
+        if (got > kOffNameLength && got >= kOffName + copy[kOffNameLength])
+            return copy;
+#else
+        (void)copy;
+#endif
+        return record;
+    }
+
+    TCatalogBytes source_;
     bool withValues_;
     int64_t now_;
     std::vector<Entry> entries_;
+    std::vector<std::unique_ptr<char[]>> kept_;
+    size_t keptUsed_ = 0;
     std::vector<Values> values_; // with values only: per entry
     std::vector<Frame> path_;
     int32_t lastParent_ = -1;
@@ -327,7 +448,7 @@ struct TAllVisitor {
     void Enter(const TRecordView &r)
     {
         const int32_t self = collector.Enter(r);
-        collector.hits.push_back({r.record, collector.LastParent(), self});
+        collector.hits.push_back({r.kept, collector.LastParent(), self});
     }
     void Leave() { collector.Leave(); }
 };
@@ -554,7 +675,7 @@ public:
             if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
                 return;
         }
-        TBlock::Pending p{{r.record, collector_.LastParent(), self}, -1, 0};
+        TBlock::Pending p{{r.kept, collector_.LastParent(), self}, -1, 0};
         if (r.name.empty() || r.name[0] == '\0') {
             p.answer = emptyAnswer_; // read as a C string, the name is empty
         } else {
@@ -630,7 +751,7 @@ private:
 
 } // namespace
 
-TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &request, bool withValues)
+TStreamSearchResult StreamSearch(const TCatalogBytes &bytes, const TSearchRequest &request, bool withValues)
 {
     TStreamSearchResult result;
     // The step limit, as the tree search sets it.
@@ -659,7 +780,7 @@ TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &r
     THitCollector collector(bytes, withValues);
     // A second core judges the names while the walk gathers the next ones,
     // when the catalog is large enough to repay the thread.
-    const bool threaded = bytes.size() >= kThreadedBytes && std::thread::hardware_concurrency() > 1;
+    const bool threaded = bytes.bytes.size() >= kThreadedBytes && std::thread::hardware_concurrency() > 1;
     TSearchVisitor visitor(request, *matcher, collector, threaded);
     WalkRecords(bytes, visitor);
     result.tooComplex = visitor.Finish(collector.hits);
@@ -670,7 +791,7 @@ TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &r
     return result;
 }
 
-std::vector<TResultRow> StreamAllRows(std::string_view bytes)
+std::vector<TResultRow> StreamAllRows(const TCatalogBytes &bytes)
 {
     THitCollector collector(bytes, true);
     TAllVisitor visitor{collector};
@@ -678,7 +799,7 @@ std::vector<TResultRow> StreamAllRows(std::string_view bytes)
     return collector.Rows();
 }
 
-std::string StreamOutline(std::string_view bytes)
+std::string StreamOutline(const TCatalogBytes &bytes)
 {
     struct Visitor {
         std::string out;
@@ -694,7 +815,7 @@ std::string StreamOutline(std::string_view bytes)
     return std::move(v.out);
 }
 
-TStreamStats StreamStats(std::string_view bytes)
+TStreamStats StreamStats(const TCatalogBytes &bytes)
 {
     struct Visitor {
         TStreamStats stats;

@@ -23,6 +23,20 @@
 
 namespace tslcat {
 
+// The bytes of a binary catalog for the in-place readers, and optionally
+// the open file they were mapped from (`fd`, -1 for none).  With a file,
+// the walk reads the records through a small reused buffer and touches the
+// mapping only for the records whose rows it builds: the first touch of
+// each mapped page costs far more than copying the page (on virtual
+// machines about three times the whole walk), so a search that reads every
+// record but shows a few pays for a few pages only.
+struct TCatalogBytes {
+    TCatalogBytes(std::string_view b, int f = -1) : bytes(b), fd(f) {}
+    TCatalogBytes(const std::string &b) : bytes(b) {}
+    std::string_view bytes;
+    int fd = -1;
+};
+
 // A catalog file mapped into memory for the in-place readers.
 class TMappedCatalog {
 public:
@@ -37,6 +51,8 @@ public:
     bool Usable() const { return usable_; }
     // The whole file.
     std::string_view Bytes() const { return bytes_; }
+    // The whole file, with the file to read it through.
+    TCatalogBytes Source() const;
 
 private:
     QFile file_;
@@ -66,21 +82,21 @@ struct TStreamSearchResult {
 // expression is reported by the library only after the file has been read
 // whole, so a damaged file's message comes alone, as with the tree.  Throws
 // the loader's exceptions for a damaged file.
-TStreamSearchResult StreamSearch(std::string_view bytes, const TSearchRequest &request, bool withValues);
+TStreamSearchResult StreamSearch(const TCatalogBytes &bytes, const TSearchRequest &request, bool withValues);
 
 // The rows of every node in tree order, with kinds, sizes and times: the
 // loaded tree's AllRows.
-std::vector<TResultRow> StreamAllRows(std::string_view bytes);
+std::vector<TResultRow> StreamAllRows(const TCatalogBytes &bytes);
 
 // The text form of the catalog (one line per node, a tab per level, CR LF):
 // what the loaded tree's WriteText writes.
-std::string StreamOutline(std::string_view bytes);
+std::string StreamOutline(const TCatalogBytes &bytes);
 
 // The file count and the file-type list a load gives.
 struct TStreamStats {
     int64_t fileCount = 0;
     TFileTypeList fileTypes;
 };
-TStreamStats StreamStats(std::string_view bytes);
+TStreamStats StreamStats(const TCatalogBytes &bytes);
 
 } // namespace tslcat

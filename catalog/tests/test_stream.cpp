@@ -205,6 +205,44 @@ TEST(StreamReader, LargeCatalogJudgedAlongsideTheWalk)
               Outcome([&] { LoadFromBytes(tree, withLongName.substr(0, withLongName.size() - 1)); }));
 }
 
+TEST(StreamReader, ReadThroughTheFileAnswersAsTheMapping)
+{
+    // Over a megabyte, the walk reads the records through a buffer that is
+    // refilled many times (records cut at its end), keeps copies of the
+    // folder names and reads the hits again: every answer must be the one
+    // read straight from the mapped bytes, also for cut files.
+    Quiet quiet;
+    std::mt19937 rng(808);
+    const std::string bytes = RandomCatalog(rng, 3, 12000);
+    ASSERT_GT(bytes.size(), size_t{3} << 20);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mdb.dat");
+    // The outcome and, without an exception, what was returned.
+    auto answer = [](auto &&f) {
+        std::string out;
+        const std::string outcome = Outcome([&] { out = f(); });
+        return outcome + "\n" + out;
+    };
+    for (const std::string &file : {bytes, bytes.substr(0, bytes.size() * 2 / 3), bytes.substr(0, bytes.size() - 3)}) {
+        ASSERT_TRUE(WriteFile(path, file));
+        TMappedCatalog mapped(path);
+        ASSERT_TRUE(mapped.Usable());
+        ASSERT_GE(mapped.Source().fd, 0);
+        const std::string_view inPlace = mapped.Bytes();
+        for (const TSearchRequest &r :
+             {Request("readme", TSearchKind::FilesAndFolders), Request(".", TSearchKind::FilesAndFolders),
+              Request("^[a-r].*[0-9]", TSearchKind::Folders), Request(".", TSearchKind::Files, true, ".zip")}) {
+            SCOPED_TRACE(r.expression + " over " + std::to_string(file.size()) + " bytes");
+            EXPECT_EQ(answer([&] { return RowsText(StreamSearch(mapped.Source(), r, true).rows); }),
+                      answer([&] { return RowsText(StreamSearch(inPlace, r, true).rows); }));
+        }
+        EXPECT_EQ(answer([&] { return RowsText(StreamAllRows(mapped.Source())); }),
+                  answer([&] { return RowsText(StreamAllRows(inPlace)); }));
+        EXPECT_EQ(answer([&] { return StreamOutline(mapped.Source()); }),
+                  answer([&] { return StreamOutline(inPlace); }));
+    }
+}
+
 TEST(StreamReader, CountsAndFileTypesAsTheLoad)
 {
     std::mt19937 rng(77);
