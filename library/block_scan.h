@@ -410,34 +410,45 @@ inline void RunEnds(Walk &walk, const EndLooks &e, const unsigned char *from, co
 // bytes they read were just read by that look and are still at hand.
 constexpr size_t kStretchBytes = 32 * 1024;
 
+// Bit i: view[i] is NUL, for the `kWidth` (16 or 64) bytes from `view`.
+template <int kWidth> inline uint64_t NulBits(const unsigned char *view)
+{
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t bits = 0;
+    for (int i = 0; i < kWidth; i += 16)
+        bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(view + i), zero))))
+            << i;
+    return bits;
+}
+
 // From `from`, a name's start, to `end`, which follows a NUL: the end of the
-// stretch in which no name is longer than `longest` (at least 15) bytes.
-// That is the start of the first longer name (*isLong is then true), or the
-// first name start `reach` bytes on or more, or `end`.  Sixteen bytes are
-// looked at a time: the names that begin and end among them are shorter
-// than 15, so only the names that cross from one look to the next are
-// measured.
-inline const unsigned char *SafeStretch(const unsigned char *from, const unsigned char *end, size_t longest,
-                                        size_t reach, bool *isLong)
+// stretch in which no name is longer than `longest` bytes.  That is the
+// start of the first longer name (*isLong is then true), or the first name
+// start `reach` bytes on or more, or `end`.  `kWidth` bytes are looked at a
+// time: the names that begin and end among them are shorter than kWidth - 1,
+// which must be at most `longest`, so only the names that cross from one
+// look to the next are measured.
+template <int kWidth>
+const unsigned char *SafeStretch(const unsigned char *from, const unsigned char *end, size_t longest, size_t reach,
+                                 bool *isLong)
 {
     *isLong = false;
-    const __m128i zero = _mm_setzero_si128();
     const unsigned char *name = from; // where the name being measured begins
     const unsigned char *at = from;
-    for (; end - at >= 16; at += 16) {
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(at), zero)));
-        if (mask == 0) {
-            if (static_cast<size_t>(at + 16 - name) > longest) {
+    for (; end - at >= kWidth; at += kWidth) {
+        const uint64_t bits = NulBits<kWidth>(at);
+        if (bits == 0) {
+            if (static_cast<size_t>(at + kWidth - name) > longest) {
                 *isLong = true;
                 return name;
             }
             continue;
         }
-        if (static_cast<size_t>(at + __builtin_ctz(mask) - name) > longest) {
+        if (static_cast<size_t>(at + __builtin_ctzll(bits) - name) > longest) {
             *isLong = true;
             return name;
         }
-        name = at + 32 - __builtin_clz(mask); // just after the last NUL
+        name = at + 64 - __builtin_clzll(bits); // just after the last NUL
         if (static_cast<size_t>(name - from) >= reach)
             return name;
     }
@@ -480,11 +491,13 @@ inline bool RunFiltered(Walk &walk, const Filter &filter)
         run(walk.Begin(), end);
         return true;
     }
-    if (filter.maxSafeLength < 15)
+    if (filter.maxSafeLength < 14)
         return false; // nearly every name would be judged anyway
+    // Wider looks where most of them find a NUL.
+    auto stretch = filter.maxSafeLength >= 62 ? SafeStretch<64> : SafeStretch<16>;
     for (const unsigned char *from = walk.Begin(); from < end && !walk.Stopped();) {
         bool isLong = false;
-        const unsigned char *to = SafeStretch(from, end, filter.maxSafeLength, kStretchBytes, &isLong);
+        const unsigned char *to = stretch(from, end, filter.maxSafeLength, kStretchBytes, &isLong);
         if (to > from)
             run(from, to);
         if (walk.Stopped() || !isLong) {

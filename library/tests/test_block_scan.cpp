@@ -464,7 +464,7 @@ std::vector<quarn::block::Filter> FiltersPassingNothing(size_t maxSafeLength)
 TEST(BlockScan, LengthBoundJudgesExactlyTheLongerNames)
 {
     std::mt19937 rng(1208);
-    for (size_t bound : {15u, 16u, 17u, 31u, 100u, 276u}) {
+    for (size_t bound : {14u, 15u, 16u, 17u, 31u, 61u, 62u, 63u, 64u, 100u, 276u}) {
         std::vector<std::string> names;
         size_t bytes = 0;
         for (int i = 0; bytes < 80 * 1024; ++i) {
@@ -515,8 +515,8 @@ TEST(BlockScan, LengthBoundStopsWhereTheMatcherGivesUp)
         EXPECT_EQ(r.stop, hitAt + 42);
         EXPECT_EQ(gJudged, std::vector<std::string>{longHit});
     }
-    // Under 15 bytes nearly every name would be judged: the walk declines.
-    for (const quarn::block::Filter &filter : FiltersPassingNothing(14)) {
+    // Under 14 bytes nearly every name would be judged: the walk declines.
+    for (const quarn::block::Filter &filter : FiltersPassingNothing(13)) {
         quarn::block::Walk walk(RecordingMatcher, block.data(), static_cast<int32_t>(block.size()), nullptr, 0,
                                 nullptr);
         EXPECT_FALSE(quarn::block::RunFiltered(walk, filter));
