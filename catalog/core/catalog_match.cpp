@@ -4,7 +4,9 @@
 #include "catalog_match.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -357,24 +359,56 @@ void ChunkDone(TSearchControl &control, int worker, int names, int64_t hits)
         control.chunkDone(worker, names);
 }
 
-// Judges the nodes [begin, end) of the flat order, a chunk of at most
-// kNamesBetweenCancelChecks names at a time.  Names that lie side by side
-// in the name store (as a load leaves them) go to the library as blocks.
-void WalkStretch(const TWalkShared &w, TNameMatcher &matcher, int worker, int begin, int end, TStretchResult &out)
+// Where each chunk's hits went: workers take chunks in turn, and the hits
+// are joined in chunk order afterwards.
+struct TChunkHits {
+    int worker = -1; // -1: never judged (cancelled, or after a give-up)
+    size_t begin = 0, end = 0;
+    bool tooComplex = false;
+};
+
+// Shared by the workers of one search: the next chunk to take, and the
+// first chunk in which the matcher gave up on a candidate (a single walk
+// ends there, so no later chunk is worth judging).
+struct TChunkQueue {
+    int count = 0;
+    int names = 0;
+    std::atomic<int> next{0};
+    std::atomic<int> gaveUpIn{INT_MAX};
+    std::vector<TChunkHits> chunks;
+};
+
+// Takes chunks of at most kNamesBetweenCancelChecks names until none is
+// left.  Taking them in turn rather than a fixed share of the order keeps
+// both cores busy to the end when some stretches cost more than others
+// (long names, many candidates for the matcher to confirm).  Names that lie
+// side by side in the name store (as a load leaves them) go to the library
+// as blocks.
+void WalkChunks(const TWalkShared &w, TNameMatcher &matcher, int worker, TChunkQueue &queue, TStretchResult &out)
 {
     TWalker walker{w, matcher, out, {}};
-    for (int at = begin; at < end;) {
+    for (;;) {
         if (w.control.cancel.load(std::memory_order_relaxed)) {
             out.cancelled = true;
             return;
         }
-        const int chunkEnd = std::min(end, at + kNamesBetweenCancelChecks);
-        const size_t hitsBefore = out.hits.size();
-        const bool goOn = walker.JudgeNames(static_cast<uint32_t>(at), static_cast<uint32_t>(chunkEnd));
-        ChunkDone(w.control, worker, chunkEnd - at, static_cast<int64_t>(out.hits.size() - hitsBefore));
-        if (!goOn)
+        const int c = queue.next.fetch_add(1, std::memory_order_relaxed);
+        if (c >= queue.count || c > queue.gaveUpIn.load(std::memory_order_relaxed))
             return;
-        at = chunkEnd;
+        const int begin = c * kNamesBetweenCancelChecks;
+        const int end = std::min(queue.names, begin + kNamesBetweenCancelChecks);
+        TChunkHits &chunk = queue.chunks[static_cast<size_t>(c)];
+        chunk.worker = worker;
+        chunk.begin = out.hits.size();
+        const bool goOn = walker.JudgeNames(static_cast<uint32_t>(begin), static_cast<uint32_t>(end));
+        chunk.end = out.hits.size();
+        ChunkDone(w.control, worker, end - begin, static_cast<int64_t>(chunk.end - chunk.begin));
+        if (!goOn) {
+            chunk.tooComplex = true;
+            int seen = queue.gaveUpIn.load(std::memory_order_relaxed);
+            while (c < seen && !queue.gaveUpIn.compare_exchange_weak(seen, c, std::memory_order_relaxed)) {}
+            return;
+        }
     }
 }
 
@@ -467,16 +501,18 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         matchers.push_back(std::make_unique<TNameMatcher>(spec, request.expression, request.caseSensitive,
                                                           request.alternateExpression));
     std::vector<TStretchResult> parts(static_cast<size_t>(workers));
+    TChunkQueue queue;
+    queue.names = count;
+    queue.count = discs ? 0 : (count + kNamesBetweenCancelChecks - 1) / kNamesBetweenCancelChecks;
+    queue.chunks.resize(static_cast<size_t>(queue.count));
     std::atomic<int> running{workers};
     auto stretch = [&](int t) {
-        const int begin = static_cast<int>(static_cast<int64_t>(count) * t / workers);
-        const int end = static_cast<int>(static_cast<int64_t>(count) * (t + 1) / workers);
         TStretchResult &part = parts[static_cast<size_t>(t)];
         try {
             if (discs)
                 WalkDiscs(shared, *matchers[0], part);
             else
-                WalkStretch(shared, *matchers[static_cast<size_t>(t)], t, begin, end, part);
+                WalkChunks(shared, *matchers[static_cast<size_t>(t)], t, queue, part);
         } catch (...) {
             part.failure = std::current_exception();
             ctl.cancel.store(true);
@@ -514,13 +550,21 @@ TFoundNodes FindNodes(const TCatalogTree &tree, const TSearchRequest &request, T
         if (p.failure)
             std::rethrow_exception(p.failure);
         total += p.hits.size();
-    }
-    result.nodes.reserve(total);
-    for (auto &p : parts) {
-        result.nodes.insert(result.nodes.end(), p.hits.begin(), p.hits.end());
         if (p.cancelled)
             result.cancelled = true;
-        if (p.tooComplex) {
+    }
+    result.nodes.reserve(total);
+    if (discs) {
+        result.nodes = std::move(parts[0].hits);
+        result.tooComplex = parts[0].tooComplex;
+    }
+    for (const TChunkHits &chunk : queue.chunks) {
+        if (chunk.worker < 0)
+            continue; // not judged: the search was cancelled, or ended before it
+        const auto &hits = parts[static_cast<size_t>(chunk.worker)].hits;
+        result.nodes.insert(result.nodes.end(), hits.begin() + static_cast<std::ptrdiff_t>(chunk.begin),
+                            hits.begin() + static_cast<std::ptrdiff_t>(chunk.end));
+        if (chunk.tooComplex) {
             result.tooComplex = true;
             break; // a single walk ends at the first name it gives up on
         }

@@ -88,8 +88,8 @@ struct TSearchControl {
     std::atomic<int64_t> scanned{0}; // nodes judged so far
     // Optional: called by each worker after each chunk of at most
     // kNamesBetweenCancelChecks names, on the worker's thread (so several
-    // at once), with the worker's number (0 = the first stretch of the flat
-    // order) and the names the chunk held.  Workers look at `cancel` before
+    // at once), with the worker's number (from 0) and the names the chunk
+    // held.  Workers look at `cancel` before
     // every chunk, so a cancel set here stops that worker at once and every
     // other one within its current chunk.  Used to watch or stop a search
     // at a known point.
@@ -109,8 +109,8 @@ constexpr int kNamesBetweenCancelChecks = 16384;
 struct TSearchRequest;
 
 // Finds the hits of `request` in `tree` with `threads` workers (0: one per
-// core, fewer for small trees), each with its own compiled matcher over its
-// own stretch of the flat order; the stretches' hits are joined in order,
+// core, fewer for small trees), each with its own compiled matcher, taking
+// chunks of the flat order in turn; the chunks' hits are joined in order,
 // so the nodes come out exactly as a single walk would give them.  Names go
 // to the library a run at a time (TCatalogNodes::NameRuns): a node is read
 // only when its name is a hit, or when it must be judged on its own (empty,
