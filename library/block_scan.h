@@ -55,12 +55,15 @@ struct EndTest {
 
 // What a kind knows about the names that can match; kNone: nothing, every
 // name goes to the per-name matcher.  kEnds: a name passes when one of
-// `endCount` tests accepts it.
+// `endCount` tests accepts it.  A name longer than `maxSafeLength` bytes is
+// always judged, whatever the test says: the per-name matcher might give up
+// on it, and only the matcher can tell.
 struct Filter {
     enum Kind { kNone, kPairs, kEnds } kind = kNone;
     PairTest pairs;
     int endCount = 0;
     EndTest ends[QUARN_MAX_BRANCHES];
+    size_t maxSafeLength = SIZE_MAX;
 };
 
 inline void AddToList(unsigned char *list, int *count, unsigned char c)
@@ -154,6 +157,7 @@ public:
     // Name [cursor, nul) was passed over without a call.
     void Pass(const unsigned char *nul) { cursor_ = nul + 1; }
     const unsigned char *Cursor() const { return cursor_; }
+    bool Stopped() const { return stopped_; }
 
     // Ends the call: the record's match tables must tell the outcome of
     // the last name read, as after a name-by-name walk, so that name is
@@ -238,8 +242,9 @@ inline __m128i Load(const unsigned char *at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
 }
 
-// Judges the names that hold a candidate run of bytes.
-inline void RunPairs(Walk &walk, const PairTest &test)
+// Judges the names in [from, to) that hold a candidate run of bytes; `from`
+// begins a name and `to` follows a NUL.
+inline void RunPairs(Walk &walk, const PairTest &test, const unsigned char *from, const unsigned char *to)
 {
     __m128i first[4][8], second[4][8], third[4][8];
     int n0[4], n1[4], n2[4];
@@ -274,7 +279,7 @@ inline void RunPairs(Walk &walk, const PairTest &test)
         }
         return static_cast<unsigned>(_mm_movemask_epi8(all));
     };
-    ScanBytes(walk.Begin(), walk.NamesEnd(), hits, [&](const unsigned char *at) { return walk.JudgeNameAt(at); });
+    ScanBytes(from, to, hits, [&](const unsigned char *at) { return walk.JudgeNameAt(at); });
 }
 
 inline bool InSet(const unsigned char *set, unsigned char c)
@@ -296,15 +301,11 @@ inline bool PassesEnds(const EndTest &t, const unsigned char *name, size_t lengt
     return true;
 }
 
-// Judges the names whose ends pass one of the tests.  Each test is looked
-// for at one end of a name, with the bytes of that end that a short list
-// holds: its last bytes just before a NUL, or its first bytes just after
-// one (a candidate is then that NUL; the block's first name, which follows
-// no NUL, is looked at alone).  A candidate's name then passes the whole
-// test before it is judged.  False, before anything is judged, when some
-// test has no listed byte to look for.
-inline bool RunEnds(Walk &walk, const EndTest *tests, int count)
-{
+// The end tests as the scan looks for them: each test at one end of a name,
+// with the bytes of that end that a short list holds: its last bytes just
+// before a NUL, or its first bytes just after one (a candidate is then that
+// NUL).
+struct EndLooks {
     struct Look {
         bool suffix;
         int n;
@@ -313,11 +314,20 @@ inline bool RunEnds(Walk &walk, const EndTest *tests, int count)
         __m128i bytes[kEndBytes][8];
         int nulAt; // offset of the NUL from the candidate
     };
+    const EndTest *tests = nullptr;
+    int count = 0;
     Look looks[QUARN_MAX_BRANCHES];
+};
+
+// False when some test has no listed byte to look for.
+inline bool PrepareEnds(const EndTest *tests, int count, EndLooks *out)
+{
     if (count < 1 || count > QUARN_MAX_BRANCHES)
         return false;
+    out->tests = tests;
+    out->count = count;
     for (int t = 0; t < count; ++t) {
-        Look &look = looks[t];
+        EndLooks::Look &look = out->looks[t];
         look.n = 0;
         unsigned char list[8];
         int listed = 0;
@@ -338,11 +348,21 @@ inline bool RunEnds(Walk &walk, const EndTest *tests, int count)
         if (look.n == 0)
             return false;
     }
+    return true;
+}
+
+// Judges the names in [from, to) whose ends pass one of the tests; `from`
+// begins a name and `to` follows a NUL.  The first name, which follows
+// no NUL in the range, is looked at alone.  A candidate's name then passes
+// the whole test before it is judged.
+inline void RunEnds(Walk &walk, const EndLooks &e, const unsigned char *from, const unsigned char *to)
+{
     const __m128i zero = _mm_setzero_si128();
+    const int count = e.count;
     auto hits = [&](const unsigned char *view) {
         __m128i all = _mm_setzero_si128();
         for (int t = 0; t < count; ++t) {
-            const Look &look = looks[t];
+            const EndLooks::Look &look = e.looks[t];
             __m128i m = _mm_cmpeq_epi8(Load(view + look.nulAt), zero);
             for (int i = 0; i < look.n; ++i) {
                 const __m128i v = Load(view + look.at[i]);
@@ -357,42 +377,97 @@ inline bool RunEnds(Walk &walk, const EndTest *tests, int count)
     };
     auto passes = [&](const unsigned char *name, const unsigned char *nul) {
         for (int t = 0; t < count; ++t)
-            if (PassesEnds(tests[t], name, static_cast<size_t>(nul - name)))
+            if (PassesEnds(e.tests[t], name, static_cast<size_t>(nul - name)))
                 return true;
         return false;
     };
     // Judges or passes the name at `name`; returns its NUL, which may be the
     // candidate of the next name's first bytes, or null to stop.
     auto consider = [&](const unsigned char *name) -> const unsigned char * {
-        const unsigned char *end = walk.NamesEnd();
         const unsigned char *nul =
-            static_cast<const unsigned char *>(std::memchr(name, '\0', static_cast<size_t>(end - name)));
+            static_cast<const unsigned char *>(std::memchr(name, '\0', static_cast<size_t>(to - name)));
         if (passes(name, nul))
             return walk.Judge(name, nul) ? nul : nullptr;
         walk.Pass(nul);
         return nul;
     };
-    const unsigned char *begin = walk.Begin();
-    if (begin == walk.NamesEnd())
-        return true;
-    if (consider(begin) == nullptr)
-        return true;
+    if (from == to || consider(from) == nullptr)
+        return;
     // From the first name's NUL: the candidate of the second name's first bytes.
-    ScanBytes(walk.Cursor() - 1, walk.NamesEnd(), hits, [&](const unsigned char *at) -> const unsigned char * {
+    ScanBytes(walk.Cursor() - 1, to, hits, [&](const unsigned char *at) -> const unsigned char * {
         if (*at != '\0') {
             const unsigned char *next = walk.JudgeNameAt(at, passes);
             return next != nullptr ? next - 1 : nullptr;
         }
-        if (at + 1 == walk.NamesEnd())
+        if (at + 1 == to)
             return at + 1;
         walk.Pass(at);
         return consider(at + 1);
     });
-    return true;
+}
+
+// Bytes the scans cover between two looks for long names, so that the
+// bytes they read were just read by that look and are still at hand.
+constexpr size_t kStretchBytes = 32 * 1024;
+
+// Bit i: view[i] is NUL, for the `kWidth` (16 or 64) bytes from `view`.
+template <int kWidth> inline uint64_t NulBits(const unsigned char *view)
+{
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t bits = 0;
+    for (int i = 0; i < kWidth; i += 16)
+        bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(view + i), zero))))
+            << i;
+    return bits;
+}
+
+// From `from`, a name's start, to `end`, which follows a NUL: the end of the
+// stretch in which no name is longer than `longest` bytes.  That is the
+// start of the first longer name (*isLong is then true), or the first name
+// start `reach` bytes on or more, or `end`.  `kWidth` bytes are looked at a
+// time: the names that begin and end among them are shorter than kWidth - 1,
+// which must be at most `longest`, so only the names that cross from one
+// look to the next are measured.
+template <int kWidth>
+const unsigned char *SafeStretch(const unsigned char *from, const unsigned char *end, size_t longest, size_t reach,
+                                 bool *isLong)
+{
+    *isLong = false;
+    const unsigned char *name = from; // where the name being measured begins
+    const unsigned char *at = from;
+    for (; end - at >= kWidth; at += kWidth) {
+        const uint64_t bits = NulBits<kWidth>(at);
+        if (bits == 0) {
+            if (static_cast<size_t>(at + kWidth - name) > longest) {
+                *isLong = true;
+                return name;
+            }
+            continue;
+        }
+        if (static_cast<size_t>(at + __builtin_ctzll(bits) - name) > longest) {
+            *isLong = true;
+            return name;
+        }
+        name = at + 64 - __builtin_clzll(bits); // just after the last NUL
+        if (static_cast<size_t>(name - from) >= reach)
+            return name;
+    }
+    for (; at < end; ++at) {
+        if (*at != '\0')
+            continue;
+        if (static_cast<size_t>(at - name) > longest) {
+            *isLong = true;
+            return name;
+        }
+        name = at + 1;
+    }
+    return end;
 }
 
 // Runs the block call with the kind's filter; false when the filter offers
-// nothing and the caller must walk name by name.
+// nothing and the caller must walk name by name.  Under a length bound the
+// block is cut into stretches of names the filter may pass over, and each
+// longer name between them is judged on its own.
 inline bool RunFiltered(Walk &walk, const Filter &filter)
 {
     bool listed = filter.pairs.count >= 1 && filter.pairs.count <= 4;
@@ -401,13 +476,41 @@ inline bool RunFiltered(Walk &walk, const Filter &filter)
         listed = alt.firstCount >= 1 && alt.firstCount <= 8 && alt.secondCount >= 0 && alt.secondCount <= 8 &&
             alt.thirdCount >= 0 && alt.thirdCount <= 8;
     }
-    if (filter.kind == Filter::kPairs && listed) {
-        RunPairs(walk, filter.pairs);
+    const bool pairs = filter.kind == Filter::kPairs && listed;
+    EndLooks looks;
+    if (!pairs && (filter.kind != Filter::kEnds || !PrepareEnds(filter.ends, filter.endCount, &looks)))
+        return false;
+    auto run = [&](const unsigned char *from, const unsigned char *to) {
+        if (pairs)
+            RunPairs(walk, filter.pairs, from, to);
+        else
+            RunEnds(walk, looks, from, to);
+    };
+    const unsigned char *end = walk.NamesEnd();
+    if (filter.maxSafeLength == SIZE_MAX) {
+        run(walk.Begin(), end);
         return true;
     }
-    if (filter.kind == Filter::kEnds)
-        return RunEnds(walk, filter.ends, filter.endCount);
-    return false;
+    if (filter.maxSafeLength < 14)
+        return false; // nearly every name would be judged anyway
+    // Wider looks where most of them find a NUL.
+    auto stretch = filter.maxSafeLength >= 62 ? SafeStretch<64> : SafeStretch<16>;
+    for (const unsigned char *from = walk.Begin(); from < end && !walk.Stopped();) {
+        bool isLong = false;
+        const unsigned char *to = stretch(from, end, filter.maxSafeLength, kStretchBytes, &isLong);
+        if (to > from)
+            run(from, to);
+        if (walk.Stopped() || !isLong) {
+            from = to;
+            continue;
+        }
+        const unsigned char *nul =
+            static_cast<const unsigned char *>(std::memchr(to, '\0', static_cast<size_t>(end - to)));
+        if (!walk.Judge(to, nul))
+            break;
+        from = nul + 1;
+    }
+    return true;
 }
 
 #else

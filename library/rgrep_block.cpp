@@ -257,6 +257,54 @@ bool DescribeLiteral(const QuarnRegexBody &rx, Filter *filter)
 
 } // namespace
 
+bool LongestSureName(const QuarnRegexBody &rx, int32_t limit, size_t *longest)
+{
+    const unsigned char *program = rx.program;
+    const unsigned char *end = program + QUARN_PROGRAM_SIZE;
+    int repeaters = 0;
+    const unsigned char *pc = program;
+    for (; pc < end && *pc != END; pc += ElementSize(pc)) {
+        switch (*pc) {
+        case CHAR:
+        case CHAR_ANYCASE:
+        case ANY:
+        case CLASS:
+        case NOT_CLASS:
+        case LINE_START:
+        case LINE_END:
+        case WORD_START:
+        case WORD_END:
+        case BRANCH:
+            break;
+        case STAR:
+        case OPTIONAL:
+            if (pc + 1 >= end ||
+                (pc[1] != CHAR && pc[1] != CHAR_ANYCASE && pc[1] != ANY && pc[1] != CLASS && pc[1] != NOT_CLASS))
+                return false;
+            ++repeaters;
+            break;
+        default:
+            return false; // tags and back references (a rest that holds one is not memoised), anything unknown
+        }
+        if (pc + ElementSize(pc) >= end)
+            return false;
+    }
+    if (pc >= end || limit <= 0)
+        return false;
+    const size_t length = static_cast<size_t>(pc - program) + 1; // with its END
+    // One memo slot per repeater; all of them must fit, in the memo's own
+    // bits too (a memo that cannot be had leaves plain backtracking).
+    if (repeaters >= Memo::kMaxRests)
+        return false;
+    size_t positions = static_cast<size_t>(limit) / length; // text length + 1
+    if (repeaters > 0 && positions > Memo::kLocalBits / static_cast<size_t>(repeaters))
+        positions = Memo::kLocalBits / static_cast<size_t>(repeaters);
+    if (positions == 0)
+        return false;
+    *longest = positions - 1;
+    return true;
+}
+
 bool DescribeNames(QuarnPattern *p, int32_t options, block::Filter *filter)
 {
     *filter = Filter{};
@@ -272,9 +320,13 @@ bool DescribeNames(QuarnPattern *p, int32_t options, block::Filter *filter)
         return DescribeLiteral(rx, filter);
     }
     // A name passed over unseen must be one RGrep would not have given up
-    // on; only the backtracking matcher gives up.
-    if (StepLimit() > 0 && !PlanApplies(ValidHints(rx), options))
+    // on; only the backtracking matcher gives up, and it cannot on names
+    // short enough for its memo's bound.
+    const int32_t limit = StepLimit();
+    size_t safe = SIZE_MAX;
+    if (limit > 0 && !PlanApplies(ValidHints(rx), options) && !LongestSureName(rx, limit, &safe))
         return false;
+    filter->maxSafeLength = safe;
 
     const unsigned char *local[QUARN_MAX_BRANCHES];
     const unsigned char *const *starts = local;

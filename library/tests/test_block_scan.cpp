@@ -5,11 +5,14 @@
 // name-by-name reference, run on the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "block_scan.h"
+#include "rgrep_program.h"
 #include "test_support.h"
 
 namespace {
@@ -151,8 +154,15 @@ void Compare(const Case &c, const std::vector<std::string> &names, QuarnPattern 
                 const Outcome expect = ByName(c.line, block + from, length - from, capacity, ref, c.all);
                 const Outcome got = InOneCall(c.call, block + from, length - from, capacity, p, c.all);
                 ASSERT_EQ(got, expect) << label << " length " << length << " capacity " << capacity << " from " << from;
-                if (got.stop == 0)
-                    break; // a capacity of 0, or a name the matcher gave up on
+                if (got.stop == 0) {
+                    // A capacity of 0 ends here; past a name the matcher gave
+                    // up on, the caller goes on with the next one.
+                    const void *nul = std::memchr(block + from, '\0', static_cast<size_t>(length - from));
+                    if (capacity == 0 || nul == nullptr)
+                        break;
+                    from = static_cast<int32_t>(static_cast<const char *>(nul) - block) + 1;
+                    continue;
+                }
                 from += got.stop;
             }
         }
@@ -325,5 +335,194 @@ TEST(BlockScan, NamesKeepTheirOwnEnds)
         EXPECT_EQ(stop, static_cast<int32_t>(block.size())) << row.pattern;
     }
 }
+
+// Bytes of a compiled program, its END included.
+size_t ProgramLength(const QuarnPattern &p)
+{
+    const unsigned char *pc = p.body.regex.program;
+    while (*pc != quarn::rgrep::END)
+        pc += quarn::rgrep::ElementSize(pc);
+    return static_cast<size_t>(pc - p.body.regex.program) + 1;
+}
+
+// Under a step limit, the scan passes over only names short enough that the
+// matcher's memo keeps it within the limit (program length x (length + 1)
+// steps); longer names are judged one by one, and those the matcher gives up
+// on stop the block.  Names of every length around that bound, of bytes that
+// make the repeaters backtrack, for programs the memo bounds and for programs
+// with tags or back references, which it does not.
+TEST(BlockScan, StepLimitAroundTheSureLengthAsNameByName)
+{
+    quarn_test::ReportCapture quiet;
+    struct Row {
+        const char *pattern;
+        int32_t limit;
+    } rows[] = {
+        {"^[a-c].*[0-9]$", 20000},
+        {"^[a-c].*[0-9]$", 3000},
+        {"a*a*a*a*a*cd", 1000},
+        {"a*a*a*a*a*cd", 4000},
+        {"x.*.*.*.*yz", 1500},
+        {"[ab]*[ab]*[ab]*q9$", 2000},
+        {"a-a-a*a*b*zq|^b", 1200},
+        {"\\<a.*a.*ab\\>", 1000},
+        // Tags and back references: every name goes to the matcher.
+        {"a*a*a*a*a*\\(cd\\)", 20000},
+        {"\\(a\\)a*a*a*a*\\1cd", 20000},
+        {"^\\([a-c]\\).*[0-9]$", 2000},
+    };
+    const char *fillers[] = {"a", "ab", "xy", "a b", "ba9"};
+    std::mt19937 rng(16);
+    for (const Row &row : rows) {
+        auto p = quarn_test::NewPattern();
+        auto ref = quarn_test::NewPattern();
+        ASSERT_EQ(CompileRGrep(row.pattern, 1, p.get()), 0) << row.pattern;
+        ASSERT_EQ(CompileRGrep(row.pattern, 1, ref.get()), 0) << row.pattern;
+        const size_t sure = static_cast<size_t>(row.limit) / ProgramLength(*p) - 1;
+        std::vector<std::string> names;
+        for (size_t length = sure > 3 ? sure - 3 : 0; length <= sure + 3; ++length) {
+            for (const char *filler : fillers) {
+                std::string name;
+                while (name.size() < length)
+                    name += filler;
+                name.resize(length);
+                names.push_back(name);
+                names.push_back("q");
+                if (length > 2)
+                    names.push_back(name.substr(0, length - 2) + "cd");
+            }
+        }
+        // Names the matcher gives up on under the smaller limits.
+        names.push_back(std::string(255, 'a'));
+        names.push_back("b" + std::string(250, 'a') + "9");
+        names.push_back("x" + std::string(250, 'y') + "z");
+        names.push_back("a9");
+        const int32_t previous = QuarnSetStepLimit(row.limit);
+        Compare({QuarnRGrepBlock, RGrep, false}, names, p.get(), ref.get(),
+                std::string(row.pattern) + " limit " + std::to_string(row.limit), rng);
+        std::shuffle(names.begin(), names.end(), rng);
+        Compare({QuarnRGrepBlock, RGrep, false}, names, p.get(), ref.get(),
+                std::string(row.pattern) + " shuffled, limit " + std::to_string(row.limit), rng);
+        QuarnSetStepLimit(previous);
+    }
+}
+
+#if defined(__SSE2__)
+
+// The walk itself under a length bound: which names reach the per-name
+// matcher.  The matcher below records each name it is asked about and
+// answers from its first byte ('!' gives up, '+' matches).
+std::vector<std::string> gJudged;
+
+int32_t QUARN_API RecordingMatcher(const char *name, QuarnPattern *)
+{
+    gJudged.emplace_back(name);
+    return name[0] == '!' ? -1 : name[0] == '+' ? 1 : 0;
+}
+
+struct WalkResult {
+    int32_t found;
+    int32_t stop;
+    std::vector<int32_t> hits;
+};
+
+WalkResult WalkBlock(const std::string &block, const quarn::block::Filter &filter, int32_t capacity = 1 << 20)
+{
+    gJudged.clear();
+    std::vector<int32_t> hits(static_cast<size_t>(capacity));
+    quarn::block::Walk walk(RecordingMatcher, block.data(), static_cast<int32_t>(block.size()), hits.data(), capacity,
+                            nullptr);
+    EXPECT_TRUE(quarn::block::RunFiltered(walk, filter));
+    WalkResult r;
+    r.found = walk.Finish(&r.stop);
+    r.hits.assign(hits.begin(), hits.begin() + r.found);
+    return r;
+}
+
+// Filters no name of the blocks below passes: a byte pair, and a last byte.
+std::vector<quarn::block::Filter> FiltersPassingNothing(size_t maxSafeLength)
+{
+    quarn::block::Filter pairs;
+    pairs.kind = quarn::block::Filter::kPairs;
+    pairs.pairs.count = 1;
+    pairs.pairs.alt[0].firstCount = 1;
+    pairs.pairs.alt[0].first[0] = 'Q';
+    pairs.pairs.alt[0].secondCount = 1;
+    pairs.pairs.alt[0].second[0] = 'Z';
+    quarn::block::Filter ends;
+    ends.kind = quarn::block::Filter::kEnds;
+    ends.endCount = 1;
+    ends.ends[0].suffix = 1;
+    ends.ends[0].suf[0]['#' >> 3] = 1 << ('#' & 7);
+    pairs.maxSafeLength = ends.maxSafeLength = maxSafeLength;
+    return {pairs, ends};
+}
+
+// Every name longer than the bound is judged, none up to it is (but the
+// last, which the walk always reads), across stretch ends and at every
+// alignment of the long names.
+TEST(BlockScan, LengthBoundJudgesExactlyTheLongerNames)
+{
+    std::mt19937 rng(1208);
+    for (size_t bound : {14u, 15u, 16u, 17u, 31u, 61u, 62u, 63u, 64u, 100u, 276u}) {
+        std::vector<std::string> names;
+        size_t bytes = 0;
+        for (int i = 0; bytes < 80 * 1024; ++i) {
+            std::uniform_int_distribution<size_t> around(bound > 20 ? bound - 20 : 0, bound + 20);
+            size_t length = i % 7 == 0 ? around(rng) : rng() % 24;
+            if (i % 41 == 0)
+                length = bound + 1 + rng() % 3000;
+            std::string name(length, 'n');
+            for (char &c : name)
+                c = static_cast<char>('a' + rng() % 26);
+            names.push_back(name);
+            bytes += length + 1;
+        }
+        names.push_back("last");
+        const std::string block = Join(names);
+        std::vector<std::string> expect;
+        for (size_t i = 0; i + 1 < names.size(); ++i)
+            if (names[i].size() > bound)
+                expect.push_back(names[i]);
+        expect.push_back("last");
+        for (const quarn::block::Filter &filter : FiltersPassingNothing(bound)) {
+            const WalkResult r = WalkBlock(block, filter);
+            EXPECT_EQ(r.found, 0);
+            EXPECT_EQ(r.stop, static_cast<int32_t>(block.size()));
+            ASSERT_EQ(gJudged.size(), expect.size()) << "bound " << bound << " kind " << filter.kind;
+            for (size_t i = 0; i < expect.size(); ++i)
+                ASSERT_EQ(gJudged[i].size(), expect[i].size()) << "bound " << bound << " name " << i;
+        }
+    }
+}
+
+// A long name the matcher gives up on stops the walk at its start; hits
+// before it count, and a full table stops the walk after the hit.
+TEST(BlockScan, LengthBoundStopsWhereTheMatcherGivesUp)
+{
+    const std::string longHit = "+" + std::string(40, 'h');
+    const std::string longGiveUp = "!" + std::string(40, 'g');
+    const std::vector<std::string> names = {"short", longHit, "tiny", longGiveUp, "after", longHit, "end"};
+    const std::string block = Join(names);
+    const int32_t hitAt = 6, giveUpAt = 6 + 42 + 5;
+    for (const quarn::block::Filter &filter : FiltersPassingNothing(30)) {
+        WalkResult r = WalkBlock(block, filter);
+        EXPECT_EQ(r.hits, std::vector<int32_t>{hitAt});
+        EXPECT_EQ(r.stop, giveUpAt);
+        EXPECT_EQ(gJudged, (std::vector<std::string>{longHit, longGiveUp}));
+        r = WalkBlock(block, filter, 1);
+        EXPECT_EQ(r.hits, std::vector<int32_t>{hitAt});
+        EXPECT_EQ(r.stop, hitAt + 42);
+        EXPECT_EQ(gJudged, std::vector<std::string>{longHit});
+    }
+    // Under 14 bytes nearly every name would be judged: the walk declines.
+    for (const quarn::block::Filter &filter : FiltersPassingNothing(13)) {
+        quarn::block::Walk walk(RecordingMatcher, block.data(), static_cast<int32_t>(block.size()), nullptr, 0,
+                                nullptr);
+        EXPECT_FALSE(quarn::block::RunFiltered(walk, filter));
+    }
+}
+
+#endif
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "quarn32.h"
+#include "rgrep_block.h"
 #include "rgrep_match.h"
 #include "rgrep_program.h"
 
@@ -208,6 +209,87 @@ TEST_F(MatchSteps, StepLimitStopsBackReferences)
     EXPECT_EQ(QuarnSetStepLimit(0), 20000);
     EXPECT_EQ(QuarnSetStepLimit(-5), 0);
     EXPECT_EQ(QuarnSetStepLimit(0), 0); // a negative limit is no limit
+}
+
+// The longest name the block walk may pass over unseen under a step limit:
+// the longest the memo's bound keeps within the limit, and no longer.
+// Programs with tags or back references have no such length.
+TEST_F(MatchSteps, SureLengthIsTheLongestTheBoundCovers)
+{
+    struct Row {
+        const char *pattern;
+        int32_t limit;
+        bool bounded;
+    } rows[] = {
+        {"^[a-c].*[0-9]$", 20000, true},
+        {"a*a*a*a*a*a*b", 1000, true},
+        {"x.*.*.*.*.*y", 777, true},
+        {"\\<.*\\>.*q|[^b]*b-c", 5000, true},
+        {"a.b", 10, true},
+        {"abc", 20000, false}, // a literal: searched without the matcher, never asked
+        {"a*a*a*a*a*\\(cd\\)", 20000, false},
+        {"\\(a\\)a*a*a*a*a*\\1b", 20000, false},
+        {"\\(x\\)a*b", 20000, false},
+    };
+    Record r;
+    for (const Row &row : rows) {
+        ASSERT_EQ(CompileRGrep(row.pattern, 1, r.p.get()), 0) << row.pattern;
+        size_t sure = 0;
+        ASSERT_EQ(quarn::rgrep::LongestSureName(r.p->body.regex, row.limit, &sure), row.bounded) << row.pattern;
+        if (!row.bounded)
+            continue;
+        const size_t program = ProgramLength(*r.p);
+        EXPECT_LE(program * (sure + 1), static_cast<size_t>(row.limit)) << row.pattern;
+        EXPECT_GT(program * (sure + 2), static_cast<size_t>(row.limit)) << row.pattern;
+    }
+    // The block walk's description carries it, and none without a limit.
+    quarn::block::Filter filter;
+    ASSERT_EQ(CompileRGrep("^[a-c].*[0-9]$", 1, r.p.get()), 0);
+    ASSERT_TRUE(quarn::rgrep::DescribeNames(r.p.get(), 0, &filter));
+    EXPECT_EQ(filter.maxSafeLength, SIZE_MAX);
+    QuarnSetStepLimit(20000);
+    ASSERT_TRUE(quarn::rgrep::DescribeNames(r.p.get(), 0, &filter));
+    EXPECT_EQ(filter.maxSafeLength, 20000 / ProgramLength(*r.p) - 1);
+    ASSERT_EQ(CompileRGrep("^\\([a-c]\\).*[0-9]$", 1, r.p.get()), 0);
+    EXPECT_FALSE(quarn::rgrep::DescribeNames(r.p.get(), 0, &filter));
+    // Too small a limit for any text at all.
+    ASSERT_EQ(CompileRGrep("a*a*b", 1, r.p.get()), 0);
+    size_t sure = 0;
+    EXPECT_FALSE(quarn::rgrep::LongestSureName(r.p->body.regex, static_cast<int32_t>(ProgramLength(*r.p)) - 1, &sure));
+    EXPECT_TRUE(quarn::rgrep::LongestSureName(r.p->body.regex, static_cast<int32_t>(ProgramLength(*r.p)), &sure));
+    EXPECT_EQ(sure, 0u);
+}
+
+// What the promise is for: random programs under random limits never give
+// up on a text of the sure length, however it backtracks.
+TEST_F(MatchSteps, NoTextOfTheSureLengthGivesUp)
+{
+    std::mt19937 rng(2026);
+    static const char *const atoms[] = {"a", "b", ".", "[ab]", "[^a]", "*", "+", "-", ".*", "a*", "\\<", "\\>", "|"};
+    Record r;
+    int checked = 0;
+    for (int iter = 0; iter < 2000; ++iter) {
+        std::string pattern;
+        for (int i = 0, n = 2 + static_cast<int>(rng() % 14); i < n; ++i)
+            pattern += atoms[rng() % (sizeof atoms / sizeof *atoms)];
+        if (rng() % 4 == 0)
+            pattern += "$";
+        if (CompileRGrep(pattern.c_str(), rng() % 2, r.p.get()) != 0)
+            continue;
+        const int32_t limit = 200 + static_cast<int32_t>(rng() % 3000);
+        size_t sure = 0;
+        if (!quarn::rgrep::LongestSureName(r.p->body.regex, limit, &sure))
+            continue;
+        std::string text;
+        for (size_t i = 0; i < sure; ++i)
+            text += "aab. "[rng() % 5];
+        QuarnSetStepLimit(limit);
+        const Steps s = Count(text, r.p.get());
+        ASSERT_GE(s.result, 0) << pattern << " limit " << limit << " on " << text;
+        ASSERT_LE(s.steps, static_cast<uint64_t>(limit)) << pattern << " on " << text;
+        ++checked;
+    }
+    EXPECT_GT(checked, 500);
 }
 
 } // namespace
