@@ -31,8 +31,6 @@
 #include <QTemporaryDir>
 
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_process.h"
 #include "catalog_duplicates.h"
 #include "catalog_search.h"
 #include "catalog_store.h"
@@ -177,42 +176,15 @@ bool WritePaths(const TCatalogTree &tree, const std::string &path)
     return std::fclose(out) == 0;
 }
 
-// Runs a program (no shell) and returns its standard output; `seconds` gets
-// the wall time from start to exit, which includes reading the output.
-// posix_spawn, not fork: copying the page tables of this process, which
-// holds a million-node catalog, would be charged to the peer.
+// Runs a program (RunProcess) and returns its standard output; `seconds`
+// gets the wall time from start to exit, which includes reading the output.
 std::string Run(const std::vector<std::string> &argv, double &seconds, int *status = nullptr)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    const auto t = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string out;
-    char buffer[1 << 16];
-    ssize_t got;
-    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, static_cast<size_t>(got));
-    close(fds[0]);
-    int st = 127 << 8;
-    if (spawned == 0)
-        waitpid(pid, &st, 0);
-    seconds = Seconds(t);
+    TProcessRun run = RunProcess(argv, TOutput::Keep);
+    seconds = run.seconds;
     if (status)
-        *status = st;
-    return out;
+        *status = run.status;
+    return std::move(run.output);
 }
 
 // Walking with find: the peer prints every path; we count the lines, as

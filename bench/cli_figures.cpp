@@ -1,10 +1,9 @@
 // cli_figures.cpp - tslcat-cli search end to end against plocate.
 
+#include "bench_process.h"
 #include "cli_figures.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,37 +28,8 @@ struct Timed {
 // child's exit.
 Timed RunCounting(const std::vector<std::string> &argv)
 {
-    Timed result;
-    int fds[2];
-    if (pipe(fds) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    const auto t = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    char buffer[1 << 16];
-    ssize_t got;
-    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0)
-        result.lines += std::count(buffer, buffer + got, '\n');
-    close(fds[0]);
-    int status = 0;
-    if (spawned == 0)
-        waitpid(pid, &status, 0);
-    result.seconds = std::chrono::duration<double>(Clock::now() - t).count();
-    if (spawned != 0)
-        result.lines = -1;
-    return result;
+    const TProcessRun run = RunProcess(argv, TOutput::Count, true);
+    return {run.seconds, run.started ? run.lines : -1};
 }
 
 double Median(std::vector<double> v)

@@ -18,8 +18,6 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_process.h"
 #include "catalog_tree.h"
 #include "icon_lookup.h"
 #include "tree_scanner.h"
@@ -54,36 +53,12 @@ double Median(std::vector<double> v)
 // dropped, `lines` counting its lines.
 double Run(const std::vector<std::string> &argv, bool throughPipe, size_t &lines, int &status)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
+    const TProcessRun run = RunProcess(argv, throughPipe ? TOutput::Count : TOutput::Discard);
+    if (run.seconds < 0) // no pipe
         return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (throughPipe)
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    const auto t = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    lines = 0;
-    char buffer[1 << 16];
-    ssize_t got;
-    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0)
-        lines += static_cast<size_t>(std::count(buffer, buffer + got, '\n'));
-    close(fds[0]);
-    status = 127 << 8;
-    if (spawned == 0)
-        waitpid(pid, &status, 0);
-    return Seconds(t);
+    lines = static_cast<size_t>(run.lines);
+    status = run.status;
+    return run.seconds;
 }
 
 struct Figure {
