@@ -187,6 +187,22 @@ std::string Run(const std::vector<std::string> &argv, double &seconds, int *stat
     return std::move(run.output);
 }
 
+// plocate over the database `db` with `args` (which ask for the count, -c):
+// once to warm the page cache, then `runs` timed runs; `hits` gets the count.
+void TimePlocate(const std::string &db, const std::vector<std::string> &args, int runs, std::vector<double> &times,
+                 long long &hits)
+{
+    std::vector<std::string> argv{"plocate", "-d", db};
+    argv.insert(argv.end(), args.begin(), args.end());
+    double seconds = 0;
+    Run(argv, seconds);
+    for (int run = 0; run < runs; ++run) {
+        const std::string out = Run(argv, seconds);
+        times.push_back(seconds);
+        hits = std::atoll(out.c_str());
+    }
+}
+
 // Walking with find: the peer prints every path; we count the lines, as
 // `| wc -l` would.  `sameEntries` prunes folders whose names begin with "."
 // (hidden files are still printed), which is exactly what our walk takes in,
@@ -448,15 +464,7 @@ int main(int argc, char **argv)
             for (size_t q = 0; q < queryCount; ++q) {
                 if (queries[q].plocateArgs.empty())
                     continue;
-                std::vector<std::string> args{"plocate", "-d", db};
-                args.insert(args.end(), queries[q].plocateArgs.begin(), queries[q].plocateArgs.end());
-                double s = 0;
-                Run(args, s); // warm the page cache
-                for (int run = 0; run < std::max(runs, 5); ++run) {
-                    const std::string out = Run(args, s);
-                    plocateTimes[q].push_back(s);
-                    plocateHits[q] = std::atoll(out.c_str());
-                }
+                TimePlocate(db, queries[q].plocateArgs, std::max(runs, 5), plocateTimes[q], plocateHits[q]);
             }
             CliSearchFigures(
                 dir.path(), db, [&](TCatalogTree &t) { BuildTree(t, names, nodes); }, std::max(runs, 5));
@@ -786,14 +794,7 @@ int BigCatalogFigures(const std::vector<std::string> &names, const std::string &
             for (Case &c : cases) {
                 if (c.plocateArgs.empty())
                     continue;
-                std::vector<std::string> args{"plocate", "-d", db};
-                args.insert(args.end(), c.plocateArgs.begin(), c.plocateArgs.end());
-                Run(args, seconds); // warm the page cache
-                for (int run = 0; run < runs; ++run) {
-                    const std::string out = Run(args, seconds);
-                    c.peerTimes.push_back(seconds);
-                    c.peerHits = std::atoll(out.c_str());
-                }
+                TimePlocate(db, c.plocateArgs, runs, c.peerTimes, c.peerHits);
             }
         } else {
             std::printf("plocate: the database could not be built; no plocate figures\n");

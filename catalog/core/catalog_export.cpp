@@ -149,7 +149,10 @@ const char *KindName(TNodeKind kind)
     return "file";
 }
 
-std::string ExportRows(const std::vector<TResultRow> &rows, TExportFormat format, bool longFields)
+namespace {
+
+// Either kind of row list, in the chosen format.
+template <class Rows> std::string exportAs(const Rows &rows, TExportFormat format, bool longFields)
 {
     switch (format) {
     case TExportFormat::Csv:
@@ -162,17 +165,16 @@ std::string ExportRows(const std::vector<TResultRow> &rows, TExportFormat format
     return exportTsv(rows, longFields);
 }
 
+} // namespace
+
+std::string ExportRows(const std::vector<TResultRow> &rows, TExportFormat format, bool longFields)
+{
+    return exportAs(rows, format, longFields);
+}
+
 std::string ExportRows(const TResultList &rows, TExportFormat format, bool longFields)
 {
-    switch (format) {
-    case TExportFormat::Csv:
-        return exportCsv(rows);
-    case TExportFormat::Json:
-        return exportJson(rows);
-    case TExportFormat::Tsv:
-        break;
-    }
-    return exportTsv(rows, longFields);
+    return exportAs(rows, format, longFields);
 }
 
 std::vector<TResultRow> AllRows(const TCatalogTree &tree)
