@@ -23,6 +23,7 @@
 #include "catalog_texts.h"
 #include "catalog_tree.h"
 #include "scan_source.h"
+#include "scratch_memory.h"
 
 namespace tslcat {
 
@@ -71,56 +72,241 @@ struct TRecordView {
     std::string_view name;
     int level;        // 0 for discs
     int32_t children; // blocks that follow as its children (none when 0 or less)
+    bool padded;      // TChunkReader::kPadding bytes after the record are readable
 };
 
-// The bytes of the file from a position on, read through a buffer that is
-// used again and again (so its pages are touched once), or, without a file
-// or when reading fails, straight from the mapping.
-class TReadWindow {
+// Below this size (about 40,000 nodes) a walk is over before a thread
+// would have started.
+constexpr size_t kThreadedBytes = size_t{4} << 20;
+
+bool IsWorthAThread(size_t fileBytes)
+{
+    return fileBytes >= kThreadedBytes && std::thread::hardware_concurrency() > 1;
+}
+
+// The bytes of the file from a position on, read in chunks through a small
+// ring of buffers that are used again and again (so their pages are touched
+// once), or, without a file or when reading fails, straight from the
+// mapping.  Positions asked for only grow, as the walk's do.
+//
+// Copying 100 MB out of the page cache is a third of a large search, so a
+// second thread (`threaded`) reads the chunks ahead while the walk works on
+// the ones before; the walk reads a chunk itself when the reader has not
+// got to it yet, so neither waits for the other longer than one chunk.
+class TChunkReader {
 public:
-    TReadWindow(const unsigned char *data, long long size, int fd) : data_(data), size_(size), fd_(fd)
+    static constexpr long long kChunkBytes = 256 << 10;
+    static constexpr int kSlots = 8;
+    // Bytes readable past a chunk's end and the stitched record's (so a
+    // name can be copied a word at a time).
+    static constexpr size_t kPadding = 64;
+
+    TChunkReader(const unsigned char *data, long long size, int fd, bool threaded)
+        : data_(data), size_(size), fd_(fd), chunks_((size + kChunkBytes - 1) / kChunkBytes)
     {
-        if (fd_ >= 0 && size_ > kBufferBytes)
-            buffer_.reset(new (std::nothrow) unsigned char[kBufferBytes]);
+        // Without buffers, the mapping is read in place.
+        heldEnd_ = size_;
+        heldBytes_ = data_;
+        heldPadded_ = false;
+#ifdef Q_OS_UNIX
+        if (fd_ < 0 || size_ <= kChunkBytes)
+            return;
+        const int ring = threaded ? kSlots : 1;
+        try {
+            memory_ = std::make_unique<TScratchMemory>(ring * kSlotStride + kStitchBytes);
+        } catch (const std::bad_alloc &) {
+            return; // read from the mapping
+        }
+        heldEnd_ = 0;
+        heldPadded_ = true;
+        for (int i = 0; i < ring; ++i)
+            slots_[i].bytes = memory_->Data() + i * kSlotStride;
+        slotCount_ = ring;
+        stitch_ = memory_->Data() + ring * kSlotStride;
+        if (threaded)
+            thread_ = std::thread([this] { readAhead(); });
+#else
+        (void)threaded;
+#endif
     }
 
-    // The `need` bytes at `pos` (both within the file), valid until the
-    // next call.
-    const unsigned char *At(long long pos, long long need)
+    ~TChunkReader()
     {
-        if (!buffer_)
-            return data_ + pos;
-        if (pos < start_ || pos + need > start_ + length_) {
-            const long long want = std::min<long long>(kBufferBytes, size_ - pos);
-            long long got = 0;
-#ifdef Q_OS_UNIX
-            while (got < want) {
-                const ssize_t n =
-                    ::pread(fd_, buffer_.get() + got, static_cast<size_t>(want - got), static_cast<off_t>(pos + got));
-                if (n <= 0)
-                    break;
-                got += n;
+        if (thread_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                stop_.store(true);
             }
-#else
-            (void)want;
-#endif
-            start_ = pos;
-            length_ = got;
-            if (got < need) {
-                length_ = 0; // the mapping answers for what cannot be read
-                return data_ + pos;
-            }
+            roomMade_.notify_all();
+            thread_.join();
         }
-        return buffer_.get() + (pos - start_);
+    }
+    TChunkReader(const TChunkReader &) = delete;
+    TChunkReader &operator=(const TChunkReader &) = delete;
+
+    // The `need` bytes at `pos` (both within the file, `need` at most a
+    // record's size), valid until the next call; kPadding bytes after them
+    // are readable when `padded` is set.
+    const unsigned char *At(long long pos, long long need, bool *padded)
+    {
+        if (pos >= heldStart_ && pos + need <= heldEnd_) { // the common case: within the chunk in hand
+            *padded = heldPadded_;
+            return heldBytes_ + (pos - heldStart_);
+        }
+        return atSlow(pos, need, padded);
     }
 
 private:
-    static constexpr long long kBufferBytes = 1 << 20;
+    static constexpr size_t kSlotStride = kChunkBytes + kPadding;
+    static constexpr size_t kStitchBytes = 2 * kMaxRecordSize + kPadding;
+
+    struct Slot {
+        std::atomic<long long> chunk{-1}; // whose bytes the slot holds, once read
+        bool ok = false;                  // read whole; written before `chunk`
+        unsigned char *bytes = nullptr;
+    };
+
+    [[gnu::noinline]] const unsigned char *atSlow(long long pos, long long need, bool *padded)
+    {
+        *padded = false;
+        if (slotCount_ == 0)
+            return data_ + pos;
+        const long long k = pos / kChunkBytes;
+        const long long inChunk = pos - k * kChunkBytes;
+        const auto first = static_cast<size_t>(std::min(need, kChunkBytes - inChunk)); // bytes in chunk k
+        if (k + 1 == held_ && k == stitchedChunk_) {
+            // The walk asked for more than the record it read there, and
+            // has moved on; the tail of chunk k it may still want is in
+            // the stitch buffer.
+            std::memmove(stitch_, stitch_ + (pos - stitchedFrom_), first);
+            stitchedFrom_ = pos;
+        } else {
+            if (k != held_)
+                hold(k);
+            const Slot &slot = slots_[k % slotCount_];
+            if (!slot.ok)
+                return data_ + pos; // the mapping answers for what cannot be read
+            if (static_cast<long long>(first) == need) {
+                *padded = true;
+                return slot.bytes + inChunk;
+            }
+            // The bytes run on into the next chunk: both parts are copied
+            // together.
+            std::memcpy(stitch_, slot.bytes + inChunk, first);
+            stitchedChunk_ = k;
+            stitchedFrom_ = pos;
+            hold(k + 1);
+        }
+        if (static_cast<long long>(first) < need) {
+            const Slot &next = slots_[(k + 1) % slotCount_];
+            if (!next.ok)
+                return data_ + pos;
+            std::memcpy(stitch_ + first, next.bytes, static_cast<size_t>(need) - first);
+        }
+        *padded = true;
+        return stitch_;
+    }
+
+    // The walk moves on to chunk `k`: the ones before it are free again,
+    // and `k` is in its slot when this returns.
+    void hold(long long k)
+    {
+        held_ = k;
+        heldStart_ = heldEnd_ = 0; // nothing in hand until it is read
+        if (thread_.joinable()) {
+            released_.store(k);
+            // The reader waits for half the ring to be free.
+            if (readerWaiting_.load() && nextClaim_.load() < k + slotCount_ / 2) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                roomMade_.notify_one();
+            }
+        }
+        Slot &slot = slots_[k % slotCount_];
+        if (slot.chunk.load(std::memory_order_acquire) != k) {
+            long long next = nextClaim_.load();
+            bool claimed = false;
+            while (next <= k && !claimed)
+                claimed = nextClaim_.compare_exchange_weak(next, k + 1);
+            if (claimed) {
+                load(k);
+            } else {
+                // The reader has it in hand.
+                for (int spins = 0; slot.chunk.load(std::memory_order_acquire) != k; ++spins) {
+                    if (spins > 64)
+                        std::this_thread::yield();
+                }
+            }
+        }
+        if (slot.ok) {
+            heldStart_ = k * kChunkBytes;
+            heldEnd_ = heldStart_ + kChunkBytes;
+            heldBytes_ = slot.bytes;
+        }
+    }
+
+    // Reads chunk `k` (claimed) into its slot.
+    void load(long long k)
+    {
+        Slot &slot = slots_[k % slotCount_];
+        const long long start = k * kChunkBytes;
+        const long long want = std::min(kChunkBytes, size_ - start);
+        long long got = 0;
+#ifdef Q_OS_UNIX
+        while (got < want) {
+            const ssize_t n =
+                ::pread(fd_, slot.bytes + got, static_cast<size_t>(want - got), static_cast<off_t>(start + got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+#endif
+        slot.ok = got == want;
+        slot.chunk.store(k, std::memory_order_release);
+    }
+
+    // The reader's thread: claims the next chunk while the ring has room
+    // for it, and otherwise waits until the walk has freed half the ring.
+    void readAhead()
+    {
+        while (!stop_.load(std::memory_order_relaxed)) {
+            long long next = nextClaim_.load();
+            if (next >= chunks_)
+                return;
+            if (next >= released_.load() + slotCount_) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                readerWaiting_.store(true);
+                roomMade_.wait(
+                    lock, [this] { return stop_.load() || nextClaim_.load() < released_.load() + slotCount_ / 2; });
+                readerWaiting_.store(false);
+                continue;
+            }
+            if (nextClaim_.compare_exchange_weak(next, next + 1))
+                load(next);
+        }
+    }
+
     const unsigned char *data_;
     long long size_;
     int fd_;
-    std::unique_ptr<unsigned char[]> buffer_;
-    long long start_ = 0, length_ = 0;
+    long long chunks_;
+    std::unique_ptr<TScratchMemory> memory_;
+    Slot slots_[kSlots];
+    int slotCount_ = 0; // 0: no buffers, the mapping is read
+    unsigned char *stitch_ = nullptr;
+    long long held_ = -1; // the walk's chunk
+    // The file's bytes [heldStart_, heldEnd_) are at heldBytes_: the held
+    // chunk, or without buffers the whole mapping.
+    long long heldStart_ = 0, heldEnd_ = 0;
+    const unsigned char *heldBytes_ = nullptr;
+    bool heldPadded_ = true;
+    // The chunk whose tail, from stitchedFrom_ on, is in stitch_.
+    long long stitchedChunk_ = -1, stitchedFrom_ = 0;
+    std::atomic<long long> nextClaim_{0}, released_{0};
+    std::atomic<bool> readerWaiting_{false};
+    std::atomic<bool> stop_{false}; // set under mutex_
+    std::mutex mutex_;
+    std::condition_variable roomMade_;
+    std::thread thread_;
 };
 
 // Walks the binary catalog `bytes` in file order, which is the tree's
@@ -132,13 +318,14 @@ template <class Visitor> void WalkRecords(const TCatalogBytes &source, Visitor &
 {
     const auto *data = reinterpret_cast<const unsigned char *>(source.bytes.data());
     const long long size = static_cast<long long>(source.bytes.size());
-    TReadWindow window(data, size, source.fd);
+    TChunkReader window(data, size, source.fd, IsWorthAThread(source.bytes.size()));
     long long pos = sizeof kCatalogSignature;
     if (size < kHeadSize)
         throw EReadError(); // the root check type or the disc count is cut off
     const long long countOffset = pos + 1;
     pos = kHeadSize;
-    const int32_t count = GetInt32(window.At(countOffset, 4));
+    bool padded;
+    const int32_t count = GetInt32(window.At(countOffset, 4, &padded));
 
     TCountPromises promises;
     promises.Promise(count, countOffset, "disc count", size - pos);
@@ -161,7 +348,7 @@ template <class Visitor> void WalkRecords(const TCatalogBytes &source, Visitor &
         const long long offset = pos;
         if (size - pos < 4)
             promises.ThrowShortRead();
-        const unsigned char *at = window.At(pos, std::min<long long>(size - pos, 4 + kMaxRecordSize));
+        const unsigned char *at = window.At(pos, std::min<long long>(size - pos, 4 + kMaxRecordSize), &padded);
         const int32_t recordSize = GetInt32(at);
         CheckRecordSize(recordSize, offset);
         if (size - pos - 4 < recordSize)
@@ -171,9 +358,12 @@ template <class Visitor> void WalkRecords(const TCatalogBytes &source, Visitor &
         const int nameLength = CheckedNameLength(record, recordSize, offset);
         pos += 4 + recordSize;
         TRecordView view{
-            record, kept,
+            record,
+            kept,
             std::string_view(reinterpret_cast<const char *>(record + kOffName), static_cast<size_t>(nameLength)),
-            static_cast<int>(open.size()), GetInt32(record + kOffChildCount)};
+            static_cast<int>(open.size()),
+            GetInt32(record + kOffChildCount),
+            padded};
         v.Enter(view);
         if (view.children > 0) {
             CheckNestingDepth(1 + static_cast<int>(open.size()), offset);
@@ -182,10 +372,6 @@ template <class Visitor> void WalkRecords(const TCatalogBytes &source, Visitor &
         }
     }
 }
-
-// Below this size (about 40,000 nodes) a search is over before a thread
-// would have started.
-constexpr size_t kThreadedBytes = size_t{4} << 20;
 
 bool IsCandidate(const TRecordView &r, TSearchKind kind)
 {
@@ -211,6 +397,13 @@ bool IsScannedFolder(uint8_t kind)
 // walk is over: every disc and every node with children gets an entry (its
 // record, its parent's entry and, with values, its totals); a hit refers to
 // its record and its parent's entry.
+// The most records the catalog `source` can hold: a bound for tables that
+// are filled as it is walked.
+size_t MostRecords(const TCatalogBytes &source)
+{
+    return source.bytes.size() / kMinBlockSize + 1;
+}
+
 class THitCollector {
 public:
     struct Entry {
@@ -225,8 +418,28 @@ public:
     };
     struct Hit {
         const unsigned char *record;
-        int32_t parent; // entry of the parent, -1 for a disc hit
-        int32_t self;   // own entry, -1 for a node without one
+        int32_t parent;   // entry of the parent, -1 for a disc hit
+        int32_t self;     // own entry, -1 for a node without one
+        const char *name; // a copy of the name (HitNames), or null: read it from the record
+        uint8_t nameLength = 0;
+    };
+    // Copies of the names of hits, taken while their bytes are at hand:
+    // rows that need nothing else are built without reading the file
+    // again.  Written by whoever judges the names, read after.
+    class TNameCopies {
+    public:
+        explicit TNameCopies(size_t most) : memory_(most) {}
+        const char *Keep(const char *name, size_t length)
+        {
+            char *copy = reinterpret_cast<char *>(memory_.Data()) + used_;
+            std::memcpy(copy, name, length);
+            used_ += length;
+            return copy;
+        }
+
+    private:
+        TScratchMemory memory_; // the names are parts of the file, so they fit in its size
+        size_t used_ = 0;
     };
     // One name of a hit's path, for its row.
     struct TLink {
@@ -237,16 +450,23 @@ public:
     // `bytes` bounds the number of entries: room for all is reserved at
     // once (address space only until used), so they are never moved.
     THitCollector(const TCatalogBytes &source, bool withValues)
-        : source_(source), withValues_(withValues), now_(CurrentSecondsSince1970())
+        : hits(MostRecords(source)), hitNames(source.bytes.size()), source_(source), withValues_(withValues),
+          now_(CurrentSecondsSince1970()), entries_(MostRecords(source)),
+          kept_(source.fd >= 0 ? source.bytes.size() : 0), values_(withValues ? MostRecords(source) : 0)
     {
-        const size_t most = source.bytes.size() / kMinBlockSize + 1;
-        entries_.reserve(most);
-        if (withValues_)
-            values_.reserve(most);
     }
 
     // The node `r` enters the path; returns the entry it got (-1: none).
     int32_t Enter(const TRecordView &r)
+    {
+        if (r.level > 0 && r.children <= 0 && !withValues_) { // most records: a file, nothing to note
+            lastParent_ = path_.back().entry;
+            return -1;
+        }
+        return enterSlow(r);
+    }
+
+    [[gnu::noinline]] int32_t enterSlow(const TRecordView &r)
     {
         const int32_t parent = path_.empty() ? -1 : path_.back().entry;
         int32_t self = -1;
@@ -258,7 +478,7 @@ public:
             const char *name = source_.fd >= 0 ? keep(r.name) : reinterpret_cast<const char *>(r.kept + kOffName);
             entries_.push_back({name, static_cast<uint8_t>(r.name.size()), archive, parent});
             if (withValues_)
-                values_.emplace_back();
+                values_.push_back(Values{});
         }
         lastParent_ = parent;
         if (r.children > 0) {
@@ -300,7 +520,8 @@ public:
     // The parent entry of the node entered last.
     int32_t LastParent() const { return lastParent_; }
 
-    std::vector<Hit> hits;
+    TScratchArray<Hit> hits;
+    TNameCopies hitNames;
 
     std::vector<TResultRow> Rows() const
     {
@@ -313,9 +534,11 @@ public:
         const bool again = source_.fd >= 0 && hits.size() <= kRereadHits;
         unsigned char copy[kOffName + kMaxNameLength];
         for (const Hit &h : hits) {
-            const unsigned char *record = again ? reread(h.record, copy) : h.record;
+            // Without values, a row needs no more than the hit's name.
+            const bool named = h.name && !withValues_;
+            const unsigned char *record = named ? nullptr : again ? reread(h.record, copy) : h.record;
             chain.clear();
-            chain.push_back({nameOf(record), false});
+            chain.push_back({named ? std::string_view(h.name, h.nameLength) : nameOf(record), false});
             for (int32_t e = h.parent; e >= 0; e = entries_[static_cast<size_t>(e)].parent) {
                 const Entry &entry = entries_[static_cast<size_t>(e)];
                 chain.push_back({std::string_view(entry.name, entry.nameLength), entry.archive});
@@ -352,16 +575,19 @@ private:
         p.newest = std::max(p.newest, time);
     }
 
-    // The row MakeResultRow builds for the same node in a loaded tree.
+    // The row MakeResultRow builds for the same node in a loaded tree;
+    // without the record `r` (a row without values), its kind stays unknown
+    // unless it is a disc.
     TResultRow makeRow(const Hit &h, const unsigned char *r, const std::vector<TLink> &chain) const
     {
         TResultRow row;
         const size_t depth = chain.size() - 1;
         row.discName.assign(chain.back().name);
-        const bool hasChildren = GetInt32(r + kOffChildCount) > 0;
         if (depth == 0)
             row.kind = TNodeKind::Disc;
-        else if (hasChildren || IsScannedFolder(DecodeInfo(r, now_).kind))
+        else if (!r)
+            ; // not asked for
+        else if (GetInt32(r + kOffChildCount) > 0 || IsScannedFolder(DecodeInfo(r, now_).kind))
             row.kind = TNodeKind::Folder;
         else
             row.kind = TNodeKind::File;
@@ -394,22 +620,18 @@ private:
             if (i)
                 row.fullPath.push_back('\\');
         }
-        row.nodeName.assign(nameOf(r));
+        row.nodeName.assign(chain[0].name);
         return row;
     }
 
     static constexpr size_t kRereadHits = 65536;
-    static constexpr size_t kKeptBlockBytes = size_t{1} << 20;
 
     // A copy of `name` that lives as long as the collector: names only, as
     // fresh memory is costly to touch.
     const char *keep(std::string_view name)
     {
-        if (kept_.empty() || keptUsed_ + name.size() > kKeptBlockBytes) {
-            kept_.emplace_back(new char[kKeptBlockBytes]);
-            keptUsed_ = 0;
-        }
-        char *copy = kept_.back().get() + keptUsed_;
+        // The names kept are parts of the file, so they fit in its size.
+        char *copy = reinterpret_cast<char *>(kept_.Data()) + keptUsed_;
         if (!name.empty())
             std::memcpy(copy, name.data(), name.size());
         keptUsed_ += name.size();
@@ -434,10 +656,10 @@ private:
     TCatalogBytes source_;
     bool withValues_;
     int64_t now_;
-    std::vector<Entry> entries_;
-    std::vector<std::unique_ptr<char[]>> kept_;
+    TScratchArray<Entry> entries_;
+    TScratchMemory kept_; // read through a buffer: copies of the names of entries
     size_t keptUsed_ = 0;
-    std::vector<Values> values_; // with values only: per entry
+    TScratchArray<Values> values_; // with values only: per entry
     std::vector<Frame> path_;
     int32_t lastParent_ = -1;
 };
@@ -448,21 +670,58 @@ struct TAllVisitor {
     void Enter(const TRecordView &r)
     {
         const int32_t self = collector.Enter(r);
-        collector.hits.push_back({r.kept, collector.LastParent(), self});
+        collector.hits.push_back({r.kept, collector.LastParent(), self, nullptr});
     }
     void Leave() { collector.Leave(); }
 };
 
 // A stretch of candidates in file order: their names side by side, each
 // ended by a 0 byte, and what their rows need.
-struct TBlock {
+class TBlock {
+public:
     struct Pending {
         THitCollector::Hit hit;
-        int32_t offset; // in `names`; -1 for a name judged alone
+        int32_t offset; // in the names; -1 for a name judged alone
         int answer;     // for a name judged alone: Match's answer
     };
-    std::string names;
-    std::vector<Pending> pending;
+    // A block is passed on at this many candidates or name bytes.
+    static constexpr size_t kMostNames = 16384;
+    static constexpr size_t kMostNameBytes = size_t{1} << 20;
+
+    TBlock() : pending(kMostNames), names_(kMostNameBytes + kMaxNameLength + 1 + 2 * kCopyBytes) {}
+
+    bool Full() const { return pending.size() == kMostNames || used_ > kMostNameBytes; }
+    const char *Names() const { return reinterpret_cast<const char *>(names_.Data()); }
+    size_t NameBytes() const { return used_; }
+    void Clear()
+    {
+        used_ = 0;
+        pending.clear();
+    }
+    // Adds `name` and its 0 byte; `padded`: kCopyBytes may be read from
+    // the name's start whatever its length.
+    void AddName(std::string_view name, bool padded)
+    {
+        unsigned char *to = names_.Data() + used_;
+        if (padded) {
+            // Whole words, past the name's end: cheaper than an exact copy
+            // for names this short.
+            for (size_t i = 0; i < name.size(); i += kCopyBytes)
+                std::memcpy(to + i, name.data() + i, kCopyBytes);
+        } else {
+            std::memcpy(to, name.data(), name.size());
+        }
+        to[name.size()] = 0;
+        used_ += name.size() + 1;
+    }
+
+    TScratchArray<Pending> pending;
+
+private:
+    static constexpr size_t kCopyBytes = 32;
+    static_assert(kCopyBytes <= TChunkReader::kPadding, "the reader's padding covers the wide copy");
+    TScratchMemory names_;
+    size_t used_ = 0;
 };
 
 // Judges blocks in the order they are given, one library call per block:
@@ -472,12 +731,12 @@ class TBlockJudge {
 public:
     static constexpr int kBlocks = 3; // one filling, one judged, one spare
 
-    TBlockJudge(TNameMatcher &matcher, bool threaded) : matcher_(matcher)
+    TBlockJudge(TNameMatcher &matcher, THitCollector &collector, bool threaded)
+        : hits(collector.hits), hitNames_(collector.hitNames), matcher_(matcher),
+          offsets_((TBlock::kMostNameBytes + kMaxNameLength + 1) * sizeof(int32_t))
     {
-        for (auto &block : blocks_) {
-            block.names.reserve(size_t{1} << 17);
+        for (auto &block : blocks_)
             free_.push_back(&block);
-        }
         if (threaded)
             worker_ = std::thread([this] { work(); });
     }
@@ -538,7 +797,7 @@ public:
     // True once a candidate made the matcher give up: nothing after it is
     // judged, and the walk need not gather more.
     bool GaveUp() const { return tooComplex_.load(std::memory_order_relaxed); }
-    std::vector<THitCollector::Hit> hits;
+    TScratchArray<THitCollector::Hit> &hits;
 
 private:
     void work()
@@ -571,8 +830,7 @@ private:
     {
         if (!GaveUp() && !judgeOnce(block))
             judgeOnce(block, true);
-        block.names.clear();
-        block.pending.clear();
+        block.Clear();
     }
 
     // One library call for the block.  False when the matcher gave up on
@@ -581,27 +839,28 @@ private:
     bool judgeOnce(TBlock &block, bool cut = false)
     {
         if (cut) {
-            block.names.clear();
-            for (TBlock::Pending &p : block.pending) {
-                if (p.offset < 0)
-                    continue;
-                std::string_view name = nameOf(p.hit.record);
-                if (const void *nul = std::memchr(name.data(), '\0', name.size()))
-                    name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
-                p.offset = static_cast<int32_t>(block.names.size());
-                block.names.append(name);
-                block.names.push_back('\0');
+            // Built again in place: entry i is read before it is written.
+            const size_t count = block.pending.size();
+            block.Clear();
+            for (size_t i = 0; i < count; ++i) {
+                TBlock::Pending p = block.pending.begin()[i];
+                if (p.offset >= 0) {
+                    std::string_view name = nameOf(p.hit.record);
+                    if (const void *nul = std::memchr(name.data(), '\0', name.size()))
+                        name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
+                    p.offset = static_cast<int32_t>(block.NameBytes());
+                    block.AddName(name, false);
+                }
+                block.pending.push_back(p);
             }
         }
         int32_t n = 0;
         int32_t stop = 0;
-        const auto length = static_cast<int32_t>(block.names.size());
+        const auto length = static_cast<int32_t>(block.NameBytes());
+        auto *offsets = reinterpret_cast<int32_t *>(offsets_.Data());
         if (length > 0) {
             // Every name takes at least one byte.
-            if (offsets_.size() < block.names.size())
-                offsets_.resize(block.names.size());
-            n = matcher_.MatchBlock(block.names.data(), length, offsets_.data(), static_cast<int32_t>(offsets_.size()),
-                                    &stop);
+            n = matcher_.MatchBlock(block.Names(), length, offsets, length, &stop);
         }
         const size_t hitsBefore = hits.size();
         int32_t next = 0;
@@ -613,15 +872,18 @@ private:
                 hit = p.answer > 0;
             } else {
                 stoppedOnCandidate = stoppedOnCandidate || p.offset == stop;
-                while (next < n && offsets_[static_cast<size_t>(next)] < p.offset)
+                while (next < n && offsets[next] < p.offset)
                     ++next; // the rest of a name after a 0 byte
-                hit = next < n && offsets_[static_cast<size_t>(next)] == p.offset;
+                hit = next < n && offsets[next] == p.offset;
             }
-            if (hit)
+            if (hit) {
                 hits.push_back(p.hit);
+                if (p.offset >= 0 && !cut) // the name whole, as it is in the block
+                    hits.back().name = hitNames_.Keep(block.Names() + p.offset, p.hit.nameLength);
+            }
         }
         if (stop < length && !stoppedOnCandidate) {
-            hits.resize(hitsBefore);
+            hits.resize_down(hitsBefore);
             return false;
         }
         if (gaveUp || stop < length)
@@ -634,8 +896,9 @@ private:
         return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
     }
 
+    THitCollector::TNameCopies &hitNames_;
     TNameMatcher &matcher_;
-    std::vector<int32_t> offsets_;
+    TScratchMemory offsets_; // int32_t, one per name at most
     TBlock blocks_[kBlocks];
     std::vector<TBlock *> free_;
     std::deque<TBlock *> filled_;
@@ -651,12 +914,10 @@ private:
 // order.
 class TSearchVisitor {
 public:
-    static constexpr size_t kNamesPerBlock = 4096;
-
     TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector, bool threaded)
         : kind_(request.kind), collector_(collector),
           // Asked here, before the judge may use the matcher on its thread.
-          emptyAnswer_(matcher.Match("")), judge_(matcher, threaded)
+          emptyAnswer_(matcher.Match("")), judge_(matcher, collector, threaded)
     {
         if (kind_ == TSearchKind::Files && !request.fileTypeFilter.empty()) {
             filter_ = request.fileTypeFilter;
@@ -675,29 +936,27 @@ public:
             if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
                 return;
         }
-        TBlock::Pending p{{r.kept, collector_.LastParent(), self}, -1, 0};
+        TBlock::Pending p{{r.kept, collector_.LastParent(), self, nullptr, static_cast<uint8_t>(r.name.size())}, -1, 0};
         if (r.name.empty() || r.name[0] == '\0') {
             p.answer = emptyAnswer_; // read as a C string, the name is empty
         } else {
             // A 0 byte inside a name ends it as a C string, which is how the
             // library reads it; in the block the rest reads as one more
             // name, whose answers the judge passes over.
-            p.offset = static_cast<int32_t>(block_->names.size());
-            block_->names.append(r.name);
-            block_->names.push_back('\0');
+            p.offset = static_cast<int32_t>(block_->NameBytes());
+            block_->AddName(r.name, r.padded);
         }
         block_->pending.push_back(p);
-        if (block_->pending.size() == kNamesPerBlock || block_->names.size() > (size_t{1} << 20))
+        if (block_->Full())
             pass();
     }
     void Leave() { collector_.Leave(); }
 
     // Judges what is left; true when a candidate made the matcher give up.
-    bool Finish(std::vector<THitCollector::Hit> &hits)
+    bool Finish()
     {
         pass();
         judge_.Finish();
-        hits = std::move(judge_.hits);
         return judge_.GaveUp();
     }
 
@@ -707,8 +966,7 @@ private:
         if (block_->pending.empty())
             return;
         if (judge_.GaveUp()) { // nothing after it is asked
-            block_->names.clear();
-            block_->pending.clear();
+            block_->Clear();
             return;
         }
         judge_.Give(block_);
@@ -780,10 +1038,10 @@ TStreamSearchResult StreamSearch(const TCatalogBytes &bytes, const TSearchReques
     THitCollector collector(bytes, withValues);
     // A second core judges the names while the walk gathers the next ones,
     // when the catalog is large enough to repay the thread.
-    const bool threaded = bytes.bytes.size() >= kThreadedBytes && std::thread::hardware_concurrency() > 1;
+    const bool threaded = IsWorthAThread(bytes.bytes.size());
     TSearchVisitor visitor(request, *matcher, collector, threaded);
     WalkRecords(bytes, visitor);
-    result.tooComplex = visitor.Finish(collector.hits);
+    result.tooComplex = visitor.Finish();
     if (reported)
         compile(); // the alternate form did not compile: reported as the tree search does
     if (!result.tooComplex)

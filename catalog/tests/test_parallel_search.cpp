@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include <atomic>
 #include <mutex>
 #include <random>
@@ -14,6 +16,7 @@
 
 #include "catalog_search.h"
 #include "catalog_store.h"
+#include "catalog_stream.h"
 #include "catalog_tree.h"
 #include "quarn32.h"
 #include "test_support.h"
@@ -380,3 +383,38 @@ TEST(ParallelSearch, MatchModeNames)
 }
 
 } // namespace
+
+// The in-place reader of a large catalog file runs three threads at once:
+// the walk, the reader filling the ring of chunks ahead of it and the judge
+// of the names it gathers.  Their rows must be the tree search's, in order.
+TEST(ParallelSearch, InPlaceReaderWithReadAheadGivesTheTreeRows)
+{
+    Quiet quiet;
+    std::mt19937 rng(31);
+    TCatalogTree built;
+    BuildRandom(built, rng, 3, 20000);
+    const std::string bytes = tslcat_test::SaveToBytes(built);
+    TCatalogTree tree; // as saved: names cut to what a record holds
+    tslcat_test::LoadFromBytes(tree, bytes);
+    ASSERT_GT(bytes.size(), size_t{5} << 20); // past the size that gets threads
+    QTemporaryDir dir;
+    ASSERT_TRUE(tslcat_test::WriteFile(dir.filePath("mdb.dat"), bytes));
+    TMappedCatalog mapped(dir.filePath("mdb.dat"));
+    ASSERT_TRUE(mapped.Usable());
+    auto text = [](const std::vector<TResultRow> &rows) {
+        std::string out;
+        for (const TResultRow &r : rows)
+            out += r.discName + "|" + r.fullPath + "|" + r.nodeName + "\n";
+        return out;
+    };
+    for (const char *expression : {"readme", "^[a-r].*[0-9]$", "."}) {
+        SCOPED_TRACE(expression);
+        TSearchRequest r;
+        r.expression = expression;
+        r.kind = TSearchKind::FilesAndFolders;
+        const std::string want = text(RunSearch(tree, r).rows);
+        EXPECT_NE(want, "");
+        for (int round = 0; round < 3; ++round)
+            EXPECT_EQ(text(StreamSearch(mapped.Source(), r, false).rows), want);
+    }
+}

@@ -207,14 +207,15 @@ TEST(StreamReader, LargeCatalogJudgedAlongsideTheWalk)
 
 TEST(StreamReader, ReadThroughTheFileAnswersAsTheMapping)
 {
-    // Over a megabyte, the walk reads the records through a buffer that is
-    // refilled many times (records cut at its end), keeps copies of the
-    // folder names and reads the hits again: every answer must be the one
-    // read straight from the mapped bytes, also for cut files.
+    // Over a few megabytes, the walk reads the records in chunks through a
+    // ring of buffers, filled ahead by a second thread (records cut at a
+    // chunk's end), keeps copies of the folder names and reads the hits
+    // again: every answer must be the one read straight from the mapped
+    // bytes, also for files cut anywhere, chunk ends included.
     Quiet quiet;
     std::mt19937 rng(808);
-    const std::string bytes = RandomCatalog(rng, 3, 12000);
-    ASSERT_GT(bytes.size(), size_t{3} << 20);
+    const std::string bytes = RandomCatalog(rng, 4, 26000);
+    ASSERT_GT(bytes.size(), size_t{6} << 20); // two thirds of it still get the reading thread
     QTemporaryDir dir;
     const QString path = dir.filePath("mdb.dat");
     // The outcome and, without an exception, what was returned.
@@ -223,7 +224,9 @@ TEST(StreamReader, ReadThroughTheFileAnswersAsTheMapping)
         const std::string outcome = Outcome([&] { out = f(); });
         return outcome + "\n" + out;
     };
-    for (const std::string &file : {bytes, bytes.substr(0, bytes.size() * 2 / 3), bytes.substr(0, bytes.size() - 3)}) {
+    constexpr size_t kChunk = size_t{256} << 10;
+    for (const std::string &file : {bytes, bytes.substr(0, bytes.size() * 2 / 3), bytes.substr(0, bytes.size() - 3),
+                                    bytes.substr(0, 17 * kChunk), bytes.substr(0, 18 * kChunk + 2)}) {
         ASSERT_TRUE(WriteFile(path, file));
         TMappedCatalog mapped(path);
         ASSERT_TRUE(mapped.Usable());
