@@ -397,6 +397,11 @@ bool IsScannedFolder(uint8_t kind)
 // walk is over: every disc and every node with children gets an entry (its
 // record, its parent's entry and, with values, its totals); a hit refers to
 // its record and its parent's entry.
+// The first bytes of tables of hits: on plain pages, as most searches find
+// a few thousand at most, and a huge page costs more to clear than a few
+// plain ones.
+constexpr size_t kSmallTable = size_t{256} << 10;
+
 // The most records the catalog `source` can hold: a bound for tables that
 // are filled as it is walked.
 size_t MostRecords(const TCatalogBytes &source)
@@ -428,7 +433,7 @@ public:
     // again.  Written by whoever judges the names, read after.
     class TNameCopies {
     public:
-        explicit TNameCopies(size_t most) : memory_(most) {}
+        explicit TNameCopies(size_t most) : memory_(most, kSmallTable) {}
         const char *Keep(const char *name, size_t length)
         {
             char *copy = reinterpret_cast<char *>(memory_.Data()) + used_;
@@ -450,8 +455,8 @@ public:
     // `bytes` bounds the number of entries: room for all is reserved at
     // once (address space only until used), so they are never moved.
     THitCollector(const TCatalogBytes &source, bool withValues)
-        : hits(MostRecords(source)), hitNames(source.bytes.size()), source_(source), withValues_(withValues),
-          now_(CurrentSecondsSince1970()), entries_(MostRecords(source)),
+        : hits(MostRecords(source), kSmallTable), hitNames(source.bytes.size()), source_(source),
+          withValues_(withValues), now_(CurrentSecondsSince1970()), entries_(MostRecords(source)),
           kept_(source.fd >= 0 ? source.bytes.size() : 0), values_(withValues ? MostRecords(source) : 0)
     {
     }
@@ -733,7 +738,7 @@ public:
 
     TBlockJudge(TNameMatcher &matcher, THitCollector &collector, bool threaded)
         : hits(collector.hits), hitNames_(collector.hitNames), matcher_(matcher),
-          offsets_((TBlock::kMostNameBytes + kMaxNameLength + 1) * sizeof(int32_t))
+          offsets_((TBlock::kMostNameBytes + kMaxNameLength + 1) * sizeof(int32_t), kSmallTable)
     {
         for (auto &block : blocks_)
             free_.push_back(&block);

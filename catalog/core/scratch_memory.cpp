@@ -15,27 +15,29 @@ namespace {
 constexpr size_t kHugePage = size_t{2} << 20;
 }
 
-TScratchMemory::TScratchMemory(size_t bytes)
+TScratchMemory::TScratchMemory(size_t bytes, size_t smallHead)
 {
     size_ = bytes == 0 ? 1 : bytes;
+    smallHead = (smallHead + 4095) / 4096 * 4096;
 #if defined(__unix__) || defined(__APPLE__)
     // Rounded up to whole huge pages and aligned to one: only whole, aligned
     // 2 MiB ranges can be backed by a huge page.  Reserving address space
     // costs nothing until a page is touched.
     const size_t rounded = (size_ + kHugePage - 1) / kHugePage * kHugePage;
-    if (rounded >= size_ && rounded + kHugePage > rounded) {
+    if (rounded >= size_ && rounded + kHugePage + smallHead > rounded) {
         int flags = MAP_PRIVATE | MAP_ANONYMOUS;
 #ifdef MAP_NORESERVE
         flags |= MAP_NORESERVE;
 #endif
-        void *p = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, flags, -1, 0);
+        void *p = ::mmap(nullptr, rounded + kHugePage + smallHead, PROT_READ | PROT_WRITE, flags, -1, 0);
         if (p != MAP_FAILED) {
             mapping_ = p;
-            mappingSize_ = rounded + kHugePage;
-            const uintptr_t at = (reinterpret_cast<uintptr_t>(p) + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
-            data_ = reinterpret_cast<unsigned char *>(at);
+            mappingSize_ = rounded + kHugePage + smallHead;
+            const uintptr_t at =
+                (reinterpret_cast<uintptr_t>(p) + smallHead + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
+            data_ = reinterpret_cast<unsigned char *>(at - smallHead);
 #ifdef MADV_HUGEPAGE
-            ::madvise(data_, rounded, MADV_HUGEPAGE); // a hint: plain pages when refused
+            ::madvise(reinterpret_cast<void *>(at), rounded, MADV_HUGEPAGE); // a hint: plain pages when refused
 #endif
             return;
         }

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <type_traits>
 
@@ -20,8 +21,11 @@ namespace tslcat {
 
 class TScratchMemory {
 public:
-    // At least `bytes` bytes of zeroed memory; throws std::bad_alloc.
-    explicit TScratchMemory(size_t bytes);
+    // At least `bytes` bytes of zeroed memory; throws std::bad_alloc.  The
+    // first `smallHead` bytes (rounded to 4 KiB) stay on plain pages: for
+    // tables that are mostly small, where a whole huge page would cost more
+    // to clear than the few plain pages used.
+    explicit TScratchMemory(size_t bytes, size_t smallHead = 0);
     ~TScratchMemory();
     TScratchMemory(const TScratchMemory &) = delete;
     TScratchMemory &operator=(const TScratchMemory &) = delete;
@@ -37,16 +41,19 @@ private:
 };
 
 // A growing array of plain values with a capacity fixed up front (so values
-// never move) in scratch memory.
+// never move), in scratch memory of its own or in a part of another's.
 template <class T> class TScratchArray {
     static_assert(std::is_trivially_copyable<T>::value && std::is_trivially_destructible<T>::value,
                   "values are copied as bytes and never destroyed");
 
 public:
-    explicit TScratchArray(size_t capacity)
-        : memory_(capacity * sizeof(T) + sizeof(T)), items_(reinterpret_cast<T *>(memory_.Data())), capacity_(capacity)
+    explicit TScratchArray(size_t capacity, size_t smallHead = 0)
+        : memory_(std::make_unique<TScratchMemory>(capacity * sizeof(T) + sizeof(T), smallHead)),
+          items_(reinterpret_cast<T *>(memory_->Data())), capacity_(capacity)
     {
     }
+    // Over `capacity` values at `items`, which outlive the array.
+    TScratchArray(T *items, size_t capacity) : items_(items), capacity_(capacity) {}
 
     void push_back(const T &value)
     {
@@ -67,7 +74,7 @@ public:
     const T *end() const { return items_ + size_; }
 
 private:
-    TScratchMemory memory_;
+    std::unique_ptr<TScratchMemory> memory_;
     T *items_;
     size_t capacity_;
     size_t size_ = 0;
