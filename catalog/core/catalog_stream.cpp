@@ -6,8 +6,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -690,8 +688,8 @@ public:
         int answer;     // for a name judged alone: Match's answer
     };
     // A block is passed on at this many candidates or name bytes.
-    static constexpr size_t kMostNames = 16384;
-    static constexpr size_t kMostNameBytes = size_t{1} << 20;
+    static constexpr size_t kMostNames = 4096; // a block stays within the cache
+    static constexpr size_t kMostNameBytes = size_t{256} << 10;
 
     TBlock() : pending(kMostNames), names_(kMostNameBytes + kMaxNameLength + 1 + 2 * kCopyBytes) {}
 
@@ -729,108 +727,31 @@ private:
     size_t used_ = 0;
 };
 
-// Judges blocks in the order they are given, one library call per block:
-// on a thread of its own while the walk gathers the next block, or at once.
-// Either way the hits come out in file order.
+// Judges the block of names gathered so far, one library call per block,
+// on the walk's own thread: the names are then judged while they are still
+// in its cache.  (Judged on another core, every block's names and entries
+// crossed between the cores twice, and the search took a third longer.)
+// The hits come out in file order.
 class TBlockJudge {
 public:
-    static constexpr int kBlocks = 3; // one filling, one judged, one spare
-
-    TBlockJudge(TNameMatcher &matcher, THitCollector &collector, bool threaded)
+    TBlockJudge(TNameMatcher &matcher, THitCollector &collector)
         : hits(collector.hits), hitNames_(collector.hitNames), matcher_(matcher),
           offsets_((TBlock::kMostNameBytes + kMaxNameLength + 1) * sizeof(int32_t), kSmallTable)
     {
-        for (auto &block : blocks_)
-            free_.push_back(&block);
-        if (threaded)
-            worker_ = std::thread([this] { work(); });
-    }
-    ~TBlockJudge()
-    {
-        if (worker_.joinable()) { // the walk failed: the rest is not wanted
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                abandoned_ = true;
-            }
-            changed_.notify_all();
-            worker_.join();
-        }
     }
     TBlockJudge(const TBlockJudge &) = delete;
     TBlockJudge &operator=(const TBlockJudge &) = delete;
 
-    // An empty block to fill.
-    TBlock *Take()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !free_.empty(); });
-        TBlock *block = free_.back();
-        free_.pop_back();
-        return block;
-    }
-
-    // A filled block, judged after those given before it.
-    void Give(TBlock *block)
-    {
-        if (!worker_.joinable()) {
-            judge(*block);
-            free_.push_back(block);
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            filled_.push_back(block);
-        }
-        changed_.notify_all();
-    }
-
-    // Waits until every block given has been judged.
-    void Finish()
-    {
-        if (worker_.joinable()) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                finishing_ = true;
-            }
-            changed_.notify_all();
-            worker_.join();
-        }
-        if (failure_)
-            std::rethrow_exception(failure_);
-    }
+    TBlock &Block() { return block_; }
+    // Judges the block and empties it.
+    void Judge() { judge(block_); }
 
     // True once a candidate made the matcher give up: nothing after it is
     // judged, and the walk need not gather more.
-    bool GaveUp() const { return tooComplex_.load(std::memory_order_relaxed); }
+    bool GaveUp() const { return tooComplex_; }
     TScratchArray<THitCollector::Hit> &hits;
 
 private:
-    void work()
-    {
-        for (;;) {
-            TBlock *block;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [this] { return abandoned_ || finishing_ || !filled_.empty(); });
-                if (abandoned_ || filled_.empty())
-                    return;
-                block = filled_.front();
-                filled_.pop_front();
-            }
-            try {
-                if (!failure_)
-                    judge(*block);
-            } catch (...) {
-                failure_ = std::current_exception();
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                free_.push_back(block);
-            }
-            changed_.notify_all();
-        }
-    }
-
     void judge(TBlock &block)
     {
         if (!GaveUp() && !judgeOnce(block))
@@ -892,7 +813,7 @@ private:
             return false;
         }
         if (gaveUp || stop < length)
-            tooComplex_.store(true, std::memory_order_relaxed);
+            tooComplex_ = true;
         return true;
     }
 
@@ -904,31 +825,22 @@ private:
     THitCollector::TNameCopies &hitNames_;
     TNameMatcher &matcher_;
     TScratchMemory offsets_; // int32_t, one per name at most
-    TBlock blocks_[kBlocks];
-    std::vector<TBlock *> free_;
-    std::deque<TBlock *> filled_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool finishing_ = false, abandoned_ = false;
-    std::atomic<bool> tooComplex_{false};
-    std::exception_ptr failure_; // written by the worker, read after joining it
-    std::thread worker_;
+    TBlock block_;
+    bool tooComplex_ = false;
 };
 
 // Gathers the candidates of a search into blocks for the judge, in file
 // order.
 class TSearchVisitor {
 public:
-    TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector, bool threaded)
-        : kind_(request.kind), collector_(collector),
-          // Asked here, before the judge may use the matcher on its thread.
-          emptyAnswer_(matcher.Match("")), judge_(matcher, collector, threaded)
+    TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector)
+        : kind_(request.kind), collector_(collector), emptyAnswer_(matcher.Match("")), judge_(matcher, collector),
+          block_(&judge_.Block())
     {
         if (kind_ == TSearchKind::Files && !request.fileTypeFilter.empty()) {
             filter_ = request.fileTypeFilter;
             alternateFilter_ = request.alternateFileTypeFilter;
         }
-        block_ = judge_.Take();
     }
 
     void Enter(const TRecordView &r)
@@ -941,17 +853,25 @@ public:
             if (extension != filter_ && (alternateFilter_.empty() || extension != alternateFilter_))
                 return;
         }
-        TBlock::Pending p{{r.kept, collector_.LastParent(), self, nullptr, static_cast<uint8_t>(r.name.size())}, -1, 0};
+        // Filled in place, field by field: a copy of a whole Pending built
+        // on the stack stalled on its parts, a tenth of the walk.
+        TBlock::Pending &p = block_->pending.Append();
+        p.hit.record = r.kept;
+        p.hit.parent = collector_.LastParent();
+        p.hit.self = self;
+        p.hit.name = nullptr;
+        p.hit.nameLength = static_cast<uint8_t>(r.name.size());
         if (r.name.empty() || r.name[0] == '\0') {
+            p.offset = -1;
             p.answer = emptyAnswer_; // read as a C string, the name is empty
         } else {
             // A 0 byte inside a name ends it as a C string, which is how the
             // library reads it; in the block the rest reads as one more
             // name, whose answers the judge passes over.
             p.offset = static_cast<int32_t>(block_->NameBytes());
+            p.answer = 0;
             block_->AddName(r.name, r.padded);
         }
-        block_->pending.push_back(p);
         if (block_->Full())
             pass();
     }
@@ -961,7 +881,6 @@ public:
     bool Finish()
     {
         pass();
-        judge_.Finish();
         return judge_.GaveUp();
     }
 
@@ -974,8 +893,7 @@ private:
             block_->Clear();
             return;
         }
-        judge_.Give(block_);
-        block_ = judge_.Take();
+        judge_.Judge();
     }
 
     TSearchKind kind_;
@@ -1041,10 +959,7 @@ TStreamSearchResult StreamSearch(const TCatalogBytes &bytes, const TSearchReques
         return result;
     }
     THitCollector collector(bytes, withValues);
-    // A second core judges the names while the walk gathers the next ones,
-    // when the catalog is large enough to repay the thread.
-    const bool threaded = IsWorthAThread(bytes.bytes.size());
-    TSearchVisitor visitor(request, *matcher, collector, threaded);
+    TSearchVisitor visitor(request, *matcher, collector);
     WalkRecords(bytes, visitor);
     result.tooComplex = visitor.Finish();
     if (reported)

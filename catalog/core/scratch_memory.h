@@ -55,12 +55,13 @@ public:
     // Over `capacity` values at `items`, which outlive the array.
     TScratchArray(T *items, size_t capacity) : items_(items), capacity_(capacity) {}
 
-    void push_back(const T &value)
+    void push_back(const T &value) { new (&Append()) T(value); }
+    // The next value, not yet set: to be filled in place.
+    T &Append()
     {
         if (size_ == capacity_)
             throw std::bad_alloc();
-        new (items_ + size_) T(value);
-        ++size_;
+        return items_[size_++];
     }
     T &operator[](size_t i) { return items_[i]; }
     const T &operator[](size_t i) const { return items_[i]; }

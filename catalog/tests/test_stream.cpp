@@ -173,9 +173,9 @@ TEST(StreamReader, SameRowsAsTheTreeSearchOnRandomCatalogs)
     }
 }
 
-// Large enough for the names to be judged on a second thread while the walk
-// goes on.
-TEST(StreamReader, LargeCatalogJudgedAlongsideTheWalk)
+// Large enough for the names to be judged in many blocks, with a name that
+// makes the matcher give up deep in the file.
+TEST(StreamReader, LargeCatalogJudgedInManyBlocks)
 {
     Quiet quiet;
     std::mt19937 rng(4096);
