@@ -25,8 +25,9 @@ namespace tslcat {
 
 // The bytes of a binary catalog for the in-place readers, and optionally
 // the open file they were mapped from (`fd`, -1 for none).  With a file,
-// the walk reads the records through a small reused buffer and touches the
-// mapping only for the records whose rows it builds: the first touch of
+// the walk reads the records through a small ring of reused buffers (filled
+// ahead on a second thread for large files) and touches the mapping only
+// for the records whose rows need more than it copied: the first touch of
 // each mapped page costs far more than copying the page (on virtual
 // machines about three times the whole walk), so a search that reads every
 // record but shows a few pays for a few pages only.
