@@ -682,10 +682,15 @@ struct TAllVisitor {
 // ended by a 0 byte, and what their rows need.
 class TBlock {
 public:
+    // A candidate: what its hit needs, kept small, as there is one for
+    // almost every record.
     struct Pending {
-        THitCollector::Hit hit;
-        int32_t offset; // in the names; -1 for a name judged alone
-        int answer;     // for a name judged alone: Match's answer
+        const unsigned char *record;
+        int32_t parent, self; // as in THitCollector::Hit
+        int32_t offset;       // in the names; -1 for a name judged alone
+        uint8_t nameLength;
+        int8_t answer; // for a name judged alone: Match's answer
+        THitCollector::Hit Hit() const { return {record, parent, self, nullptr, nameLength}; }
     };
     // A block is passed on at this many candidates or name bytes.
     static constexpr size_t kMostNames = 4096; // a block stays within the cache
@@ -771,7 +776,7 @@ private:
             for (size_t i = 0; i < count; ++i) {
                 TBlock::Pending p = block.pending.begin()[i];
                 if (p.offset >= 0) {
-                    std::string_view name = nameOf(p.hit.record);
+                    std::string_view name = nameOf(p.record);
                     if (const void *nul = std::memchr(name.data(), '\0', name.size()))
                         name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
                     p.offset = static_cast<int32_t>(block.NameBytes());
@@ -803,9 +808,9 @@ private:
                 hit = next < n && offsets[next] == p.offset;
             }
             if (hit) {
-                hits.push_back(p.hit);
+                hits.push_back(p.Hit());
                 if (p.offset >= 0 && !cut) // the name whole, as it is in the block
-                    hits.back().name = hitNames_.Keep(block.Names() + p.offset, p.hit.nameLength);
+                    hits.back().name = hitNames_.Keep(block.Names() + p.offset, p.nameLength);
             }
         }
         if (stop < length && !stoppedOnCandidate) {
@@ -834,7 +839,8 @@ private:
 class TSearchVisitor {
 public:
     TSearchVisitor(const TSearchRequest &request, TNameMatcher &matcher, THitCollector &collector)
-        : kind_(request.kind), collector_(collector), emptyAnswer_(matcher.Match("")), judge_(matcher, collector),
+        : kind_(request.kind), collector_(collector),
+          emptyAnswer_(static_cast<int8_t>(std::clamp(matcher.Match(""), -1, 1))), judge_(matcher, collector),
           block_(&judge_.Block())
     {
         if (kind_ == TSearchKind::Files && !request.fileTypeFilter.empty()) {
@@ -856,11 +862,10 @@ public:
         // Filled in place, field by field: a copy of a whole Pending built
         // on the stack stalled on its parts, a tenth of the walk.
         TBlock::Pending &p = block_->pending.Append();
-        p.hit.record = r.kept;
-        p.hit.parent = collector_.LastParent();
-        p.hit.self = self;
-        p.hit.name = nullptr;
-        p.hit.nameLength = static_cast<uint8_t>(r.name.size());
+        p.record = r.kept;
+        p.parent = collector_.LastParent();
+        p.self = self;
+        p.nameLength = static_cast<uint8_t>(r.name.size());
         if (r.name.empty() || r.name[0] == '\0') {
             p.offset = -1;
             p.answer = emptyAnswer_; // read as a C string, the name is empty
