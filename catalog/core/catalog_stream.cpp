@@ -423,12 +423,12 @@ public:
         const unsigned char *record;
         int32_t parent;   // entry of the parent, -1 for a disc hit
         int32_t self;     // own entry, -1 for a node without one
-        const char *name; // a copy of the name (HitNames), or null: read it from the record
+        const char *name; // a copy of the name (hitNames), or null: read it from the record
         uint8_t nameLength = 0;
     };
     // Copies of the names of hits, taken while their bytes are at hand:
     // rows that need nothing else are built without reading the file
-    // again.  Written by whoever judges the names, read after.
+    // again.
     class TNameCopies {
     public:
         explicit TNameCopies(size_t most) : memory_(most, kSmallTable) {}
@@ -588,12 +588,9 @@ private:
         row.discName.assign(chain.back().name);
         if (depth == 0)
             row.kind = TNodeKind::Disc;
-        else if (!r)
-            ; // not asked for
-        else if (GetInt32(r + kOffChildCount) > 0 || IsScannedFolder(DecodeInfo(r, now_).kind))
-            row.kind = TNodeKind::Folder;
-        else
-            row.kind = TNodeKind::File;
+        else if (r)
+            row.kind = GetInt32(r + kOffChildCount) > 0 || IsScannedFolder(DecodeInfo(r, now_).kind) ? TNodeKind::Folder
+                                                                                                     : TNodeKind::File;
         if (withValues_) {
             if (h.self >= 0) {
                 row.size = values_[static_cast<size_t>(h.self)].size;
