@@ -58,34 +58,10 @@ using BlockCall = int32_t(QUARN_API *)(const char *, int32_t, int32_t *, int32_t
 
 Figure MeasureBlocks(const Lines &data, BlockCall call, QuarnPattern *p, int runs)
 {
-    constexpr size_t kBlockNames = 65536;
-    const size_t n = data.lines.size();
-    std::vector<int32_t> hits(kBlockNames);
-    std::vector<double> times;
-    long found = 0;
-    for (int r = 0; r < runs; ++r) {
-        found = 0;
-        const auto t0 = std::chrono::steady_clock::now();
-        for (size_t first = 0; first < n; first += kBlockNames) {
-            const size_t last = std::min(n, first + kBlockNames) - 1;
-            const char *block = data.lines[first];
-            const int32_t length = static_cast<int32_t>(data.lines[last] + std::strlen(data.lines[last]) + 1 - block);
-            int32_t from = 0;
-            while (from < length) {
-                int32_t stop = 0;
-                const int32_t k =
-                    call(block + from, length - from, hits.data(), static_cast<int32_t>(hits.size()), &stop, p);
-                if (k < 0 || stop <= 0)
-                    break;
-                found += k;
-                from += stop;
-            }
-        }
-        const auto t1 = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(n));
-    }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], found};
+    const auto [ns, hits] = quarn_bench::TimeBlocks(
+        data, [&](const char *b, int32_t n, int32_t *h, int32_t c, int32_t *stop) { return call(b, n, h, c, stop, p); },
+        runs);
+    return {ns, hits};
 }
 
 // Number of alignments of `pat` in `line` with at most k differing bytes.

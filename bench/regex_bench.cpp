@@ -67,46 +67,15 @@ struct Figure {
 
 // The lines' storage is one run of NUL-terminated lines: the blocks are
 // read where they lie, 65,536 lines each.
-constexpr size_t kBlockNames = 65536;
-
 Figure MeasureBlocks(const Lines &data, QuarnPattern *p, int runs)
 {
-    const size_t n = data.lines.size();
-    std::vector<int32_t> hits(kBlockNames);
-    std::vector<double> times;
-    long matches = 0;
-    for (int r = 0; r < runs; ++r) {
-        matches = 0;
-        auto t0 = std::chrono::steady_clock::now();
-        for (size_t first = 0; first < n; first += kBlockNames) {
-            const size_t last = std::min(n, first + kBlockNames) - 1;
-            const char *block = data.lines[first];
-            const int32_t length = static_cast<int32_t>(data.lines[last] + std::strlen(data.lines[last]) + 1 - block);
-            int32_t from = 0;
-            while (from < length) {
-                int32_t stop = 0;
-                const int32_t found = QuarnRGrepBlock(block + from, length - from, hits.data(),
-                                                      static_cast<int32_t>(hits.size()), &stop, p);
-                if (found < 0)
-                    break;
-                matches += found;
-                if (stop > 0) {
-                    from += stop;
-                    continue;
-                }
-                // The matcher gave up on the name at `from` (a step limit is
-                // set): count it as no match and go on after it.
-                const void *nul = std::memchr(block + from, '\0', static_cast<size_t>(length - from));
-                if (nul == nullptr)
-                    break;
-                from = static_cast<int32_t>(static_cast<const char *>(nul) - block) + 1;
-            }
-        }
-        auto t1 = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count() / static_cast<double>(n));
-    }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], matches};
+    const auto [ns, matches] = quarn_bench::TimeBlocks(
+        data,
+        [p](const char *b, int32_t n, int32_t *h, int32_t c, int32_t *stop) {
+            return QuarnRGrepBlock(b, n, h, c, stop, p);
+        },
+        runs);
+    return {ns, matches};
 }
 
 Figure Measure(const Lines &data, const Matcher &match, int runs, size_t sample)

@@ -395,6 +395,12 @@ bool IsScannedFolder(uint8_t kind)
 // walk is over: every disc and every node with children gets an entry (its
 // record, its parent's entry and, with values, its totals); a hit refers to
 // its record and its parent's entry.
+// The name of the record whose fixed part begins at `record`.
+std::string_view RecordName(const unsigned char *record)
+{
+    return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
+}
+
 // The first bytes of tables of hits: on plain pages, as most searches find
 // a few thousand at most, and a huge page costs more to clear than a few
 // plain ones.
@@ -541,7 +547,7 @@ public:
             const bool named = h.name && !withValues_;
             const unsigned char *record = named ? nullptr : again ? reread(h.record, copy) : h.record;
             chain.clear();
-            chain.push_back({named ? std::string_view(h.name, h.nameLength) : nameOf(record), false});
+            chain.push_back({named ? std::string_view(h.name, h.nameLength) : RecordName(record), false});
             for (int32_t e = h.parent; e >= 0; e = entries_[static_cast<size_t>(e)].parent) {
                 const Entry &entry = entries_[static_cast<size_t>(e)];
                 chain.push_back({std::string_view(entry.name, entry.nameLength), entry.archive});
@@ -559,11 +565,6 @@ private:
         uint64_t size = 0;
         int64_t newest = kUnknownTime;
     };
-
-    static std::string_view nameOf(const unsigned char *record)
-    {
-        return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
-    }
 
     void addToParent(uint64_t size, int64_t time)
     {
@@ -773,7 +774,7 @@ private:
             for (size_t i = 0; i < count; ++i) {
                 TBlock::Pending p = block.pending.begin()[i];
                 if (p.offset >= 0) {
-                    std::string_view name = nameOf(p.record);
+                    std::string_view name = RecordName(p.record);
                     if (const void *nul = std::memchr(name.data(), '\0', name.size()))
                         name = name.substr(0, static_cast<size_t>(static_cast<const char *>(nul) - name.data()));
                     p.offset = static_cast<int32_t>(block.NameBytes());
@@ -817,11 +818,6 @@ private:
         if (gaveUp || stop < length)
             tooComplex_ = true;
         return true;
-    }
-
-    static std::string_view nameOf(const unsigned char *record)
-    {
-        return {reinterpret_cast<const char *>(record + kOffName), record[kOffNameLength]};
     }
 
     THitCollector::TNameCopies &hitNames_;
